@@ -1,0 +1,146 @@
+#include "comm/CommunicationBase.h"
+
+#include "comm/TextCodec.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <memory>
+
+CommunicationBase::CommunicationBase(QObject* parent)
+    : QObject(parent)
+    , m_encoding(QStringLiteral("UTF-8"))
+{
+    qRegisterMetaType<LogEntry>("LogEntry");
+}
+
+QStringList CommunicationBase::supportedEncodings()
+{
+    return {QStringLiteral("UTF-8"), QStringLiteral("ASCII"), QStringLiteral("GBK"),
+            QStringLiteral("GB2312"), QStringLiteral("Unicode")};
+}
+
+QByteArray CommunicationBase::encode(const QString& text) const
+{
+    return encodeText(text, m_encoding);
+}
+
+QString CommunicationBase::decode(const QByteArray& bytes) const
+{
+    return decodeBytes(bytes, m_encoding);
+}
+
+void CommunicationBase::logSystem(const QString& message)
+{
+    addEntry(LogEntry(message));
+}
+
+void CommunicationBase::logSent(const QByteArray& data)
+{
+    addEntry(LogEntry(LogEntry::TX, data, m_encoding));
+    m_txBytes += data.size();
+    emit countersUpdated();
+}
+
+void CommunicationBase::logReceived(const QByteArray& data)
+{
+    addEntry(LogEntry(LogEntry::RX, data, m_encoding));
+    m_rxBytes += data.size();
+    emit countersUpdated();
+}
+
+void CommunicationBase::addEntry(const LogEntry& entry)
+{
+    {
+        QMutexLocker lock(&m_entriesMutex);
+        m_entries.append(entry);
+        const int cap = maxEntries();
+        if (cap >= 1 && m_entries.size() > cap)
+            m_entries.remove(0, m_entries.size() - cap);
+    }
+    emit logEntryAdded(entry);
+}
+
+void CommunicationBase::clearLog()
+{
+    {
+        QMutexLocker lock(&m_entriesMutex);
+        m_entries.clear();
+    }
+    emit logCleared();
+}
+
+void CommunicationBase::resetCounters()
+{
+    m_txBytes = 0;
+    m_rxBytes = 0;
+    emit countersUpdated();
+}
+
+QList<LogEntry> CommunicationBase::entries() const
+{
+    QMutexLocker lock(&m_entriesMutex);
+    return m_entries;
+}
+
+namespace {
+
+QString csvQuoted(const QString& data)
+{
+    QString quoted = data;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return quoted;
+}
+
+} // namespace
+
+bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) const
+{
+    QMutexLocker lock(&m_entriesMutex);
+
+    // A save file keeps an earlier export intact when writing fails. Device
+    // files and the like cannot be replaced by renaming, so they are written
+    // directly.
+    const QFileInfo info(path);
+    const bool direct = info.exists() && !info.isFile();
+    std::unique_ptr<QFileDevice> file;
+    if (direct)
+        file = std::make_unique<QFile>(path);
+    else
+        file = std::make_unique<QSaveFile>(path);
+
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+
+    QTextStream out(file.get());
+    out.setEncoding(QStringConverter::Utf8);
+    if (csv)
+        out << "Timestamp,Direction,Data\n";
+    for (const LogEntry& entry : std::as_const(m_entries)) {
+        const QString& data = hex ? entry.hexText : entry.text;
+        if (csv) {
+            out << '"' << entry.timeString() << "\",\"" << entry.directionTag() << "\",\""
+                << csvQuoted(data) << "\"\n";
+        } else {
+            out << entry.timeString() << ' ' << entry.directionTag() << ' ' << data << '\n';
+        }
+    }
+    out.flush();
+    const bool written = out.status() == QTextStream::Ok;
+
+    if (auto* saveFile = qobject_cast<QSaveFile*>(file.get())) {
+        if (!written) {
+            saveFile->cancelWriting();
+            saveFile->commit();
+            return false;
+        }
+        return saveFile->commit();
+    }
+    const bool flushed = file->flush();
+    const bool clean = file->error() == QFileDevice::NoError;
+    file->close();
+    return written && flushed && clean;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "comm/LogEntry.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QStringList>
+
+// The communication log: stored entries, byte counters, the display switches
+// and the selected text encoding. Signals are emitted with the entry lock
+// released, so receivers may call back in.
+class CommunicationBase : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CommunicationBase(QObject* parent = nullptr);
+
+    virtual int maxEntries() const { return 100000; }
+
+    static QStringList supportedEncodings();
+
+    void setEncoding(const QString& name) { m_encoding = name; }
+    QString encoding() const { return m_encoding; }
+    QByteArray encode(const QString& text) const;
+    QString decode(const QByteArray& bytes) const;
+
+    void setShowTimestamp(bool on) { m_showTimestamp = on; }
+    void setAutoScroll(bool on) { m_autoScroll = on; }
+    void setHexDisplay(bool on) { m_hexDisplay = on; }
+    bool showTimestamp() const { return m_showTimestamp; }
+    bool autoScroll() const { return m_autoScroll; }
+    bool hexDisplay() const { return m_hexDisplay; }
+
+    void logSystem(const QString& message);
+    void logSent(const QByteArray& data);
+    void logReceived(const QByteArray& data);
+    void addEntry(const LogEntry& entry);
+    void clearLog();
+    void resetCounters();
+
+    qint64 txBytes() const { return m_txBytes; }
+    qint64 rxBytes() const { return m_rxBytes; }
+
+    // A copy of the stored entries, oldest first.
+    QList<LogEntry> entries() const;
+
+    // Writes every stored entry as text lines or CSV; false when the file
+    // could not be opened or written completely.
+    bool exportToFile(const QString& path, bool hex, bool csv) const;
+
+signals:
+    void logEntryAdded(LogEntry entry);
+    void logCleared();
+    void countersUpdated();
+    void connectionStatusChanged(bool connected);
+
+private:
+    bool m_showTimestamp = true;
+    bool m_autoScroll = true;
+    bool m_hexDisplay = false;
+    QString m_encoding;
+    qint64 m_txBytes = 0;
+    qint64 m_rxBytes = 0;
+    QList<LogEntry> m_entries;
+    mutable QMutex m_entriesMutex;
+};

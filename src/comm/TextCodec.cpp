@@ -1,0 +1,78 @@
+#include "comm/TextCodec.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace {
+
+QString decodeUtf16(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    qsizetype n = bytes.size() & ~qsizetype(1); // an odd last byte is dropped
+    bool bigEndian = false;
+    qsizetype i = 0;
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        i = 2;
+    } else if (n >= 2 && p[0] == 0xFE && p[1] == 0xFF) {
+        bigEndian = true;
+        i = 2;
+    }
+    QString out((n - i) / 2, Qt::Uninitialized);
+    QChar* dst = out.data();
+    for (; i < n; i += 2) {
+        const char16_t unit = bigEndian ? char16_t((p[i] << 8) | p[i + 1])
+                                        : char16_t((p[i + 1] << 8) | p[i]);
+        *dst++ = QChar(unit);
+    }
+    return out;
+}
+
+QByteArray encodeUtf16LittleEndian(const QString& text)
+{
+    QByteArray out(text.size() * 2, Qt::Uninitialized);
+    char* dst = out.data();
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        *dst++ = char(u & 0xFF);
+        *dst++ = char(u >> 8);
+    }
+    return out;
+}
+
+} // namespace
+
+QString decodeBytes(const QByteArray& bytes, const QString& encodingName)
+{
+    if (bytes.isEmpty())
+        return QString();
+    if (encodingName.isEmpty() || encodingName == u"UTF-8")
+        return QString::fromUtf8(bytes);
+    if (encodingName == u"ASCII")
+        return QString::fromLatin1(bytes);
+    if (encodingName == u"Unicode")
+        return decodeUtf16(bytes);
+
+    // A fresh decoder per call: a character split across two frames is not
+    // joined, but one frame never leaks state into the next.
+    QStringDecoder decoder(encodingName.toLatin1().constData());
+    if (!decoder.isValid())
+        return QString::fromUtf8(bytes);
+    return decoder.decode(bytes);
+}
+
+QByteArray encodeText(const QString& text, const QString& encodingName)
+{
+    if (text.isEmpty())
+        return QByteArray();
+    if (encodingName.isEmpty() || encodingName == u"UTF-8")
+        return text.toUtf8();
+    if (encodingName == u"ASCII")
+        return text.toLatin1();
+    if (encodingName == u"Unicode")
+        return encodeUtf16LittleEndian(text);
+
+    QStringEncoder encoder(encodingName.toLatin1().constData());
+    if (!encoder.isValid())
+        return text.toUtf8();
+    return encoder.encode(text);
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Text of received or sent bytes under an encoding name: "UTF-8" (or empty),
+// "ASCII" (Latin-1), "Unicode" (UTF-16, little-endian unless a byte-order
+// mark says otherwise) or any name the converter registry knows; an unknown
+// name means UTF-8.
+QString decodeBytes(const QByteArray& bytes, const QString& encodingName);
+
+// The inverse of decodeBytes for the same names; "ASCII" turns characters
+// above U+00FF into '?', "Unicode" writes little-endian without a mark.
+QByteArray encodeText(const QString& text, const QString& encodingName);
