@@ -1,0 +1,1 @@
+int main() { return 0; } // placeholder until this benchmark is written
