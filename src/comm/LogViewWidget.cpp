@@ -1,1 +1,354 @@
-// placeholder until this file is written
+#include "comm/LogViewWidget.h"
+
+#include "comm/CommunicationBase.h"
+#include "comm/ExportDialogs.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kFlushIntervalMs = 50;
+constexpr int kRowsPerFlush = 200;
+constexpr int kBottomTolerancePx = 10;
+
+} // namespace
+
+// Draws each row as one unwrapped line centred vertically, whatever padding
+// the item style sheet adds.
+class VCenterDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+
+        const QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, opt.widget);
+
+        painter->save();
+        painter->setFont(opt.font);
+        const bool selected = opt.state.testFlag(QStyle::State_Selected);
+        QPalette::ColorGroup group = QPalette::Disabled;
+        if (opt.state.testFlag(QStyle::State_Enabled))
+            group =
+                opt.state.testFlag(QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive;
+        painter->setPen(
+            opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const QRect bounds = opt.fontMetrics.boundingRect(text);
+        const int x = opt.rect.left() + 4;
+        const int y = opt.rect.top() + (opt.rect.height() - bounds.height()) / 2 - bounds.top();
+        painter->drawText(QPoint(x, y), text);
+        painter->restore();
+    }
+};
+
+LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
+    : QWidget(parent)
+    , comm(comm)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+
+    logOutput = new QListWidget(this);
+    logOutput->setObjectName(QStringLiteral("logOutput"));
+    logOutput->setFont(QFont(QStringLiteral("Consolas"), 11));
+    logOutput->setAlternatingRowColors(false);
+    logOutput->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    logOutput->setWordWrap(true);
+    // Rows are painted as single lines, so they all share one height; without
+    // this the list re-measures every row on each insert and a long log stalls.
+    logOutput->setUniformItemSizes(true);
+    logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    logOutput->setFrameShape(QFrame::NoFrame);
+    logOutput->setItemDelegate(new VCenterDelegate(logOutput));
+    layout->addWidget(logOutput, 1);
+
+    layout->addWidget(createCounterBar(), 0);
+
+    applyItemStyle();
+
+    flushTimer = new QTimer(this);
+    flushTimer->setObjectName(QStringLiteral("flushTimer"));
+    flushTimer->setSingleShot(true);
+    flushTimer->setInterval(kFlushIntervalMs);
+    connect(flushTimer, &QTimer::timeout, this, &LogViewWidget::flushPendingItems);
+
+    if (comm) {
+        connect(comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onNewLogEntry);
+        connect(comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
+        connect(comm, &CommunicationBase::logCleared, this, &LogViewWidget::discardRowsAndQueue);
+    }
+
+    logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(logOutput, &QWidget::customContextMenuRequested, this,
+            &LogViewWidget::handleContextMenu);
+}
+
+QWidget* LogViewWidget::createCounterBar()
+{
+    auto* bar = new QFrame(this);
+    bar->setObjectName(QStringLiteral("statusBar"));
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(12, 4, 12, 4);
+    barLayout->setSpacing(8);
+
+    txLabel = new QLabel(QStringLiteral("TX: 0 bytes"), bar);
+    txLabel->setObjectName(QStringLiteral("txLabel"));
+    auto* separator = new QLabel(QStringLiteral("\u2502"), bar);
+    separator->setStyleSheet(QStringLiteral("color: #2A3444; font-size: 16px; padding: 0 4px;"));
+    rxLabel = new QLabel(QStringLiteral("RX: 0 bytes"), bar);
+    rxLabel->setObjectName(QStringLiteral("rxLabel"));
+
+    resetButton = new QPushButton(QStringLiteral("重置计数"), bar);
+    clearButton = new QPushButton(QStringLiteral("清除日志"), bar);
+    exportButton = new QPushButton(QStringLiteral("导出"), bar);
+
+    barLayout->addWidget(txLabel);
+    barLayout->addWidget(separator);
+    barLayout->addWidget(rxLabel);
+    barLayout->addStretch();
+    for (QPushButton* button : {resetButton, clearButton, exportButton}) {
+        button->setObjectName(QStringLiteral("smallButton"));
+        button->setFixedHeight(24);
+        barLayout->addWidget(button);
+    }
+
+    if (comm)
+        connect(resetButton, &QPushButton::clicked, comm, &CommunicationBase::resetCounters);
+    connect(clearButton, &QPushButton::clicked, this, &LogViewWidget::clearAll);
+    connect(exportButton, &QPushButton::clicked, this, &LogViewWidget::exportLog);
+    return bar;
+}
+
+QColor LogViewWidget::directionColor(LogEntry::Direction direction)
+{
+    switch (direction) {
+    case LogEntry::TX:
+        return QColor(255, 215, 0);
+    case LogEntry::RX:
+        return QColor(0, 255, 200);
+    case LogEntry::SYS:
+        return QColor(136, 146, 160);
+    }
+    return QColor(224, 224, 224);
+}
+
+int LogViewWidget::rowLimit() const
+{
+    const int cap = comm ? comm->maxEntries() : 100000;
+    return std::max(cap, 1);
+}
+
+int LogViewWidget::pendingCount() const
+{
+    QMutexLocker lock(&pendingMutex);
+    return int(pending.size());
+}
+
+void LogViewWidget::onNewLogEntry(LogEntry entry)
+{
+    {
+        QMutexLocker lock(&pendingMutex);
+        pending.append(entry);
+        // A flood faster than the view drains must not queue without bound;
+        // the oldest would be trimmed from the rows anyway.
+        const qsizetype excess = pending.size() - rowLimit();
+        if (excess > 0)
+            pending.remove(0, excess);
+    }
+    if (!flushScheduled) {
+        flushScheduled = true;
+        flushTimer->start();
+    }
+}
+
+void LogViewWidget::onCountersUpdated()
+{
+    if (!comm)
+        return;
+    txLabel->setText(QStringLiteral("TX: %1 bytes").arg(comm->txBytes()));
+    rxLabel->setText(QStringLiteral("RX: %1 bytes").arg(comm->rxBytes()));
+}
+
+void LogViewWidget::flushPendingItems()
+{
+    flushScheduled = false;
+
+    QMutexLocker lock(&pendingMutex);
+    if (pending.isEmpty())
+        return;
+
+    const bool showTimestamp = comm ? comm->showTimestamp() : true;
+    const bool hexDisplay = comm ? comm->hexDisplay() : false;
+    const bool autoScroll = comm ? comm->autoScroll() : true;
+
+    bool atBottom = true;
+    if (autoScroll) {
+        const QScrollBar* bar = logOutput->verticalScrollBar();
+        if (bar && bar->maximum() > 0)
+            atBottom = bar->value() >= bar->maximum() - kBottomTolerancePx;
+    }
+
+    logOutput->setUpdatesEnabled(false);
+    const qsizetype batch = std::min<qsizetype>(pending.size(), kRowsPerFlush);
+    for (qsizetype i = 0; i < batch; ++i) {
+        const LogEntry& entry = pending.at(i);
+        QString row;
+        if (showTimestamp)
+            row = entry.timeString() + QStringLiteral("  ");
+        row +=
+            entry.directionTag() + QStringLiteral("  ") + (hexDisplay ? entry.hexText : entry.text);
+        auto* item = new QListWidgetItem(row);
+        item->setForeground(QBrush(directionColor(entry.direction)));
+        logOutput->addItem(item);
+    }
+    pending.remove(0, batch);
+    const bool more = !pending.isEmpty();
+    lock.unlock();
+
+    // The view keeps no more rows than the log keeps entries.
+    const int excessRows = logOutput->count() - rowLimit();
+    if (excessRows > 0)
+        logOutput->model()->removeRows(0, excessRows);
+
+    logOutput->setUpdatesEnabled(true);
+
+    if (autoScroll && atBottom)
+        logOutput->scrollToBottom();
+
+    // A backlog drains batch by batch without waiting for the next entry,
+    // letting the event loop run in between.
+    if (more && !flushScheduled) {
+        flushScheduled = true;
+        QTimer::singleShot(0, this, &LogViewWidget::flushPendingItems);
+    }
+}
+
+void LogViewWidget::setLineSpacing(int px)
+{
+    m_lineSpacing = std::clamp(px, -10, 10);
+    applyItemStyle();
+}
+
+void LogViewWidget::setFontSize(int pt)
+{
+    m_fontSize = std::clamp(pt, 7, 18);
+    applyItemStyle();
+}
+
+void LogViewWidget::applyItemStyle()
+{
+    const int padding = m_lineSpacing + 2;
+    logOutput->setStyleSheet(
+        QStringLiteral("QListWidget::item { padding: %1px 6px %2px 6px; font-size: %3pt; }")
+            .arg(padding)
+            .arg(padding)
+            .arg(m_fontSize));
+    const QFont font(QStringLiteral("Consolas"), m_fontSize);
+    logOutput->setFont(font);
+    for (int i = 0; i < logOutput->count(); ++i)
+        logOutput->item(i)->setFont(font);
+}
+
+void LogViewWidget::discardRowsAndQueue()
+{
+    {
+        QMutexLocker lock(&pendingMutex);
+        pending.clear();
+    }
+    logOutput->clear();
+}
+
+void LogViewWidget::clearAll()
+{
+    discardRowsAndQueue();
+    if (comm)
+        comm->clearLog();
+}
+
+void LogViewWidget::copySelected()
+{
+    QStringList lines;
+    const QList<QListWidgetItem*> selected = logOutput->selectedItems();
+    lines.reserve(selected.size());
+    for (const QListWidgetItem* item : selected)
+        lines.append(item->text());
+    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
+}
+
+void LogViewWidget::copyAll()
+{
+    QStringList lines;
+    lines.reserve(logOutput->count());
+    for (int i = 0; i < logOutput->count(); ++i)
+        lines.append(logOutput->item(i)->text());
+    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
+}
+
+void LogViewWidget::handleContextMenu(QPoint pos)
+{
+    if (!logOutput->itemAt(pos))
+        return;
+
+    QMenu menu(this);
+    menu.setStyleSheet(
+        QStringLiteral("QMenu { background: #1F2937; color: #F1F5F9; border: 1px solid "
+                       "#1E3A5F; padding: 4px; }QMenu::item { padding: 6px 20px; "
+                       "border-radius: 3px; }QMenu::item:selected { background: #0E4A6F; }"));
+    QAction* copyAction = menu.addAction(QStringLiteral("复制"));
+    QAction* copyAllAction = menu.addAction(QStringLiteral("复制全部"));
+    const QAction* chosen = menu.exec(logOutput->viewport()->mapToGlobal(pos));
+    if (chosen == copyAction)
+        copySelected();
+    else if (chosen == copyAllAction)
+        copyAll();
+}
+
+void LogViewWidget::exportLog()
+{
+    if (!comm)
+        return;
+    const QString defaultName =
+        QStringLiteral("Communication_Log_") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    const QString path =
+        ExportDialogs::getSaveFileName(this, QStringLiteral("导出日志"), defaultName,
+                                       QStringLiteral("文本文件 (*.txt);;CSV文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+
+    const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
+    if (comm->exportToFile(path, comm->hexDisplay(), csv))
+        comm->logSystem(QStringLiteral("日志已导出: %1").arg(path));
+    else
+        ExportDialogs::warning(this, QStringLiteral("导出失败"),
+                               QStringLiteral("无法写入文件: ") + path);
+}
+
+#include "LogViewWidget.moc"

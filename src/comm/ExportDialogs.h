@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// The modal dialogs of the log export, reachable through replaceable hooks so
+// that tests can answer them without blocking.
+class ExportDialogs
+{
+public:
+    using SaveFileNameHook =
+        std::function<QString(QWidget* parent, const QString& caption, const QString& initialPath,
+                              const QString& filters)>;
+    using WarningHook =
+        std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+
+    // Default to QFileDialog::getSaveFileName and QMessageBox::warning.
+    static SaveFileNameHook getSaveFileName;
+    static WarningHook warning;
+
+    static void restoreDefaults();
+
+    ExportDialogs() = delete;
+};
