@@ -1,1 +1,22 @@
-// placeholder until this file is written
+#include "chart/ChartSeriesData.h"
+
+ChartSeriesData::ChartSeriesData(const QString& seriesName, const QColor& seriesColor,
+                                 QObject* parent)
+    : QObject(parent)
+    , name(seriesName)
+    , color(seriesColor)
+{}
+
+QDateTime ChartSeriesData::timeStamp()
+{
+    const QDateTime local = QDateTime::currentDateTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc());
+}
+
+void ChartSeriesData::appendPoint(const DataPoint& point)
+{
+    points.append(point);
+    // QList drops from the front without moving the rest.
+    while (points.size() > MaxPoints)
+        points.removeFirst();
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "chart/ChartRule.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QList>
+#include <QListWidget>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class ChartSeriesData;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+// The data-visualisation panel: chart controls, rules, series and the Qt Charts
+// view that re-plots the sliding time window for every value found.
+class ChartEngine : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum ChartType
+    {
+        Line,
+        Spline,
+        Scatter,
+        Area,
+        Bar,
+        Pie
+    };
+    Q_ENUM(ChartType)
+
+    // Returns new, filled series; the panel takes ownership of those it keeps.
+    using AnalysisProvider = std::function<QList<ChartSeriesData*>()>;
+
+    explicit ChartEngine(QWidget* parent = nullptr);
+    ~ChartEngine() override;
+
+    QWidget* controlPanel() const { return m_controlPanel; }
+    QChartView* chartView() const { return m_chartView; }
+    QChart* chart() const { return m_chart; }
+
+    QList<ChartRule> rules() const { return m_ruleStore; }
+    const QList<ChartSeriesData*>& seriesStore() const { return m_seriesStore; }
+
+    void addValue(const ChartRule& rule, double value);
+    void resetChart();
+    static void applyChartStyle(QChart* chart);
+
+    void setAnalysisProvider(AnalysisProvider provider)
+    {
+        m_analysisProvider = std::move(provider);
+    }
+
+    int timeWindowSeconds() const { return m_timeWindowSeconds; }
+    int currentChartType() const { return m_currentChartType; }
+
+    QCheckBox* enableCheckBox() const { return m_enableCheck; }
+    QWidget* settingsBox() const { return m_settingsBox; }
+    QComboBox* templateCombo() const { return m_templateCombo; }
+    QComboBox* chartTypeCombo() const { return m_chartTypeCombo; }
+    QLineEdit* ruleNameEdit() const { return m_ruleNameEdit; }
+    QLineEdit* expressionEdit() const { return m_expressionEdit; }
+    QPushButton* addButton() const { return m_addButton; }
+    QPushButton* analyzeButton() const { return m_analyzeButton; }
+    QPushButton* clearButton() const { return m_clearButton; }
+    QListWidget* ruleListWidget() const { return m_ruleListWidget; }
+    QSpinBox* timeWindowSpin() const { return m_timeWindowSpin; }
+
+public slots:
+    void refresh();
+    void onAddRule();
+    void onAnalyzeData();
+    void onTemplateChanged(int idx);
+    void onClearChart();
+    void onChartTypeChanged(int idx);
+
+private:
+    void buildControls();
+    void buildChart();
+
+    // The window moves the view and the control panel into its own widgets,
+    // which may be destroyed before the panel.
+    QPointer<QChartView> m_chartView;
+    QPointer<QWidget> m_controlPanel;
+    QList<ChartSeriesData*> m_seriesStore;
+    QList<ChartRule> m_ruleStore;
+    QCheckBox* m_enableCheck = nullptr;
+    QWidget* m_settingsBox = nullptr;
+    QComboBox* m_templateCombo = nullptr;
+    QPointer<QComboBox> m_chartTypeCombo;
+    QLineEdit* m_ruleNameEdit = nullptr;
+    QLineEdit* m_expressionEdit = nullptr;
+    QPushButton* m_addButton = nullptr;
+    QPushButton* m_analyzeButton = nullptr;
+    QPushButton* m_clearButton = nullptr;
+    QPointer<QListWidget> m_ruleListWidget;
+    QSpinBox* m_timeWindowSpin = nullptr;
+    int m_timeWindowSeconds = 60;
+    int m_currentChartType = Line;
+    AnalysisProvider m_analysisProvider;
+    QPointer<QChart> m_chart;
+};

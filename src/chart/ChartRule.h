@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// How a rule's expression is applied to a line of received text.
+enum RuleKind
+{
+    JsonPath = 0,
+    RegexCapture = 1,
+    IndexedValue = 2,
+    RegexPresence = 3
+};
+
+// One way of taking a number out of a line; `name` is also the series it feeds.
+struct ChartRule
+{
+    QString name;
+    int kind = JsonPath;
+    QString expression;
+};
+
+// The number that `rule` finds in `line`, if any. Keeps no state between lines.
+std::optional<double> evaluateRule(const QString& line, const ChartRule& rule);
+
+// The lines of a received text: split at runs of CR/LF, trimmed, empty ones dropped.
+QStringList splitChartLines(const QString& text);
+
+// The kind the panel gives a typed expression: a regular expression as soon as it
+// holds a regex metacharacter (the point excepted), a JSON path otherwise.
+int ruleKindForExpression(const QString& expression);
