@@ -1,1 +1,20 @@
-int main() { return 0; }
+#include "app/RunLog.h"
+#include "app/StartUp.h"
+#include "websocket/WebSocketWidget.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    // Before the application name is set, so the log lives under the
+    // executable's name.
+    RunLog::open(QStringLiteral("Sockwise"));
+    StartUp::setIdentity();
+    // Before the window exists, so it is built already styled.
+    StartUp::applyStyleSheet(StartUp::resourceStyleSheetPath(), StartUp::fallbackStyleSheetPath());
+
+    WebSocketWidget window;
+    StartUp::showMainWindow(window);
+    return app.exec();
+}

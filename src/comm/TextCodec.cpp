@@ -57,7 +57,18 @@ QString decodeBytes(const QByteArray& bytes, const QString& encodingName)
     QStringDecoder decoder(encodingName.toLatin1().constData());
     if (!decoder.isValid())
         return QString::fromUtf8(bytes);
-    return decoder.decode(bytes);
+    QString text = decoder.decode(bytes);
+    // A character cut off at the end of the frame stays pending in the
+    // decoder and would vanish from the text; a line feed pushes it out as a
+    // replacement character, as UTF-8 decoding shows it.
+    QString tail = decoder.decode(QByteArrayView("\n", 1));
+    if (tail.endsWith(QLatin1Char('\n'))) {
+        tail.chop(1);
+        // Some converters substitute U+001A; show the same mark as UTF-8.
+        tail.replace(QChar(0x1A), QChar::ReplacementCharacter);
+        text += tail;
+    }
+    return text;
 }
 
 QByteArray encodeText(const QString& text, const QString& encodingName)

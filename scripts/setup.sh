@@ -1,0 +1,70 @@
+# Shared by run.sh and test.sh (sourced, not run): makes sure the Debian
+# packages are there, then configures and builds.
+#
+# SOCKWISE_BUILD_DIR  build directory (default: build/ in the repository)
+# SOCKWISE_BUILD_TYPE CMake build type for a fresh configuration (default: RelWithDebInfo)
+
+SOCKWISE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+SOCKWISE_BUILD_DIR="${SOCKWISE_BUILD_DIR:-$SOCKWISE_ROOT/build}"
+
+# Build tools and Qt, then what the tests use: a virtual display for manual
+# runs without a desktop, CJK fonts for the Chinese interface and Python's
+# websockets for the loopback peer.
+SOCKWISE_PACKAGES=(
+    qt6-base-dev
+    qt6-websockets-dev
+    qt6-charts-dev
+    cmake
+    ninja-build
+    g++
+    libgl-dev
+    xvfb
+    xauth
+    fonts-noto-cjk
+    python3
+    python3-websockets
+)
+
+sockwise_install_packages() {
+    if ! command -v dpkg >/dev/null 2>&1; then
+        echo "setup: dpkg not found; not a Debian system, assuming the packages are present" >&2
+        return 0
+    fi
+
+    local missing=() pkg
+    for pkg in "${SOCKWISE_PACKAGES[@]}"; do
+        if ! dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed$'; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return 0
+    fi
+
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "setup: installing ${missing[*]}"
+        apt-get update
+        DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+    else
+        echo "setup: missing packages: ${missing[*]}" >&2
+        echo "setup: install them with:" >&2
+        echo "    sudo sh -c 'apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y ${missing[*]}'" >&2
+        exit 1
+    fi
+}
+
+# Configures once, then builds the given targets (everything when none).
+sockwise_build() {
+    if [ ! -f "$SOCKWISE_BUILD_DIR/CMakeCache.txt" ]; then
+        cmake -S "$SOCKWISE_ROOT" -B "$SOCKWISE_BUILD_DIR" -G Ninja \
+            -DCMAKE_BUILD_TYPE="${SOCKWISE_BUILD_TYPE:-RelWithDebInfo}"
+    else
+        cmake -S "$SOCKWISE_ROOT" -B "$SOCKWISE_BUILD_DIR"
+    fi
+    local targets=()
+    local target
+    for target in "$@"; do
+        targets+=(--target "$target")
+    done
+    cmake --build "$SOCKWISE_BUILD_DIR" "${targets[@]}"
+}
