@@ -40,9 +40,12 @@ namespace {
 const char kClientTextProperty[] = "clientText";
 const char kReportErrorsProperty[] = "reportErrors";
 
-// A socket hands every buffered frame to us in one event; bounding its read
-// buffer keeps a flood from freezing the window between repaints.
-constexpr qint64 kReadBufferSize = 1024 * 1024;
+// A socket hands every buffered frame to us in one event, so its read buffer
+// bounds the work of one event under a flood. The buffer must hold the largest
+// frame whole (a frame that does not fit stalls the connection for good), so
+// frames are capped at that size; larger ones close the connection with 1009.
+constexpr qint64 kMaxFrameSize = 32 * 1024 * 1024;
+constexpr qint64 kMaxFrameHeader = 14;
 
 const QString& sendPlaceholder()
 {
@@ -431,7 +434,8 @@ void WebSocketWidget::toggleConnection()
 
 void WebSocketWidget::prepareSocket(QWebSocket* socket)
 {
-    socket->setReadBufferSize(kReadBufferSize);
+    socket->setMaxAllowedIncomingFrameSize(quint64(kMaxFrameSize));
+    socket->setReadBufferSize(kMaxFrameSize + kMaxFrameHeader);
     connect(socket, &QWebSocket::binaryMessageReceived, this,
             &WebSocketWidget::onBinaryMessageReceived);
 }
