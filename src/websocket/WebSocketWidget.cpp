@@ -25,7 +25,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -483,10 +482,7 @@ void WebSocketWidget::onWsConnected()
 
 void WebSocketWidget::onWsDisconnected()
 {
-    // A socket the user closed may report late, after a new attempt or a
-    // server started; that notice must not release or reset what runs now.
-    const bool current = sender() && sender() == clientSocket;
-    if (!current && (clientSocket || server))
+    if (sender() != clientSocket)
         return;
     comm->logSystem(QStringLiteral("WebSocket已断开"));
     if (clientSocket) {
@@ -519,7 +515,9 @@ void WebSocketWidget::disconnectAll()
         // and it must be released exactly once.
         QWebSocket* socket = clientSocket;
         clientSocket = nullptr;
-        socket->setProperty(kReportErrorsProperty, false); // closed on purpose
+        // Closed on purpose: its own disconnection notice (which may come
+        // during close, before "已断开") and errors are no news to the user.
+        socket->disconnect(this);
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
         socket->flush();
         socket->deleteLater();
@@ -723,13 +721,8 @@ void WebSocketWidget::feedChart(const QByteArray& bytes)
 {
     if (!chartEngine)
         return;
-    static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
-    const QString text = comm->decode(bytes);
-    const QStringList parts = text.split(lineBreaks, Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
-        const QString line = part.trimmed();
-        if (line.isEmpty())
-            continue;
+    const QStringList lines = splitChartLines(comm->decode(bytes));
+    for (const QString& line : lines) {
         const QList<ChartRule> rules = chartEngine->rules();
         for (const ChartRule& rule : rules) {
             if (const auto value = evaluateRule(line, rule))
