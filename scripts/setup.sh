@@ -21,6 +21,7 @@ SOCKWISE_PACKAGES=(
     xvfb
     xauth
     fonts-noto-cjk
+    desktop-file-utils
     python3
     python3-websockets
 )

@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# Regenerates docs/screenshots/{client,server,english}.png from the real
+# program running under Xvfb.
+#
+#   scripts/screenshot.sh [path/to/sockwise]
+#
+# Without an argument it builds the program in build-screenshot/. The program
+# takes no options, so the mode and the language are switched from outside by
+# clicking with xdotool. The click positions below belong to the window's
+# layout at its default size; if the layout moves them, a click stops having
+# an effect and the script fails instead of writing a wrong picture.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+out="$root/docs/screenshots"
+
+# Positions inside the window (x y), at its default size of 1120x760.
+CLIENT_RADIO=(115 102)
+SERVER_RADIO=(115 128)
+LANGUAGE_SELECTOR=(910 27)
+
+# Each wait polls a condition; these bound how long it may take.
+START_TIMEOUT=30   # seconds for Xvfb and for the window to appear
+SETTLE_TRIES=100   # captures while waiting for the picture to change and settle
+
+# Pixels that may differ between two captures of a settled window (a blinking
+# text caret), and that must differ after a click that did something.
+SETTLED_MAX_DIFF=60
+CHANGED_MIN_DIFF=200
+
+need_packages=()
+for pkg in xvfb x11-utils xdotool imagemagick fonts-noto-cjk fonts-noto-color-emoji; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || need_packages+=("$pkg")
+done
+if [ "${#need_packages[@]}" -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "missing packages: ${need_packages[*]} (install them as root)" >&2
+        exit 1
+    fi
+    apt-get install -y "${need_packages[@]}" >&2
+fi
+
+if [ $# -ge 1 ]; then
+    program="$(realpath "$1")"
+else
+    build="$root/build-screenshot"
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DBUILD_TESTING=OFF -DSOCKWISE_BUILD_BENCH=OFF >&2
+    cmake --build "$build" --target sockwise -j "$(nproc)" >&2
+    program="$build/src/sockwise"
+fi
+[ -x "$program" ] || { echo "not an executable: $program" >&2; exit 1; }
+
+work="$(mktemp -d)"
+xvfb_pid=""
+app_pid=""
+cleanup() {
+    local status=$?
+    if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null || true; fi
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+    # The program ends by a signal here; that must not become the script's status.
+    exit "$status"
+}
+trap cleanup EXIT
+
+# wait_for SECONDS COMMAND...: polls until COMMAND succeeds.
+wait_for() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+# A display number that no running X server holds.
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+    display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+wait_for "$START_TIMEOUT" xdpyinfo >/dev/null 2>&1 || {
+    echo "Xvfb did not start:" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+}
+
+# A clean home, so that nothing of the user's desktop leaks into the pictures
+# and the run log lands in a known place.
+export HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=xcb
+run_log="$XDG_DATA_HOME/sockwise/logs/Sockwise.log"
+
+"$program" >"$work/program.log" 2>&1 &
+app_pid=$!
+
+window_shown() { grep -q "Window shown" "$run_log" 2>/dev/null; }
+find_window() {
+    kill -0 "$app_pid" 2>/dev/null || return 1
+    wid="$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1)"
+    [ -n "$wid" ]
+}
+wid=""
+if ! wait_for "$START_TIMEOUT" window_shown || ! wait_for "$START_TIMEOUT" find_window; then
+    echo "the window did not appear; program output:" >&2
+    cat "$work/program.log" >&2
+    exit 1
+fi
+# Without a window manager the window may open anywhere; put it where the
+# whole of it is on the screen.
+xdotool windowmove --sync "$wid" 0 0
+
+capture() { import -window "$wid" "$1"; }
+pixels_differing() {
+    # compare exits 1 when the pictures differ; the count is what matters.
+    compare -metric AE -fuzz 2% "$1" "$2" null: 2>&1 | awk '{ printf "%d\n", $1 }' || true
+}
+park_pointer() { xdotool mousemove 1270 790; }   # off the window: no hover looks
+
+# settle BEFORE RESULT: captures until the picture differs from BEFORE (when
+# BEFORE is given) and two captures in a row agree; that capture is RESULT.
+settle() {
+    local before="$1" result="$2" previous="$work/previous.png" current="$work/current.png"
+    capture "$previous"
+    local try diff
+    for ((try = 0; try < SETTLE_TRIES; try++)); do
+        sleep 0.1
+        capture "$current"
+        diff="$(pixels_differing "$previous" "$current")"
+        if [ "$diff" -le "$SETTLED_MAX_DIFF" ]; then
+            if [ -z "$before" ] \
+                || [ "$(pixels_differing "$before" "$current")" -ge "$CHANGED_MIN_DIFF" ]; then
+                cp "$current" "$result"
+                return 0
+            fi
+        fi
+        mv "$current" "$previous"
+    done
+    return 1
+}
+
+click_at() {
+    xdotool mousemove --window "$wid" "$1" "$2" click 1
+    park_pointer
+}
+
+save() {
+    mkdir -p "$out"
+    # No time stamps inside, so an unchanged window gives an unchanged file.
+    convert "$1" -strip "$out/$2"
+    echo "$out/$2"
+}
+
+park_pointer
+settle "" "$work/client.png" || { echo "the window never settled" >&2; exit 1; }
+save "$work/client.png" client.png
+
+click_at "${SERVER_RADIO[@]}"
+settle "$work/client.png" "$work/server.png" \
+    || { echo "clicking the server mode changed nothing: has the layout moved?" >&2; exit 1; }
+save "$work/server.png" server.png
+
+# Back to client mode, the one a user sees first, for the English picture.
+click_at "${CLIENT_RADIO[@]}"
+settle "$work/server.png" "$work/client-again.png" \
+    || { echo "clicking the client mode changed nothing: has the layout moved?" >&2; exit 1; }
+
+# The selector opens its list as a window of its own; the keys go to that
+# list once it is there (the entry below Chinese is English), and the picture
+# is taken only after it has closed again.
+visible_windows() { xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l; }
+list_open() { [ "$(visible_windows)" -gt 1 ]; }
+list_closed() { [ "$(visible_windows)" -le 1 ]; }
+click_at "${LANGUAGE_SELECTOR[@]}"
+wait_for 10 list_open \
+    || { echo "the language selector did not open: has it moved?" >&2; exit 1; }
+xdotool key --delay 100 Down Return
+wait_for 10 list_closed || { echo "the language list did not close" >&2; exit 1; }
+english_title() { ! xdotool getwindowname "$wid" | grep -q "调试助手"; }
+wait_for 10 english_title \
+    || { echo "the language did not switch: has the selector moved?" >&2; exit 1; }
+park_pointer
+settle "$work/client-again.png" "$work/english.png" \
+    || { echo "the window did not settle in English" >&2; exit 1; }
+save "$work/english.png" english.png
