@@ -1,152 +1,82 @@
 #include "banner/AdBanner.h"
 
-#include <QBuffer>
-#include <QDesktopServices>
-#include <QElapsedTimer>
-#include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTimer>
+#include <QtNetwork>
 #include <QtTest>
+#include <QtWidgets>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 struct Route
 {
-    int status = 200;
-    QByteArray contentType = "application/json";
     QByteArray body;
+    int status = 200;
     bool sendLength = true;
-    bool silent = false; // accept the request, never answer
-    bool held = false;   // answer only when released
+    bool held = false; // answer only when released, if ever
 };
 
-struct SeenRequest
-{
-    QString path;
-    QString query;
-    QMap<QByteArray, QByteArray> headers;
-};
-
-// A tiny in-process HTTP/1.1 server on loopback, one request per connection.
-class LocalHttpServer : public QObject
+// A tiny HTTP/1.1 server on loopback, one request per connection.
+class LocalHttpServer : public QTcpServer
 {
 public:
     LocalHttpServer()
     {
-        QObject::connect(&m_server, &QTcpServer::newConnection, this,
-                         &LocalHttpServer::acceptPending);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+            }
+        });
     }
 
-    bool start() { return m_server.listen(QHostAddress::LocalHost); }
-    QUrl baseUrl() const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()));
-    }
-    QString url(const QString& path) const { return baseUrl().toString() + path; }
-
+    QUrl base() const { return QUrl(u"http://127.0.0.1:%1"_s.arg(serverPort())); }
+    QString url(const QString& path) const { return base().toString() + path; }
     void reset()
     {
-        m_routes.clear();
-        m_requests.clear();
+        routes.clear();
+        heads.clear();
         m_held.clear();
     }
-    void setRoute(const QString& path, const Route& route) { m_routes.insert(path, route); }
-    QList<SeenRequest> requests() const { return m_requests; }
-
     void release(const QString& path)
     {
-        const QList<QTcpSocket*> sockets = m_held.values(path);
+        for (QTcpSocket* socket : m_held.values(path))
+            answer(socket, routes.value(path));
         m_held.remove(path);
-        Route route = m_routes.value(path);
-        route.held = false;
-        for (QTcpSocket* socket : sockets)
-            answer(socket, route);
     }
+
+    QMap<QString, Route> routes;
+    QList<QByteArray> heads; // request line and headers, in arrival order
 
 private:
-    void acceptPending()
+    void read(QTcpSocket* socket)
     {
-        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-            socket->setParent(this);
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            QObject::connect(socket, &QTcpSocket::readyRead, this,
-                             [this, socket]() { readRequest(socket); });
-        }
-    }
-
-    void readRequest(QTcpSocket* socket)
-    {
-        QByteArray buffered = socket->property("buffered").toByteArray() + socket->readAll();
-        socket->setProperty("buffered", buffered);
-        const qsizetype end = buffered.indexOf("\r\n\r\n");
-        if (end < 0 || socket->property("handled").toBool())
+        const QByteArray in = socket->property("in").toByteArray() + socket->readAll();
+        socket->setProperty("in", in);
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        if (end < 0 || socket->property("seen").toBool())
             return;
-        socket->setProperty("handled", true);
-
-        const QList<QByteArray> lines = buffered.left(end).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        const QUrl target(QString::fromLatin1(first.value(1)));
-        SeenRequest seen;
-        seen.path = target.path();
-        seen.query = target.query();
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines.at(i).trimmed();
-            const qsizetype colon = line.indexOf(':');
-            if (colon > 0)
-                seen.headers.insert(line.left(colon).toLower(), line.mid(colon + 1).trimmed());
-        }
-        m_requests.append(seen);
-
-        Route route;
-        if (m_routes.contains(seen.path)) {
-            route = m_routes.value(seen.path);
-        } else {
-            route.status = 404;
-            route.body = "not found";
-        }
-        if (route.silent)
-            return;
-        if (route.held) {
-            m_held.insert(seen.path, socket);
-            return;
-        }
-        answer(socket, route);
+        socket->setProperty("seen", true);
+        heads.append(in.left(end));
+        const QString path = QUrl(QString::fromLatin1(in.split(' ').value(1))).path();
+        const Route route = routes.value(path, Route{"not found", 404});
+        if (route.held)
+            m_held.insert(path, socket);
+        else
+            answer(socket, route);
     }
 
     static void answer(QTcpSocket* socket, const Route& route)
     {
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status) +
-                          " X\r\nContent-Type: " + route.contentType + "\r\nConnection: close\r\n";
+        QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(route.status) + " X\r\nConnection: close\r\n";
         if (route.sendLength)
             head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
         socket->write(head + "\r\n" + route.body);
         socket->disconnectFromHost();
     }
 
-    QTcpServer m_server;
-    QMap<QString, Route> m_routes;
-    QList<SeenRequest> m_requests;
     QMultiMap<QString, QTcpSocket*> m_held;
-};
-
-class ProbeBanner : public AdBanner
-{
-public:
-    using AdBanner::AdBanner;
-    using AdBanner::eventFilter;
 };
 
 // What the label shows once its rich text is laid out.
@@ -154,13 +84,13 @@ struct Rendered
 {
     QString plain;
     QStringList hrefs;
-    bool hasFormattedRun = false; // bold or italic from the data
+    bool formatted = false; // a bold or italic run, which only markup from the data could make
 };
 
-Rendered render(const QString& html)
+Rendered render(const QLabel* label)
 {
     QTextDocument doc;
-    doc.setHtml(html);
+    doc.setHtml(label->text());
     Rendered out;
     out.plain = doc.toPlainText();
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
@@ -168,45 +98,44 @@ Rendered render(const QString& html)
             const QTextCharFormat format = it.fragment().charFormat();
             if (format.isAnchor() && !out.hrefs.contains(format.anchorHref()))
                 out.hrefs.append(format.anchorHref());
-            if (format.fontWeight() >= QFont::Bold || format.fontItalic())
-                out.hasFormattedRun = true;
+            out.formatted |= format.fontWeight() >= QFont::Bold || format.fontItalic();
         }
     }
     return out;
 }
 
-QJsonObject notice(const QString& title, const QJsonValue& status = 1)
+// An active text notice for a product; `changes` replaces fields, a null value drops one.
+QJsonObject notice(const QString& title, const QJsonObject& changes = {})
 {
-    QJsonObject obj;
-    obj.insert(QStringLiteral("id"), 7);
-    obj.insert(QStringLiteral("status"), status);
-    obj.insert(QStringLiteral("target_type"), QStringLiteral("product"));
-    obj.insert(QStringLiteral("ad_type"), QStringLiteral("text"));
-    obj.insert(QStringLiteral("title"), title);
-    obj.insert(QStringLiteral("link_url"),
-               QString(QStringLiteral("https://notice.example/") + title));
+    QJsonObject obj = {{u"id"_s, 7},
+                       {u"status"_s, 1},
+                       {u"target_type"_s, u"product"_s},
+                       {u"ad_type"_s, u"text"_s},
+                       {u"title"_s, title},
+                       {u"link_url"_s, QString(u"https://notice.example/"_s + title)}};
+    for (auto it = changes.begin(); it != changes.end(); ++it) {
+        if (it->isNull())
+            obj.remove(it.key());
+        else
+            obj.insert(it.key(), *it);
+    }
     return obj;
 }
 
 QJsonObject pictureNotice(const QString& title, const QString& imageUrl)
 {
-    QJsonObject obj = notice(title);
-    obj.insert(QStringLiteral("ad_type"), QStringLiteral("image"));
-    obj.insert(QStringLiteral("image_url"), imageUrl);
-    return obj;
+    return notice(title, {{u"ad_type"_s, u"image"_s}, {u"image_url"_s, imageUrl}});
 }
 
 QByteArray feed(const QJsonArray& ads, const QJsonValue& success = true)
 {
-    QJsonObject root;
-    root.insert(QStringLiteral("success"), success);
-    root.insert(QStringLiteral("ads"), ads);
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject{{u"success"_s, success}, {u"ads"_s, ads}})
+        .toJson(QJsonDocument::Compact);
 }
 
-QByteArray png(int width, int height)
+QByteArray png(const QSize& size)
 {
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -215,485 +144,330 @@ QByteArray png(int width, int height)
     return bytes;
 }
 
-// The picture embedded in the label, or a null image when there is none.
-QImage shownPicture(const QLabel* label)
+// The size of the picture embedded in the label; invalid when there is none.
+QSize shownPicture(const QLabel* label)
 {
-    static const QRegularExpression dataUrl(
-        QStringLiteral("data:image/png;base64,([A-Za-z0-9+/=]+)"));
+    static const QRegularExpression dataUrl(u"data:image/png;base64,([A-Za-z0-9+/=]+)"_s);
     const QRegularExpressionMatch match = dataUrl.match(label->text());
     if (!match.hasMatch())
         return {};
-    return QImage::fromData(QByteArray::fromBase64(match.captured(1).toLatin1()), "PNG");
+    return QImage::fromData(QByteArray::fromBase64(match.captured(1).toLatin1()), "PNG").size();
 }
 
 QStringList titlesOf(const AdBanner& banner)
 {
     QStringList titles;
-    const QList<AdItem> ads = banner.notices();
-    for (const AdItem& ad : ads)
+    for (const AdItem& ad : banner.notices())
         titles.append(ad.title);
     return titles;
 }
 
-const QStringList builtInTitles = {
-    QStringLiteral("🚀 Oxlen Pro — 专业调试工具套件"),
-    QStringLiteral("📖 在线文档 — 查看完整使用指南"),
-    QStringLiteral("⭐ 更多工具 — 探索 Gaugely 全系产品"),
-};
+const QStringList builtInTitles = {u"🚀 Oxlen Pro — 专业调试工具套件"_s,
+                                   u"📖 在线文档 — 查看完整使用指南"_s,
+                                   u"⭐ 更多工具 — 探索 Gaugely 全系产品"_s};
 
-QMouseEvent leftPress()
+// Whether the banner's filter keeps the event on its label to itself.
+bool consumes(AdBanner& banner, QEvent&& event)
 {
-    return QMouseEvent(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                       Qt::LeftButton, Qt::NoModifier);
+    return static_cast<QObject&>(banner).eventFilter(banner.label(), &event);
+}
+
+bool consumesPress(AdBanner& banner)
+{
+    return consumes(banner, QMouseEvent(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5),
+                                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
 }
 
 } // namespace
-
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void openUrl(const QUrl& url) { opened.append(url); }
-};
 
 class TestBanner : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanupTestCase();
+    LocalHttpServer m_server;
+    QList<QUrl> m_opened; // links handed to the desktop
+    const QStringList m_schemes = {u"http"_s, u"https"_s, u"javascript"_s, u"file"_s};
 
-    void shouldStayLoadingUntilFeedAnswersThenRedrawSingleNotice();
-    void shouldRotateActiveNoticesInFeedOrder();
-    void shouldFallBackToBuiltInNotices_data();
-    void shouldFallBackToBuiltInNotices();
-    void shouldShowBuiltInNoticesSoonWhenNetworkIsSilent();
-    void shouldTreatOversizedFeedAsFailed_data();
-    void shouldTreatOversizedFeedAsFailed();
-    void shouldShowPictureWhenItsNoticeIsCurrent();
-    void shouldScalePicturesToFitHeader_data();
-    void shouldScalePicturesToFitHeader();
-    void shouldNotCacheBrokenOrOversizedPictures();
-    void shouldChooseBadgeByExactTargetType();
-    void shouldShowTitleAndDescriptionAsPlainText();
-    void shouldOpenLinkOnPressOnlyWhenThereIsOne();
-    void shouldKeepInjectedLinksInert();
-
-private:
-    void serveFeed(const QJsonArray& ads)
-    {
-        Route route;
-        route.body = feed(ads);
-        m_server.setRoute(QStringLiteral("/api/ads"), route);
-    }
+    void serveFeed(const QJsonArray& ads) { m_server.routes[u"/api/ads"_s] = Route{feed(ads)}; }
     void servePicture(const QString& path, const QByteArray& body, bool held = false)
     {
-        Route route;
-        route.contentType = "image/png";
-        route.body = body;
-        route.held = held;
-        m_server.setRoute(path, route);
+        m_server.routes[path] = Route{body, 200, true, held};
     }
 
-    LocalHttpServer m_server;
-    UrlRecorder m_urls;
-    const QStringList m_schemes = {QStringLiteral("http"), QStringLiteral("https"),
-                                   QStringLiteral("javascript"), QStringLiteral("file")};
+public:
+    Q_INVOKABLE void openUrl(const QUrl& url) { m_opened.append(url); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        QVERIFY(m_server.listen(QHostAddress::LocalHost));
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "openUrl");
+    }
+
+    void init()
+    {
+        m_server.reset();
+        m_opened.clear();
+    }
+
+    void cleanupTestCase()
+    {
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+
+    void shouldOpenLinkOnPressAndRedrawSingleNoticeOnRotation()
+    {
+        const QString link = u"https://notice.example/p?a=1&b=%E4%B8%AD#top"_s;
+        serveFeed({notice(u"Go"_s, {{u"link_url"_s, link}})});
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QCOMPARE(banner.label()->objectName(), u"adBanner"_s);
+        QTRY_COMPARE(titlesOf(banner), QStringList{u"Go"_s});
+        QVERIFY(banner.rotationTimer()->isActive());
+        QCOMPARE(banner.rotationTimer()->interval(), 5000);
+
+        // A normal link is placed and opened unchanged.
+        QCOMPARE(render(banner.label()).hrefs, QStringList{link});
+        QVERIFY(consumesPress(banner));
+        QCOMPARE(m_opened.size(), 1);
+        QCOMPARE(m_opened.first().toEncoded(), link.toUtf8());
+        // Through ordinary delivery as well; other events are left alone.
+        QTest::mousePress(banner.label(), Qt::LeftButton);
+        QCOMPARE(m_opened.size(), 2);
+        QVERIFY(!consumes(banner, QEvent(QEvent::Enter)));
+
+        // Drawn again on rotation, e.g. after a language switch; the feed is not asked again.
+        const QString shown = banner.label()->text();
+        banner.label()->setText(u"Only in English"_s);
+        banner.rotateAd();
+        QCOMPARE(banner.currentIndex(), 0);
+        QCOMPARE(banner.label()->text(), shown);
+        QCOMPARE(m_server.heads.size(), 1);
+    }
+
+    void shouldFallBackToBuiltInNotices_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        const QJsonArray one = {notice(u"A"_s)};
+        QTest::newRow("success as number") << 200 << feed(one, 1);
+        QTest::newRow("success as text") << 200 << feed(one, u"true"_s);
+        QTest::newRow("only status as text")
+            << 200 << feed({notice(u"A"_s, {{u"status"_s, u"1"_s}}), 3});
+        QTest::newRow("array body") << 200 << QByteArray(R"([{"success":true}])");
+        QTest::newRow("broken json") << 200 << QByteArray(R"({"success":true,"ads":[)");
+        QTest::newRow("server error") << 500 << feed(one);
+    }
+
+    void shouldFallBackToBuiltInNotices()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        m_server.routes[u"/api/ads"_s] = Route{body, status};
+
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QTRY_COMPARE(titlesOf(banner), builtInTitles);
+        const QList<AdItem> ads = banner.notices();
+        QCOMPARE(ads.at(0).linkUrl, m_server.url(u"/"_s));
+        QCOMPARE(ads.at(1).linkUrl, m_server.url(u"/docs/gaugely"_s));
+        QCOMPARE(ads.at(2).linkUrl, m_server.url(u"/"_s));
+        QVERIFY(banner.rotationTimer()->isActive());
+        QVERIFY(banner.label()->text().contains(u"background:#64748B"_s));
+        QCOMPARE(render(banner.label()).plain, u"AD"_s + builtInTitles.first());
+    }
+
+    void shouldShowBuiltInNoticesSoonWhenNetworkIsSilent()
+    {
+        m_server.routes[u"/api/ads"_s].held = true; // and never released
+        QElapsedTimer clock;
+        clock.start();
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QTRY_COMPARE(m_server.heads.size(), 1);
+        const QByteArray head = m_server.heads.first().toLower();
+        QVERIFY2(head.startsWith("get /api/ads?product=sockwise "), head.constData());
+        QVERIFY2(head.contains("\r\ncontent-type: application/json"), head.constData());
+
+        // Loading: nothing to rotate or open yet.
+        QVERIFY(banner.label()->text().contains(u"广告加载中"_s));
+        QVERIFY(!banner.rotationTimer()->isActive());
+        QVERIFY(!consumesPress(banner));
+        banner.rotateAd();
+        QCOMPARE(banner.currentIndex(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(titlesOf(banner), builtInTitles, 15000);
+        QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+        banner.rotationTimer()->setInterval(20);
+        QTRY_COMPARE(banner.currentIndex(), 1);
+        QVERIFY(render(banner.label()).plain.endsWith(builtInTitles.at(1)));
+        QTRY_COMPARE(banner.currentIndex(), 2);
+    }
+
+    void shouldTreatOversizedFeedAsFailed_data()
+    {
+        QTest::addColumn<bool>("sendLength");
+        QTest::newRow("announced length") << true;
+        QTest::newRow("until close") << false;
+    }
+
+    void shouldTreatOversizedFeedAsFailed()
+    {
+        QFETCH(bool, sendLength);
+        // Valid and active, only too big: without a cap it would be shown.
+        const int cap = int(AdBanner::maxReplyBytes);
+        QJsonObject huge = notice(u"Huge"_s, {{u"description"_s, QString(cap + 1024, u'x')}});
+        m_server.routes[u"/api/ads"_s] = Route{feed({huge}), 200, sendLength};
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QTRY_COMPARE_WITH_TIMEOUT(titlesOf(banner), builtInTitles, 10000);
+
+        // Just under the cap it is still read.
+        huge.insert(u"description"_s, QString(cap - 4096, u'x'));
+        m_server.routes[u"/api/ads"_s].body = feed({huge});
+        AdBanner accepted(u"sockwise"_s, nullptr, m_server.base());
+        QTRY_COMPARE_WITH_TIMEOUT(titlesOf(accepted), QStringList{u"Huge"_s}, 10000);
+    }
+
+    void shouldShowPictureScaledWhenItsNoticeIsCurrent()
+    {
+        // Original and shown size; the first two arrive only when released.
+        const QList<QPair<QSize, QSize>> sizes = {{{1000, 100}, {360, 36}},
+                                                  {{2000, 40}, {500, 10}},
+                                                  {{20, 10}, {20, 10}},
+                                                  {{500, 36}, {500, 36}}};
+        QJsonArray ads;
+        for (qsizetype i = 0; i < sizes.size(); ++i) {
+            const QString path = u"/img/%1.png"_s.arg(i);
+            ads.append(pictureNotice(u"P%1"_s.arg(i), m_server.url(path)));
+            servePicture(path, png(sizes.at(i).first), i < 2);
+        }
+        serveFeed(ads);
+
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QTRY_COMPARE(m_server.heads.size(), 5);
+        const Rendered waiting = render(banner.label());
+        QCOMPARE(waiting.plain, u"品P0 — 图片加载中..."_s);
+        QCOMPARE(waiting.hrefs, QStringList{u"https://notice.example/P0"_s});
+        banner.rotateAd();
+        const QString showingP1 = banner.label()->text();
+        QCOMPARE(render(banner.label()).plain, u"品P1 — 图片加载中..."_s);
+
+        // P0's picture arrives while P1 is shown: cached, but P1 stays.
+        m_server.release(u"/img/0.png"_s);
+        QTRY_VERIFY(banner.hasCachedPicture(m_server.url(u"/img/0.png"_s)));
+        QCOMPARE(banner.label()->text(), showingP1);
+
+        // P1's arrives while P1 is current: swapped in at once, still linked.
+        m_server.release(u"/img/1.png"_s);
+        QTRY_COMPARE(shownPicture(banner.label()), sizes.at(1).second);
+        QCOMPARE(render(banner.label()).hrefs, QStringList{u"https://notice.example/P1"_s});
+        for (int i : {2, 3, 0}) {
+            banner.rotateAd();
+            QTRY_COMPARE(shownPicture(banner.label()), sizes.at(i).second);
+        }
+    }
+
+    void shouldNotCacheBrokenOrOversizedPictures()
+    {
+        const QStringList names = {u"junk"_s, u"big"_s, u"missing"_s, u"padded"_s};
+        QJsonArray ads;
+        for (const QString& name : names)
+            ads.append(pictureNotice(name, m_server.url(u"/img/"_s + name)));
+        ads.append(pictureNotice(u"Local"_s, u"file:///etc/hostname"_s));
+        serveFeed(ads);
+        servePicture(u"/img/junk"_s, "definitely not a picture");
+        // A decodable picture dragging megabytes behind it, with no length announced.
+        const QByteArray padding(int(AdBanner::maxReplyBytes) + 1024, 'z');
+        m_server.routes[u"/img/big"_s] = Route{png(QSize(10, 10)) + padding, 200, false};
+        // Trailing bytes alone are no reason to refuse a picture.
+        servePicture(u"/img/padded"_s, png(QSize(10, 10)) + QByteArray(1024, 'z'));
+
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QSignalSpy finished(banner.networkManager(), &QNetworkAccessManager::finished);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 5, 10000);
+        QCOMPARE(m_server.heads.size(), 5); // the local file is never asked for
+        QVERIFY(banner.hasCachedPicture(m_server.url(u"/img/padded"_s)));
+        for (const QString& name : {u"junk"_s, u"big"_s, u"missing"_s})
+            QVERIFY2(!banner.hasCachedPicture(m_server.url(u"/img/"_s + name)), qPrintable(name));
+        QVERIFY(!banner.hasCachedPicture(u"file:///etc/hostname"_s));
+        QVERIFY(render(banner.label()).plain.endsWith(u"图片加载中..."_s));
+    }
+
+    void shouldRotateActiveNoticesInFeedOrderWithBadgeAndPlainText()
+    {
+        // Markup, quotes and "%1" in the data show as typed.
+        const QString title = u"50%1 off <b>now</b> & \"more\" 'x' %2"_s;
+        const QString description = u"<i>%1</i> – see </span>"_s;
+        const auto with = [](const QString& title, const QString& key, const QJsonValue& value) {
+            return notice(title, {{key, value}});
+        };
+        // Only objects with status 1 (1.0 included) count; the badge needs the exact type.
+        serveFeed({with(title, u"description"_s, description), with(u"Off"_s, u"status"_s, 0),
+                   with(u"Text"_s, u"status"_s, u"1"_s), 17,
+                   notice(u"Line"_s, {{u"status"_s, 1.0}, {u"target_type"_s, u"line"_s}}),
+                   with(u"Fraction"_s, u"status"_s, 1.5), with(u"True"_s, u"status"_s, true),
+                   with(u"Product"_s, u"target_type"_s, u"Product"_s),
+                   with(u"None"_s, u"target_type"_s, QJsonValue())});
+
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QTRY_COMPARE(titlesOf(banner), (QStringList{title, u"Line"_s, u"Product"_s, u"None"_s}));
+        const QStringList colours = {u"#10B981"_s, u"#8B5CF6"_s, u"#64748B"_s, u"#64748B"_s,
+                                     u"#10B981"_s};
+        const QStringList shown = {u"品"_s + title + u" — "_s + description, u"线Line"_s,
+                                   u"ADProduct"_s, u"ADNone"_s,
+                                   u"品"_s + title + u" — "_s + description};
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            const QString text = banner.label()->text();
+            QVERIFY2(text.contains(u"background:"_s + colours.at(i)), qPrintable(text));
+            QCOMPARE(render(banner.label()).plain, shown.at(i));
+            QVERIFY(!render(banner.label()).formatted);
+            banner.rotateAd();
+        }
+    }
+
+    void shouldKeepInjectedLinksInert()
+    {
+        const QString injected =
+            u"https://notice.example/a' style='x'><b>pwn</b><a href=\"https://evil.example/"_s;
+        // A trailing backslash would escape the closing quote and let the title's
+        // own quote end the attribute instead.
+        const QString backslash = u"https://notice.example/b\\"_s;
+        const QString quotingTitle = u"it's <i>x</i>' ><b>pwn</b>"_s;
+        serveFeed({notice(u"One"_s, {{u"link_url"_s, injected}, {u"target_type"_s, u"line"_s}}),
+                   notice(quotingTitle, {{u"link_url"_s, backslash}}),
+                   notice(u"Script"_s, {{u"link_url"_s, u"javascript:alert(1)"_s}}),
+                   notice(u"Local"_s, {{u"link_url"_s, u"file://localhost/etc/passwd"_s}}),
+                   notice(u"Nowhere"_s, {{u"link_url"_s, QJsonValue()}})});
+
+        AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
+        QTRY_COMPARE(banner.notices().size(), 5);
+        // The whole link stays inside its attribute: one anchor, no markup of its
+        // own, and the press opens exactly the link of the feed.
+        const QStringList links = {injected, backslash};
+        const QStringList shownText = {u"线One"_s, u"品"_s + quotingTitle};
+        for (qsizetype i = 0; i < links.size(); ++i) {
+            const Rendered shown = render(banner.label());
+            QCOMPARE(shown.plain, shownText.at(i));
+            QCOMPARE(shown.hrefs.size(), 1);
+            QCOMPARE(QUrl::fromPercentEncoding(shown.hrefs.first().toUtf8()), links.at(i));
+            QVERIFY(!shown.formatted);
+            QVERIFY(consumesPress(banner));
+            QCOMPARE(m_opened.last(), QUrl(links.at(i)));
+            banner.rotateAd();
+        }
+        // Links that are missing or not web addresses are neither placed nor opened,
+        // and the press goes on to the label.
+        for (const QString& title : {u"Script"_s, u"Local"_s, u"Nowhere"_s}) {
+            const Rendered other = render(banner.label());
+            QCOMPARE(other.plain, u"品"_s + title);
+            QCOMPARE(other.hrefs, QStringList{u"#"_s});
+            QVERIFY(!consumesPress(banner));
+            banner.rotateAd();
+        }
+        QCOMPARE(m_opened.size(), 2);
+    }
 };
-
-void TestBanner::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-    QVERIFY(m_server.start());
-    for (const QString& scheme : m_schemes)
-        QDesktopServices::setUrlHandler(scheme, &m_urls, "openUrl");
-}
-
-void TestBanner::init()
-{
-    m_server.reset();
-    m_urls.opened.clear();
-}
-
-void TestBanner::cleanupTestCase()
-{
-    for (const QString& scheme : m_schemes)
-        QDesktopServices::unsetUrlHandler(scheme);
-}
-
-void TestBanner::shouldStayLoadingUntilFeedAnswersThenRedrawSingleNotice()
-{
-    Route route;
-    route.held = true;
-    route.body = feed({notice(QStringLiteral("A"))});
-    m_server.setRoute(QStringLiteral("/api/ads"), route);
-
-    ProbeBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QCOMPARE(banner.label()->objectName(), QStringLiteral("adBanner"));
-    QTRY_COMPARE(m_server.requests().size(), 1);
-    const SeenRequest seen = m_server.requests().first();
-    QCOMPARE(seen.path, QStringLiteral("/api/ads"));
-    QCOMPARE(seen.query, QStringLiteral("product=sockwise"));
-    QCOMPARE(seen.headers.value("content-type"), QByteArray("application/json"));
-
-    QVERIFY(banner.label()->text().contains(QStringLiteral("广告加载中")));
-    QVERIFY(!banner.rotationTimer()->isActive());
-    auto press = leftPress();
-    QVERIFY(!banner.eventFilter(banner.label(), &press));
-    banner.rotateAd();
-    QCOMPARE(banner.currentIndex(), 0);
-
-    m_server.release(QStringLiteral("/api/ads"));
-    QTRY_COMPARE(titlesOf(banner), QStringList{QStringLiteral("A")});
-    QVERIFY(banner.rotationTimer()->isActive());
-    QCOMPARE(banner.rotationTimer()->interval(), 5000);
-
-    // A lone notice is drawn again on every rotation (e.g. after a language switch).
-    const QString shown = banner.label()->text();
-    banner.label()->setText(QStringLiteral("Only in English"));
-    banner.rotateAd();
-    QCOMPARE(banner.currentIndex(), 0);
-    QCOMPARE(banner.label()->text(), shown);
-    QCOMPARE(m_server.requests().size(), 1);
-}
-
-void TestBanner::shouldRotateActiveNoticesInFeedOrder()
-{
-    QJsonObject second = notice(QStringLiteral("Second"), 1.0);
-    second.insert(QStringLiteral("id"), 42);
-    serveFeed({notice(QStringLiteral("First")), notice(QStringLiteral("Off"), 0),
-               notice(QStringLiteral("AsText"), QStringLiteral("1")), 17, second,
-               notice(QStringLiteral("Fraction"), 1.5), notice(QStringLiteral("True"), true)});
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(titlesOf(banner),
-                 (QStringList{QStringLiteral("First"), QStringLiteral("Second")}));
-    const AdItem read = banner.notices().at(1);
-    QCOMPARE(read.id, 42);
-    QCOMPARE(read.targetType, QStringLiteral("product"));
-    QCOMPARE(read.linkUrl, QStringLiteral("https://notice.example/Second"));
-
-    const QStringList expected = {QStringLiteral("First"), QStringLiteral("Second"),
-                                  QStringLiteral("First")};
-    for (qsizetype i = 0; i < expected.size(); ++i) {
-        QCOMPARE(banner.currentIndex(), int(i % 2));
-        QCOMPARE(render(banner.label()->text()).plain, QStringLiteral("品") + expected.at(i));
-        banner.rotateAd();
-    }
-
-    // The timer drives the same rotation.
-    banner.rotationTimer()->setInterval(20);
-    QTRY_COMPARE(banner.currentIndex(), 0);
-    QTRY_COMPARE(banner.currentIndex(), 1);
-}
-
-void TestBanner::shouldFallBackToBuiltInNotices_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    const QJsonArray one = {notice(QStringLiteral("A"))};
-    QTest::newRow("success as number") << 200 << feed(one, 1);
-    QTest::newRow("success as text") << 200 << feed(one, QStringLiteral("true"));
-    QTest::newRow("only status as text")
-        << 200 << feed({notice(QStringLiteral("A"), QStringLiteral("1")), 3});
-    QTest::newRow("array body") << 200 << QByteArray(R"([{"success":true}])");
-    QTest::newRow("broken json") << 200 << QByteArray(R"({"success":true,"ads":[)");
-    QTest::newRow("server error") << 500 << feed(one);
-}
-
-void TestBanner::shouldFallBackToBuiltInNotices()
-{
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    Route route;
-    route.status = status;
-    route.body = body;
-    m_server.setRoute(QStringLiteral("/api/ads"), route);
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(titlesOf(banner), builtInTitles);
-    const QList<AdItem> ads = banner.notices();
-    QCOMPARE(ads.at(0).linkUrl, m_server.url(QStringLiteral("/")));
-    QCOMPARE(ads.at(1).linkUrl, m_server.url(QStringLiteral("/docs/gaugely")));
-    QCOMPARE(ads.at(2).linkUrl, m_server.url(QStringLiteral("/")));
-    QVERIFY(banner.rotationTimer()->isActive());
-    const QString text = banner.label()->text();
-    QVERIFY(text.contains(QStringLiteral("background:#64748B")));
-    QCOMPARE(render(text).plain, QStringLiteral("AD") + builtInTitles.first());
-}
-
-void TestBanner::shouldShowBuiltInNoticesSoonWhenNetworkIsSilent()
-{
-    Route route;
-    route.silent = true;
-    m_server.setRoute(QStringLiteral("/api/ads"), route);
-
-    QElapsedTimer clock;
-    clock.start();
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(m_server.requests().size(), 1);
-    QVERIFY(banner.label()->text().contains(QStringLiteral("广告加载中")));
-    QTRY_COMPARE_WITH_TIMEOUT(titlesOf(banner), builtInTitles, 15000);
-    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
-
-    banner.rotationTimer()->setInterval(20);
-    QTRY_COMPARE(banner.currentIndex(), 1);
-    QVERIFY(render(banner.label()->text()).plain.endsWith(builtInTitles.at(1)));
-    QTRY_COMPARE(banner.currentIndex(), 2);
-}
-
-void TestBanner::shouldTreatOversizedFeedAsFailed_data()
-{
-    QTest::addColumn<bool>("sendLength");
-    QTest::newRow("announced length") << true;
-    QTest::newRow("until close") << false;
-}
-
-void TestBanner::shouldTreatOversizedFeedAsFailed()
-{
-    QFETCH(bool, sendLength);
-    // Valid and active, only too big: without a cap it would be shown.
-    QJsonObject huge = notice(QStringLiteral("Huge"));
-    huge.insert(QStringLiteral("description"),
-                QString(int(AdBanner::maxReplyBytes) + 1024, QLatin1Char('x')));
-    Route route;
-    route.sendLength = sendLength;
-    route.body = feed({huge});
-    m_server.setRoute(QStringLiteral("/api/ads"), route);
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE_WITH_TIMEOUT(titlesOf(banner), builtInTitles, 10000);
-
-    // A feed just under the cap is still read.
-    huge.insert(QStringLiteral("description"),
-                QString(int(AdBanner::maxReplyBytes) - 4096, QLatin1Char('x')));
-    route.body = feed({huge});
-    m_server.setRoute(QStringLiteral("/api/ads"), route);
-    AdBanner accepted(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE_WITH_TIMEOUT(titlesOf(accepted), QStringList{QStringLiteral("Huge")}, 10000);
-}
-
-void TestBanner::shouldShowPictureWhenItsNoticeIsCurrent()
-{
-    const QString urlA = m_server.url(QStringLiteral("/img/a.png"));
-    const QString urlB = m_server.url(QStringLiteral("/img/b.png"));
-    serveFeed({pictureNotice(QStringLiteral("A"), urlA), pictureNotice(QStringLiteral("B"), urlB)});
-    servePicture(QStringLiteral("/img/a.png"), png(40, 20), true);
-    servePicture(QStringLiteral("/img/b.png"), png(30, 30), true);
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(m_server.requests().size(), 3);
-    const Rendered waiting = render(banner.label()->text());
-    QCOMPARE(waiting.plain, QStringLiteral("品A — 图片加载中..."));
-    QCOMPARE(waiting.hrefs, QStringList{QStringLiteral("https://notice.example/A")});
-    banner.rotateAd();
-    const QString showingB = banner.label()->text();
-    QCOMPARE(render(showingB).plain, QStringLiteral("品B — 图片加载中..."));
-
-    // A's picture arrives while B is shown: cached, but B stays.
-    m_server.release(QStringLiteral("/img/a.png"));
-    QTRY_VERIFY(banner.hasCachedPicture(urlA));
-    QCOMPARE(banner.label()->text(), showingB);
-
-    // B's arrives while B is current: swapped in at once, still linked.
-    m_server.release(QStringLiteral("/img/b.png"));
-    QTRY_VERIFY(!shownPicture(banner.label()).isNull());
-    QCOMPARE(shownPicture(banner.label()).size(), QSize(30, 30));
-    QCOMPARE(render(banner.label()->text()).hrefs,
-             QStringList{QStringLiteral("https://notice.example/B")});
-
-    banner.rotateAd();
-    QCOMPARE(shownPicture(banner.label()).size(), QSize(40, 20));
-}
-
-void TestBanner::shouldScalePicturesToFitHeader_data()
-{
-    QTest::addColumn<QSize>("original");
-    QTest::addColumn<QSize>("shown");
-    QTest::newRow("tall") << QSize(1000, 100) << QSize(360, 36);
-    QTest::newRow("wide") << QSize(2000, 40) << QSize(500, 10);
-    QTest::newRow("small") << QSize(20, 10) << QSize(20, 10);
-    QTest::newRow("exact") << QSize(500, 36) << QSize(500, 36);
-}
-
-void TestBanner::shouldScalePicturesToFitHeader()
-{
-    QFETCH(QSize, original);
-    QFETCH(QSize, shown);
-    serveFeed({pictureNotice(QStringLiteral("Pic"), m_server.url(QStringLiteral("/img/s.png")))});
-    servePicture(QStringLiteral("/img/s.png"), png(original.width(), original.height()));
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_VERIFY(!shownPicture(banner.label()).isNull());
-    QCOMPARE(shownPicture(banner.label()).size(), shown);
-}
-
-void TestBanner::shouldNotCacheBrokenOrOversizedPictures()
-{
-    const QString junkUrl = m_server.url(QStringLiteral("/img/junk.png"));
-    const QString bigUrl = m_server.url(QStringLiteral("/img/big.png"));
-    const QString paddedUrl = m_server.url(QStringLiteral("/img/padded.png"));
-    const QString missingUrl = m_server.url(QStringLiteral("/img/missing.png"));
-    const QString localUrl = QStringLiteral("file:///etc/hostname");
-    serveFeed({pictureNotice(QStringLiteral("Junk"), junkUrl),
-               pictureNotice(QStringLiteral("Big"), bigUrl),
-               pictureNotice(QStringLiteral("Padded"), paddedUrl),
-               pictureNotice(QStringLiteral("Missing"), missingUrl),
-               pictureNotice(QStringLiteral("Local"), localUrl)});
-    servePicture(QStringLiteral("/img/junk.png"), "definitely not a picture");
-    // A decodable picture dragging megabytes of trailing bytes behind it.
-    Route big;
-    big.sendLength = false;
-    big.body = png(10, 10) + QByteArray(int(AdBanner::maxReplyBytes) + 1024, 'z');
-    m_server.setRoute(QStringLiteral("/img/big.png"), big);
-    servePicture(QStringLiteral("/img/padded.png"), png(10, 10) + QByteArray(1024, 'z'));
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QSignalSpy finished(banner.networkManager(), &QNetworkAccessManager::finished);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 5, 10000);
-
-    QVERIFY(banner.hasCachedPicture(paddedUrl)); // trailing bytes alone are no reason
-    for (const QString& url : {junkUrl, bigUrl, missingUrl, localUrl})
-        QVERIFY2(!banner.hasCachedPicture(url), qPrintable(url));
-    QCOMPARE(m_server.requests().size(), 5); // the local file is never asked for
-
-    QVERIFY(render(banner.label()->text()).plain.endsWith(QStringLiteral("图片加载中...")));
-    banner.rotateAd();
-    QVERIFY(render(banner.label()->text()).plain.endsWith(QStringLiteral("图片加载中...")));
-}
-
-void TestBanner::shouldChooseBadgeByExactTargetType()
-{
-    const QStringList types = {QStringLiteral("product"), QStringLiteral("line"),
-                               QStringLiteral("Product"), QString()};
-    const QStringList colors = {QStringLiteral("#10B981"), QStringLiteral("#8B5CF6"),
-                                QStringLiteral("#64748B"), QStringLiteral("#64748B")};
-    const QStringList badges = {QStringLiteral("品"), QStringLiteral("线"), QStringLiteral("AD"),
-                                QStringLiteral("AD")};
-    QJsonArray ads;
-    for (qsizetype i = 0; i < types.size(); ++i) {
-        QJsonObject obj = notice(QStringLiteral("T%1").arg(i));
-        if (types.at(i).isEmpty())
-            obj.remove(QStringLiteral("target_type"));
-        else
-            obj.insert(QStringLiteral("target_type"), types.at(i));
-        ads.append(obj);
-    }
-    serveFeed(ads);
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(banner.notices().size(), 4);
-    for (qsizetype i = 0; i < types.size(); ++i) {
-        const QString text = banner.label()->text();
-        QVERIFY2(text.contains(QStringLiteral("background:") + colors.at(i)), qPrintable(text));
-        QCOMPARE(render(text).plain, badges.at(i) + QStringLiteral("T%1").arg(i));
-        banner.rotateAd();
-    }
-}
-
-void TestBanner::shouldShowTitleAndDescriptionAsPlainText()
-{
-    const QString title = QStringLiteral("50%1 off <b>now</b> & \"more\" 'x' %2");
-    const QString description = QStringLiteral("<i>%1</i> – see </span>");
-    QJsonObject obj = notice(title);
-    obj.insert(QStringLiteral("description"), description);
-    serveFeed({obj, notice(QStringLiteral("Bare"))});
-
-    AdBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(banner.notices().size(), 2);
-    const Rendered shown = render(banner.label()->text());
-    QCOMPARE(shown.plain, QStringLiteral("品") + title + QStringLiteral(" — ") + description);
-    QVERIFY(!shown.hasFormattedRun);
-    QVERIFY(banner.label()->text().contains(QStringLiteral("color:#94A3B8")));
-
-    banner.rotateAd();
-    QCOMPARE(render(banner.label()->text()).plain, QStringLiteral("品Bare"));
-}
-
-void TestBanner::shouldOpenLinkOnPressOnlyWhenThereIsOne()
-{
-    const QString link = QStringLiteral("https://notice.example/p?a=1&b=%E4%B8%AD#top");
-    QJsonObject linked = notice(QStringLiteral("Go"));
-    linked.insert(QStringLiteral("link_url"), link);
-    QJsonObject unlinked = notice(QStringLiteral("Nowhere"));
-    unlinked.remove(QStringLiteral("link_url"));
-    serveFeed({linked, unlinked});
-
-    ProbeBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(banner.notices().size(), 2);
-    QCOMPARE(render(banner.label()->text()).hrefs, QStringList{link});
-
-    auto press = leftPress();
-    QVERIFY(banner.eventFilter(banner.label(), &press));
-    QCOMPARE(m_urls.opened.size(), 1);
-    QCOMPARE(m_urls.opened.first().toEncoded(), link.toUtf8());
-    // Through ordinary delivery as well; other events are left alone.
-    QTest::mousePress(banner.label(), Qt::LeftButton);
-    QCOMPARE(m_urls.opened.size(), 2);
-    QEvent enter(QEvent::Enter);
-    QVERIFY(!banner.eventFilter(banner.label(), &enter));
-
-    banner.rotateAd();
-    QCOMPARE(render(banner.label()->text()).hrefs, QStringList{QStringLiteral("#")});
-    QVERIFY(!banner.eventFilter(banner.label(), &press));
-    QCOMPARE(m_urls.opened.size(), 2);
-}
-
-void TestBanner::shouldKeepInjectedLinksInert()
-{
-    const QString injected = QStringLiteral(
-        "https://notice.example/a' style='x'><b>pwn</b><a href=\"https://evil.example/");
-    // A trailing backslash would escape the closing quote and let the title's
-    // own quote end the attribute instead.
-    const QString backslash = QStringLiteral("https://notice.example/b\\");
-    const QString quotingTitle = QStringLiteral("it's <i>x</i>' ><b>pwn</b>");
-    QJsonObject first = notice(QStringLiteral("One"));
-    first.insert(QStringLiteral("link_url"), injected);
-    first.insert(QStringLiteral("target_type"), QStringLiteral("line"));
-    QJsonObject second = notice(quotingTitle);
-    second.insert(QStringLiteral("link_url"), backslash);
-    QJsonObject third = notice(QStringLiteral("Script"));
-    third.insert(QStringLiteral("link_url"), QStringLiteral("javascript:alert(1)"));
-    QJsonObject fourth = notice(QStringLiteral("Local"));
-    fourth.insert(QStringLiteral("link_url"), QStringLiteral("file:///etc/passwd"));
-    Route route;
-    route.body = feed({first, second, third, fourth});
-    m_server.setRoute(QStringLiteral("/api/ads"), route);
-
-    ProbeBanner banner(QStringLiteral("sockwise"), nullptr, m_server.baseUrl());
-    QTRY_COMPARE(banner.notices().size(), 4);
-
-    // The whole link stays inside its attribute: one anchor, no markup of its own,
-    // and the press opens exactly the link of the feed.
-    auto press = leftPress();
-    const QStringList links = {injected, backslash};
-    const QStringList shownText = {QStringLiteral("线One"), QStringLiteral("品") + quotingTitle};
-    for (qsizetype i = 0; i < links.size(); ++i) {
-        const Rendered shown = render(banner.label()->text());
-        QCOMPARE(shown.plain, shownText.at(i));
-        QCOMPARE(shown.hrefs.size(), 1);
-        QCOMPARE(QUrl::fromPercentEncoding(shown.hrefs.first().toUtf8()), links.at(i));
-        QVERIFY(!shown.hasFormattedRun);
-        QVERIFY(banner.eventFilter(banner.label(), &press));
-        QCOMPARE(m_urls.opened.last(), QUrl(links.at(i)));
-        banner.rotateAd();
-    }
-
-    // Links that are not web addresses are neither placed nor opened.
-    for (const QString& title : {QStringLiteral("Script"), QStringLiteral("Local")}) {
-        const Rendered other = render(banner.label()->text());
-        QCOMPARE(other.plain, QStringLiteral("品") + title);
-        QCOMPARE(other.hrefs, QStringList{QStringLiteral("#")});
-        QVERIFY(!banner.eventFilter(banner.label(), &press));
-        banner.rotateAd();
-    }
-    QCOMPARE(m_urls.opened.size(), 2);
-}
 
 QTEST_MAIN(TestBanner)
 #include "tst_banner.moc"
