@@ -13,8 +13,8 @@ public:
     {
         const QString host = query.peerHostName();
         const QHostAddress address(host);
-        if (query.queryType() == QNetworkProxyQuery::TcpServer || host.isEmpty()
-            || host == QLatin1String("localhost") || (!address.isNull() && address.isLoopback()))
+        if (query.queryType() == QNetworkProxyQuery::TcpServer || host.isEmpty() ||
+            host == QLatin1String("localhost") || (!address.isNull() && address.isLoopback()))
             return {QNetworkProxy(QNetworkProxy::NoProxy)};
         return {QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9)};
     }

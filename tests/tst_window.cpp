@@ -119,17 +119,14 @@ void WindowTest::shouldBuildEveryControlWithItsDefaults()
     QCOMPARE(window.clientRadio->text(), QStringLiteral("WebSocket 客户端"));
     QCOMPARE(window.serverRadio->text(), QStringLiteral("WebSocket 服务端"));
     QCOMPARE(window.urlEdit->text(), QStringLiteral("ws://127.0.0.1:8080/ws"));
-    QCOMPARE(window.portSpin->value(), 8080);
-    QCOMPARE(window.portSpin->minimum(), 1);
-    QCOMPARE(window.portSpin->maximum(), 65535);
     QCOMPARE(window.pathEdit->text(), QStringLiteral("/ws"));
 
     QStringList encodings;
     for (int i = 0; i < window.encodingCombo->count(); ++i)
         encodings << window.encodingCombo->itemText(i);
-    QCOMPARE(encodings, QStringList({QStringLiteral("UTF-8"), QStringLiteral("ASCII"),
-                                     QStringLiteral("GBK"), QStringLiteral("GB2312"),
-                                     QStringLiteral("Unicode")}));
+    QCOMPARE(encodings,
+             QStringList({QStringLiteral("UTF-8"), QStringLiteral("ASCII"), QStringLiteral("GBK"),
+                          QStringLiteral("GB2312"), QStringLiteral("Unicode")}));
     QCOMPARE(window.encodingCombo->currentText(), QStringLiteral("UTF-8"));
 
     QCOMPARE(window.connectButton->text(), QStringLiteral("连接"));
@@ -141,15 +138,6 @@ void WindowTest::shouldBuildEveryControlWithItsDefaults()
     QVERIFY(!window.hexDisplayCheck->isChecked());
     QVERIFY(window.timestampCheck->isChecked());
     QVERIFY(window.autoScrollCheck->isChecked());
-    QCOMPARE(window.lineSpacingSpin->value(), 0);
-    QCOMPARE(window.lineSpacingSpin->minimum(), -10);
-    QCOMPARE(window.lineSpacingSpin->maximum(), 10);
-    QCOMPARE(window.lineSpacingSpin->suffix(), QStringLiteral(" px"));
-    QCOMPARE(window.fontSizeSpin->value(), 11);
-    QCOMPARE(window.fontSizeSpin->minimum(), 7);
-    QCOMPARE(window.fontSizeSpin->maximum(), 16);
-    QCOMPARE(window.fontSizeSpin->suffix(), QStringLiteral(" pt"));
-
     QCOMPARE(window.sendEdit->placeholderText(), QStringLiteral("输入要发送的数据..."));
     QCOMPARE(window.sendEdit->height(), 70);
     QVERIFY(!window.hexSendCheck->isChecked());
@@ -160,11 +148,22 @@ void WindowTest::shouldBuildEveryControlWithItsDefaults()
     QCOMPARE(window.sendButton->objectName(), QStringLiteral("accentButton"));
     QCOMPARE(window.sendButton->size(), QSize(120, 32));
     QVERIFY(!window.autoSendCheck->isChecked());
-    QCOMPARE(window.intervalSpin->value(), 1000);
-    QCOMPARE(window.intervalSpin->minimum(), 10);
-    QCOMPARE(window.intervalSpin->maximum(), 60000);
+    struct Spin
+    {
+        QSpinBox* box;
+        int value, min, max;
+        const char* suffix;
+    };
+    for (const Spin& s : {Spin{window.portSpin, 8080, 1, 65535, ""},
+                          Spin{window.lineSpacingSpin, 0, -10, 10, " px"},
+                          Spin{window.fontSizeSpin, 11, 7, 16, " pt"},
+                          Spin{window.intervalSpin, 1000, 10, 60000, " ms"}}) {
+        QCOMPARE(s.box->value(), s.value);
+        QCOMPARE(s.box->minimum(), s.min);
+        QCOMPARE(s.box->maximum(), s.max);
+        QCOMPARE(s.box->suffix(), QString::fromLatin1(s.suffix));
+    }
     QCOMPARE(window.intervalSpin->singleStep(), 100);
-    QCOMPARE(window.intervalSpin->suffix(), QStringLiteral(" ms"));
 
     QCOMPARE(window.tabWidget->count(), 2);
     QCOMPARE(window.tabWidget->tabText(0), QStringLiteral("通信日志"));
@@ -175,8 +174,8 @@ void WindowTest::shouldBuildEveryControlWithItsDefaults()
     const auto boxes = window.findChildren<QGroupBox*>();
     for (const QGroupBox* box : boxes)
         groups << box->title();
-    for (const char* title : {"模式选择", "连接设置", "已连接客户端", "显示设置", "数据可视化",
-                              "发送区"})
+    for (const char* title :
+         {"模式选择", "连接设置", "已连接客户端", "显示设置", "数据可视化", "发送区"})
         QVERIFY2(groups.contains(QString::fromUtf8(title)), title);
 
     QCOMPARE(statusText(window), QStringLiteral("◆未连接"));
@@ -437,7 +436,10 @@ void WindowTest::shouldPlotOneValuePerLineOfReceivedFrame()
     // Received bytes are decoded with the selected encoding before matching:
     // "t=42" in UTF-16 only matches once decoded as such.
     window.encodingCombo->setCurrentText(QStringLiteral("Unicode"));
-    window.feedChart(QByteArray("t\0=\0" "4\0" "2\0", 8));
+    window.feedChart(QByteArray("t\0=\0"
+                                "4\0"
+                                "2\0",
+                                8));
     QCOMPARE(store.at(0)->points.size(), 3);
     QCOMPARE(store.at(0)->points.at(2).value, 42.0);
 

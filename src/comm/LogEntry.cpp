@@ -8,8 +8,7 @@ LogEntry::LogEntry(const QString& message)
     , direction(SYS)
     , text(message)
     , hexText(message)
-{
-}
+{}
 
 LogEntry::LogEntry(Direction dir, const QByteArray& data, const QString& encodingName)
     : timestamp(QDateTime::currentDateTime())

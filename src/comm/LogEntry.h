@@ -8,7 +8,12 @@
 // One record of the communication log, copied by value through signals.
 struct LogEntry
 {
-    enum Direction : qint32 { TX = 0, RX = 1, SYS = 2 };
+    enum Direction : qint32
+    {
+        TX = 0,
+        RX = 1,
+        SYS = 2
+    };
 
     LogEntry() = default;
     explicit LogEntry(const QString& message);

@@ -20,8 +20,8 @@ QString decodeUtf16(const QByteArray& bytes)
     QString out((n - i) / 2, Qt::Uninitialized);
     QChar* dst = out.data();
     for (; i < n; i += 2) {
-        const char16_t unit = bigEndian ? char16_t((p[i] << 8) | p[i + 1])
-                                        : char16_t((p[i + 1] << 8) | p[i]);
+        const char16_t unit =
+            bigEndian ? char16_t((p[i] << 8) | p[i + 1]) : char16_t((p[i + 1] << 8) | p[i]);
         *dst++ = QChar(unit);
     }
     return out;

@@ -9,8 +9,8 @@
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 
-#include <QCheckBox>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFrame>
@@ -54,8 +54,8 @@ const QString& sendPlaceholder()
 
 QString clientTextOf(const QWebSocket* socket)
 {
-    return socket->peerAddress().toString() + QLatin1Char(':')
-           + QString::number(socket->peerPort());
+    return socket->peerAddress().toString() + QLatin1Char(':') +
+           QString::number(socket->peerPort());
 }
 
 QHBoxLayout* labelledRow(const QString& caption, QWidget* field, QWidget* labelParent)
@@ -403,7 +403,8 @@ void WebSocketWidget::updateStatusLabel()
     const bool english = LanguageManager::isEnglish();
     if (isConnected) {
         setRuntimeText(label, QStringLiteral("🟢 已连接"),
-                       english ? QStringLiteral("🟢 Connected") : QStringLiteral("🟢 已连接"));
+                       english ? QStringLiteral("🟢 Connected")
+                               : QStringLiteral("🟢 已连接"));
         label->setStyleSheet(
             QStringLiteral("font-size: 13px; color: #10B981; background: transparent;"));
     } else {
@@ -416,7 +417,8 @@ void WebSocketWidget::updateStatusLabel()
 
 void WebSocketWidget::openDocumentation()
 {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("https://gaugely.example/docs/gaugely/sockwise")));
+    QDesktopServices::openUrl(
+        QUrl(QStringLiteral("https://gaugely.example/docs/gaugely/sockwise")));
 }
 
 // ---------------------------------------------------------------- connection
