@@ -1,15 +1,10 @@
 """Clients for the window's server mode.
 
-Usage: clients.py URL [URL ...]; one connection per URL, opened one after the
-other so that they arrive in that order. Reports on stdout:
-  OPEN <i> <local port>
-  READY                            once every connection is open
-  MSG <i> <frame as patterns.describe gives it>
-  CLOSED <i> <code>
-Commands on stdin, one a line:
-  send <i> text <hex of UTF-8>     send <i> binary <hex>
-  sendlarge <i> text|binary <n>    a generated frame of n bytes
-  close <i>                        close connection i with code 1000
+Usage: clients.py URL [URL ...]; one connection per URL, opened in that order.
+Prints "OPEN <i> <local port>" for each, then "READY"; then "MSG <i> <frame as
+patterns.describe gives it>" and "CLOSED <i> <code>". Commands on stdin:
+"close <i>" closes connection i with 1000; "sendlarge <i> text|binary <n>"
+sends a generated frame.
 """
 import asyncio
 import sys
@@ -39,18 +34,12 @@ async def receive(i, ws):
 
 async def command(line):
     words = line.split()
-    if len(words) < 2:
-        return
-    ws = sockets[int(words[1])]
-    if words[0] == "send" and len(words) == 4:
-        data = bytes.fromhex(words[3])
-        await ws.send(data.decode("utf-8") if words[2] == "text" else data)
-    elif words[0] == "sendlarge" and len(words) == 4:
+    if len(words) == 2 and words[0] == "close":
+        await sockets[int(words[1])].close(code=1000)
+    elif len(words) == 4 and words[0] == "sendlarge":
         size = int(words[3])
-        await ws.send(make_text(size) if words[2] == "text" else make_binary(size))
-        emit("SENT %s" % words[1])
-    elif words[0] == "close":
-        await ws.close(code=1000)
+        payload = make_text(size) if words[2] == "text" else make_binary(size)
+        await sockets[int(words[1])].send(payload)
 
 
 def read_stdin(loop):
@@ -69,7 +58,6 @@ async def main():
     emit("READY")
     threading.Thread(target=read_stdin, args=(loop,), daemon=True).start()
     await asyncio.gather(*tasks)
-    emit("DONE")
 
 
 asyncio.run(main())

@@ -1,15 +1,9 @@
 """Echo server for the window's client mode.
 
-Binds 127.0.0.1 on a free port and prints "PORT <n>" once listening. Every
-frame is echoed back in kind and reported on stdout:
-  OPEN <path>
-  TEXT <hex of the UTF-8 bytes>    or  TEXT-LARGE <bytes> <sha256>
-  BINARY <hex>                     or  BINARY-LARGE <bytes> <sha256>
-  CLOSED <code>
-Commands on stdin, one a line:
-  close                close every connection with code 1000
-  push text <n>        send every connection a generated text frame of n UTF-8 bytes
-  push binary <n>      the same with a generated binary frame
+Binds 127.0.0.1 on a free port and prints "PORT <n>", then per connection
+"OPEN <path>", each frame as patterns.describe gives it (echoed back in kind)
+and "CLOSED <code>". Commands on stdin: "close" closes every connection with
+1000; "push text|binary <n>" sends every connection a generated frame.
 """
 import asyncio
 import sys
@@ -44,17 +38,14 @@ async def handler(ws, path=None):
 
 async def command(line):
     words = line.split()
-    if not words:
-        return
-    if words[0] == "close":
+    if words == ["close"]:
         for ws in list(connections):
             await ws.close(code=1000)
-    elif words[0] == "push" and len(words) == 3:
+    elif len(words) == 3 and words[0] == "push":
         size = int(words[2])
         payload = make_text(size) if words[1] == "text" else make_binary(size)
         for ws in list(connections):
             await ws.send(payload)
-        emit("PUSHED %d" % size)
 
 
 def read_stdin(loop):

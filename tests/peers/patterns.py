@@ -1,11 +1,9 @@
 """Payloads both sides can generate, and how received frames are reported."""
-import hashlib
 
 # 16 UTF-8 bytes, two of the characters multi-byte, so sizes stay exact.
 TEXT_UNIT = "abcdefghij\u6570\u636e"
 # A prime period, so a lost or doubled chunk of any power-of-two size shows.
 BINARY_UNIT = bytes((i * 31 + 7) & 0xFF for i in range(251))
-LARGE = 4096
 
 
 def make_text(size):
@@ -19,9 +17,5 @@ def make_binary(size):
 
 def describe(message):
     if isinstance(message, str):
-        kind, data = "TEXT", message.encode("utf-8")
-    else:
-        kind, data = "BINARY", bytes(message)
-    if len(data) > LARGE:
-        return "%s-LARGE %d %s" % (kind, len(data), hashlib.sha256(data).hexdigest())
-    return "%s %s" % (kind, data.hex())
+        return "TEXT " + message.encode("utf-8").hex()
+    return "BINARY " + bytes(message).hex()
