@@ -721,7 +721,8 @@ void WebSocketWidget::onBinaryMessageReceived(const QByteArray& message)
 
 void WebSocketWidget::feedChart(const QByteArray& bytes)
 {
-    if (!chartEngine)
+    // Without rules nothing can be plotted: spare a large frame its decoding.
+    if (!chartEngine || chartEngine->rules().isEmpty())
         return;
     const QStringList lines = splitChartLines(comm->decode(bytes));
     for (const QString& line : lines) {
