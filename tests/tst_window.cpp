@@ -23,6 +23,8 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebSocket>
 #include <QWebSocketServer>
 #include <QtTest>
 
@@ -51,6 +53,8 @@ private slots:
     void shouldSwitchSettingsWithModeButKeepCaption();
     void shouldPresentListeningAndIdleStates();
     void shouldKeepRunningServerWhenModeChanges();
+    void shouldAbortPendingClientWhenServerStarts();
+    void shouldShowChartTabOnlyWhileEnabled();
     void shouldRestoreEveryWalkedTextAfterEnglishAndBack();
     void shouldKeepRuntimeTextsCurrentAcrossLanguageSwitches();
     void shouldPassSettingsToLogAndView();
@@ -297,6 +301,52 @@ void WindowTest::shouldKeepRunningServerWhenModeChanges()
     window.connectButton->click();
     QVERIFY(!window.server);
     QCOMPARE(window.connectButton->text(), QStringLiteral("连接"));
+}
+
+void WindowTest::shouldAbortPendingClientWhenServerStarts()
+{
+    // A peer that accepts TCP but never answers the handshake keeps the
+    // attempt pending.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    WebSocketWidget window;
+    window.urlEdit->setText(QStringLiteral("ws://127.0.0.1:%1/").arg(silent.serverPort()));
+    window.connectButton->click();
+    QVERIFY(window.clientSocket);
+    QTRY_VERIFY(silent.hasPendingConnections());
+    QTcpSocket* accepted = silent.nextPendingConnection();
+    QSignalSpy peerGone(accepted, &QTcpSocket::disconnected);
+
+    window.serverRadio->click();
+    window.portSpin->setValue(freePort());
+    window.connectButton->click();
+    QVERIFY(window.server);
+    QVERIFY(!window.clientSocket);
+    QVERIFY(peerGone.wait(5000));
+    QTRY_COMPARE(window.findChildren<QWebSocket*>().size(), 0);
+    QVERIFY(window.isConnected);
+    QCOMPARE(window.connectButton->text(), QStringLiteral("断开"));
+}
+
+void WindowTest::shouldShowChartTabOnlyWhileEnabled()
+{
+    WebSocketWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QChartView* view = window.chartEngine->chartView();
+    QVERIFY(!window.tabWidget->isTabVisible(1));
+
+    window.chartEngine->enableCheckBox()->setChecked(true);
+    QVERIFY(window.tabWidget->isTabVisible(1));
+    // The log tab stays in front; the chart does not cover it.
+    QCOMPARE(window.tabWidget->currentIndex(), 0);
+    QVERIFY(!view->isVisible());
+    window.tabWidget->setCurrentIndex(1);
+    QVERIFY(view->isVisible());
+
+    window.chartEngine->enableCheckBox()->setChecked(false);
+    QVERIFY(!window.tabWidget->isTabVisible(1));
+    QVERIFY(!view->isVisible());
 }
 
 void WindowTest::shouldRestoreEveryWalkedTextAfterEnglishAndBack()

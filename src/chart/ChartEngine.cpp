@@ -61,7 +61,9 @@ ChartEngine::ChartEngine(QWidget* parent)
 
     connect(m_enableCheck, &QCheckBox::toggled, this, [this](bool on) {
         m_settingsBox->setEnabled(on);
-        if (m_chartView)
+        // Once the view is another widget's page (a tab), showing it here
+        // would lay it over that widget's current page; its owner decides.
+        if (m_chartView && m_chartView->parentWidget() == this)
             m_chartView->setVisible(on);
     });
     connect(m_addButton, &QPushButton::clicked, this, &ChartEngine::onAddRule);
@@ -301,7 +303,7 @@ void ChartEngine::refresh()
     const qsizetype count = m_seriesStore.size();
     QList<QList<QPointF>> windows(count);
     QList<double> sums(count, 0.0);
-    // Start beyond any value so that values past ±1e9 still set the range.
+    // Start at ±infinity so that any finite value sets the range.
     double lo = std::numeric_limits<double>::infinity();
     double hi = -std::numeric_limits<double>::infinity();
     for (qsizetype k = 0; k < count; ++k) {

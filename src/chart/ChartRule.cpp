@@ -11,8 +11,7 @@
 namespace {
 
 // Rules are evaluated for every line of every frame; keeping the compiled
-// patterns avoids recompiling the same few expressions each time. A pattern's
-// matching does not depend on earlier matches, so results are unchanged.
+// patterns avoids recompiling the same few expressions each time.
 const QRegularExpression& cachedPattern(const QString& expression)
 {
     thread_local QHash<QString, QRegularExpression> cache;
@@ -100,7 +99,7 @@ std::optional<double> evaluateIndexedValue(const QString& line, const QString& e
     if (!match.hasMatch())
         return std::nullopt;
 
-    // An index too large for an int is not index 0.
+    // An index that does not fit an int matches no rule.
     bool indexOk = false;
     const int index = match.captured(1).toInt(&indexOk);
     if (!indexOk || index != wanted)

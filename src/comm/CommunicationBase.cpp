@@ -109,8 +109,13 @@ bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) co
     std::unique_ptr<QFileDevice> file;
     if (direct)
         file = std::make_unique<QFile>(path);
-    else
-        file = std::make_unique<QSaveFile>(path);
+    else {
+        auto saveFile = std::make_unique<QSaveFile>(path);
+        // A writable file in a directory that takes no temporary file is
+        // still written, directly.
+        saveFile->setDirectWriteFallback(true);
+        file = std::move(saveFile);
+    }
 
     if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return false;

@@ -316,8 +316,15 @@ QWidget* WebSocketWidget::createLogArea()
     logView = new LogViewWidget(comm, tabWidget);
     logView->setObjectName(QStringLiteral("logView"));
     tabWidget->addTab(logView, QStringLiteral("通信日志"));
-    if (chartEngine)
-        tabWidget->addTab(chartEngine->chartView(), QStringLiteral("数据图表"));
+    if (chartEngine) {
+        const int chartTab =
+            tabWidget->addTab(chartEngine->chartView(), QStringLiteral("数据图表"));
+        // The chart tab is there while "启用图表" is on.
+        tabWidget->setTabVisible(chartTab, chartEngine->enableCheckBox()->isChecked());
+        connect(chartEngine->enableCheckBox(), &QCheckBox::toggled, this, [this](bool on) {
+            tabWidget->setTabVisible(tabWidget->indexOf(chartEngine->chartView()), on);
+        });
+    }
     layout->addWidget(tabWidget, 1);
     layout->addWidget(createSendArea(), 0);
     return area;
@@ -425,12 +432,16 @@ void WebSocketWidget::openDocumentation()
 
 void WebSocketWidget::toggleConnection()
 {
-    if (isConnected)
+    if (isConnected) {
         disconnectAll();
-    else if (isServerMode)
+    } else if (isServerMode) {
+        // A client attempt still pending would later mark a running server
+        // as disconnected.
+        abortPendingClient();
         startServer();
-    else
+    } else {
         connectToServer();
+    }
 }
 
 void WebSocketWidget::prepareSocket(QWebSocket* socket)
