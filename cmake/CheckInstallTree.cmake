@@ -10,6 +10,15 @@ macro(fail what)
     message("FAIL: ${what}")
 endmacro()
 
+# Installed files that are copies of the project's own must stay byte-equal.
+macro(expect_same_file installed source name)
+    file(SHA256 "${installed}" installed_hash)
+    file(SHA256 "${source}" source_hash)
+    if(NOT installed_hash STREQUAL source_hash)
+        fail("${name} differs from ${source}")
+    endif()
+endmacro()
+
 file(REMOVE_RECURSE "${STAGING}")
 execute_process(
     COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${STAGING}"
@@ -84,21 +93,13 @@ if(EXISTS "${icon}")
     elseif(NOT size STREQUAL "0000004000000040")
         fail("${icon_rel} is not 64x64 (IHDR size ${size})")
     endif()
-    file(SHA256 "${icon}" a)
-    file(SHA256 "${SOURCE_DIR}/packaging/sockwise.png" b)
-    if(NOT a STREQUAL b)
-        fail("${icon_rel} differs from packaging/sockwise.png")
-    endif()
+    expect_same_file("${icon}" "${SOURCE_DIR}/packaging/sockwise.png" "${icon_rel}")
 endif()
 
 # The README: the project's own, unchanged.
 set(readme "${STAGING}/${DOCDIR}/README.md")
 if(EXISTS "${readme}")
-    file(SHA256 "${readme}" a)
-    file(SHA256 "${SOURCE_DIR}/README.md" b)
-    if(NOT a STREQUAL b)
-        fail("${DOCDIR}/README.md differs from README.md")
-    endif()
+    expect_same_file("${readme}" "${SOURCE_DIR}/README.md" "${DOCDIR}/README.md")
 endif()
 
 # The menu entry: the keys a launcher needs, pointing at what was installed.

@@ -31,8 +31,11 @@ class AdBanner : public QWidget
     Q_OBJECT
 
 public:
+    // The vendor's web service: notice feed, pictures and documentation.
+    static QUrl vendorBaseUrl() { return QUrl(QStringLiteral("https://gaugely.example")); }
+
     explicit AdBanner(const QString& product, QWidget* parent = nullptr,
-                      const QUrl& baseUrl = QUrl(QStringLiteral("https://gaugely.example")));
+                      const QUrl& baseUrl = vendorBaseUrl());
     ~AdBanner() override;
 
     // A silent network must not keep the loading line up for minutes.

@@ -424,8 +424,9 @@ void WebSocketWidget::updateStatusLabel()
 
 void WebSocketWidget::openDocumentation()
 {
-    QDesktopServices::openUrl(
-        QUrl(QStringLiteral("https://gaugely.example/docs/gaugely/sockwise")));
+    QUrl page = AdBanner::vendorBaseUrl();
+    page.setPath(QStringLiteral("/docs/gaugely/sockwise"));
+    QDesktopServices::openUrl(page);
 }
 
 // ---------------------------------------------------------------- connection
