@@ -60,6 +60,9 @@ void ageFirstPoint(ChartEngine& engine, int seconds)
 
 const QColor canvasBackground(0x0A, 0x0E, 0x16);
 
+// Values are plotted by one re-plot in the next event-loop pass.
+#define WAIT_FOR_REPLOT(engine) QTRY_VERIFY(!(engine).refreshPending())
+
 // Pixels within `tolerance` of `colour` in every channel.
 int pixelsLike(const QImage& image, const QColor& colour, int tolerance = 0)
 {
@@ -199,6 +202,7 @@ private slots:
         QCOMPARE(points.size(), 5000);
         QCOMPARE(points.first().value, 2.0);
         QCOMPARE(points.last().value, 7.0);
+        WAIT_FOR_REPLOT(engine);
         QCOMPARE(pointCountOf(engine.chart()->series().first()), 5000);
     }
 
@@ -338,6 +342,7 @@ private slots:
         engine.addValue(ChartRule{u"other"_s, JsonPath, u"x"_s}, 50);
         for (double value : std::as_const(values))
             engine.addValue(engine.rules().first(), value);
+        WAIT_FOR_REPLOT(engine);
         if (ageOfFirst > 0) {
             ageFirstPoint(engine, ageOfFirst);
             QCOMPARE(pointCountOf(engine.chart()->series().first()), 0);
@@ -346,12 +351,39 @@ private slots:
         QCOMPARE(valueAxis(engine.chart())->max(), max);
     }
 
+    void shouldReplotOncePerPassHoweverManyValuesArrive()
+    {
+        ChartEngine engine;
+        addRule(engine, u"v"_s, u"\\d+"_s);
+        auto* line = qobject_cast<QXYSeries*>(engine.chart()->series().first());
+        QSignalSpy replots(line, &QXYSeries::pointsReplaced);
+        // Each re-plot walks every point: one per value froze the window.
+        for (int i = 0; i < 3000; ++i)
+            engine.addValue(engine.rules().first(), i);
+        QCOMPARE(replots.count(), 0);
+        QVERIFY(engine.refreshPending());
+        QTRY_COMPARE(replots.count(), 1);
+        QCOMPARE(line->count(), 3000);
+        QCOMPARE(line->at(2999).y(), 2999.0);
+        QVERIFY(!engine.refreshPending());
+
+        // Asked for directly, the re-plot happens at once, and the pass adds none.
+        engine.addValue(engine.rules().first(), 7);
+        engine.refresh();
+        QCOMPARE(replots.count(), 2);
+        QCOMPARE(line->count(), 3001);
+        engine.addValue(engine.rules().first(), 8);
+        QTRY_COMPARE(line->count(), 3002);
+        QCOMPARE(replots.count(), 3);
+    }
+
     void shouldShowWindowSumsAsBarHeightsAndPieSlices()
     {
         ChartEngine bar;
         bar.templateCombo()->setCurrentIndex(4);
         for (int i = 0; i < 3; ++i)
             bar.addValue(bar.rules().first(), 1);
+        WAIT_FOR_REPLOT(bar);
         auto* bars = qobject_cast<QBarSeries*>(bar.chart()->series().first());
         QCOMPARE(bars->barSets().first()->at(0), 3.0);
         QCOMPARE(bars->barSets().first()->label(), u"频率"_s);
@@ -451,6 +483,7 @@ private slots:
         const QColor colour = engine.seriesStore().first()->color;
         for (int i = 0; i < 40; ++i)
             engine.addValue(engine.rules().first(), 20 + (i % 10));
+        WAIT_FOR_REPLOT(engine);
         const int linePixels = pixelsLike(engine.chartView()->grab().toImage(), colour, 19);
         // More than the legend marker: the line itself is on screen.
         QVERIFY2(linePixels > 150, qPrintable(QString::number(linePixels)));

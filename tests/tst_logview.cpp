@@ -220,8 +220,8 @@ private slots:
         click(QStringLiteral("清除日志"));
         QCOMPARE(rows()->count(), 0);
         QVERIFY(comm->entries().isEmpty());
-        QCOMPARE(tx->text(), QStringLiteral("TX: 12345 bytes"));
-        QCOMPARE(rx->text(), QStringLiteral("RX: 19 bytes"));
+        QTRY_COMPARE(tx->text(), QStringLiteral("TX: 12345 bytes"));
+        QTRY_COMPARE(rx->text(), QStringLiteral("RX: 19 bytes"));
         comm->logReceived("new");
         QTRY_COMPARE(rows()->count(), 1);
         QVERIFY(row(0).endsWith(QStringLiteral("]  new")));

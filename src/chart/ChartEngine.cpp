@@ -22,6 +22,7 @@
 #include <QScatterSeries>
 #include <QSpinBox>
 #include <QSplineSeries>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -285,6 +286,7 @@ void ChartEngine::onChartTypeChanged(int idx)
 
 void ChartEngine::refresh()
 {
+    m_refreshScheduled = false;
     if (!m_chart)
         return;
 
@@ -386,7 +388,18 @@ void ChartEngine::addValue(const ChartRule& rule, double value)
             break;
         }
     }
-    refresh();
+    // A re-plot walks every point of every series; values arriving by the
+    // thousand per second would otherwise freeze the window.
+    if (!m_refreshScheduled) {
+        m_refreshScheduled = true;
+        QTimer::singleShot(0, this, &ChartEngine::runScheduledRefresh);
+    }
+}
+
+void ChartEngine::runScheduledRefresh()
+{
+    if (m_refreshScheduled)
+        refresh();
 }
 
 void ChartEngine::onAddRule()

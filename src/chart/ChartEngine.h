@@ -49,7 +49,10 @@ public:
     QList<ChartRule> rules() const { return m_ruleStore; }
     const QList<ChartSeriesData*>& seriesStore() const { return m_seriesStore; }
 
+    // Appends the value to its series and asks for one re-plot in the next
+    // event-loop pass, however many values arrive before it.
     void addValue(const ChartRule& rule, double value);
+    bool refreshPending() const { return m_refreshScheduled; }
     void resetChart();
     static void applyChartStyle(QChart* chart);
 
@@ -81,6 +84,9 @@ public slots:
     void onClearChart();
     void onChartTypeChanged(int idx);
 
+private slots:
+    void runScheduledRefresh();
+
 private:
     void buildControls();
     void buildChart();
@@ -104,6 +110,7 @@ private:
     QSpinBox* m_timeWindowSpin = nullptr;
     int m_timeWindowSeconds = 60;
     int m_currentChartType = Line;
+    bool m_refreshScheduled = false;
     AnalysisProvider m_analysisProvider;
     QPointer<QChart> m_chart;
 };

@@ -41,9 +41,18 @@ std::optional<double> evaluateJsonPath(const QString& line, const QString& path)
     if (first != QLatin1Char('{') && first != QLatin1Char('['))
         return std::nullopt;
 
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(trimmed.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || doc.isNull())
+    // Every rule is tried on the same line in turn: parse it once for all.
+    thread_local QString parsedLine;
+    thread_local QJsonDocument parsedDoc;
+    if (trimmed != parsedLine) {
+        QJsonParseError error;
+        parsedDoc = QJsonDocument::fromJson(trimmed.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError)
+            parsedDoc = QJsonDocument();
+        parsedLine = trimmed;
+    }
+    const QJsonDocument& doc = parsedDoc;
+    if (doc.isNull())
         return std::nullopt;
 
     QJsonValue current = doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());

@@ -22,7 +22,8 @@ struct ChartRule
     QString expression;
 };
 
-// The number that `rule` finds in `line`, if any. Keeps no state between lines.
+// The number that `rule` finds in `line`, if any. The result depends on the
+// line and the rule only (compiled patterns and the last parsed line are cached).
 std::optional<double> evaluateRule(const QString& line, const ChartRule& rule);
 
 // The lines of a received text: split at runs of CR/LF, trimmed, empty ones dropped.

@@ -54,14 +54,28 @@ void CommunicationBase::logReceived(const QByteArray& data)
 
 void CommunicationBase::addEntry(const LogEntry& entry)
 {
+    LogEntry stored = entry;
     {
         QMutexLocker lock(&m_entriesMutex);
-        m_entries.append(entry);
+        stored.serial = m_nextSerial++;
+        m_entries.append(stored);
+        m_storedBytes += stored.memoryCost();
         const int cap = maxEntries();
+        qsizetype drop = 0;
         if (cap >= 1 && m_entries.size() > cap)
-            m_entries.remove(0, m_entries.size() - cap);
+            drop = m_entries.size() - cap;
+        const qint64 budget = maxEntryBytes();
+        qint64 bytes = m_storedBytes;
+        for (qsizetype i = 0; i < drop; ++i)
+            bytes -= m_entries.at(i).memoryCost();
+        while (budget > 0 && bytes > budget && drop < m_entries.size() - 1)
+            bytes -= m_entries.at(drop++).memoryCost();
+        if (drop > 0) {
+            m_entries.remove(0, drop);
+            m_storedBytes = bytes;
+        }
     }
-    emit logEntryAdded(entry);
+    emit logEntryAdded(stored);
 }
 
 void CommunicationBase::clearLog()
@@ -69,6 +83,7 @@ void CommunicationBase::clearLog()
     {
         QMutexLocker lock(&m_entriesMutex);
         m_entries.clear();
+        m_storedBytes = 0;
     }
     emit logCleared();
 }
@@ -84,6 +99,30 @@ QList<LogEntry> CommunicationBase::entries() const
 {
     QMutexLocker lock(&m_entriesMutex);
     return m_entries;
+}
+
+int CommunicationBase::entryCount() const
+{
+    QMutexLocker lock(&m_entriesMutex);
+    return int(m_entries.size());
+}
+
+qint64 CommunicationBase::storedBytes() const
+{
+    QMutexLocker lock(&m_entriesMutex);
+    return m_storedBytes;
+}
+
+LogEntry CommunicationBase::entryBySerial(quint64 serial) const
+{
+    QMutexLocker lock(&m_entriesMutex);
+    // Serials of stored entries are consecutive, oldest first.
+    if (serial == 0 || m_entries.isEmpty())
+        return LogEntry();
+    const quint64 first = m_entries.first().serial;
+    if (serial < first || serial - first >= quint64(m_entries.size()))
+        return LogEntry();
+    return m_entries.at(qsizetype(serial - first));
 }
 
 namespace {

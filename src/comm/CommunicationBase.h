@@ -18,6 +18,9 @@ public:
     explicit CommunicationBase(QObject* parent = nullptr);
 
     virtual int maxEntries() const { return 100000; }
+    // The entries' estimated heap use is kept under this as well (the newest
+    // entry is always kept): a count alone lets large frames exhaust memory.
+    virtual qint64 maxEntryBytes() const { return qint64(256) * 1024 * 1024; }
 
     static QStringList supportedEncodings();
 
@@ -45,6 +48,11 @@ public:
 
     // A copy of the stored entries, oldest first.
     QList<LogEntry> entries() const;
+    int entryCount() const;
+    qint64 storedBytes() const;
+    // The stored entry with this serial; a default entry (serial 0) once it
+    // has been dropped or cleared.
+    LogEntry entryBySerial(quint64 serial) const;
 
     // Writes every stored entry as text lines or CSV; false when the file
     // could not be opened or written completely.
@@ -64,5 +72,7 @@ private:
     qint64 m_txBytes = 0;
     qint64 m_rxBytes = 0;
     QList<LogEntry> m_entries;
+    qint64 m_storedBytes = 0;
+    quint64 m_nextSerial = 1;
     mutable QMutex m_entriesMutex;
 };

@@ -21,12 +21,17 @@ struct LogEntry
 
     QString timeString() const;
     QString directionTag() const;
+    // Rough heap use of the entry, for the log's memory budget.
+    qint64 memoryCost() const;
 
     QDateTime timestamp;
     Direction direction = TX;
     QByteArray rawData;
     QString text;
     QString hexText;
+    // Given by the log when it stores the entry (0: never stored); rows find
+    // their full text by it.
+    quint64 serial = 0;
 };
 
 Q_DECLARE_METATYPE(LogEntry)

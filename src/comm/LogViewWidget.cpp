@@ -26,6 +26,9 @@ namespace {
 constexpr int kFlushIntervalMs = 50;
 constexpr int kRowsPerFlush = 200;
 constexpr int kBottomTolerancePx = 10;
+// Shortened rows remember their entry, to copy it whole.
+constexpr int kSerialRole = Qt::UserRole;
+constexpr int kHexRole = Qt::UserRole + 1;
 
 } // namespace
 
@@ -171,11 +174,33 @@ int LogViewWidget::pendingCount() const
     return int(pending.size());
 }
 
+QString LogViewWidget::rowData(const QString& data, qint64 byteCount, bool isMessage)
+{
+    if (data.size() <= maxRowChars)
+        return data;
+    // Measuring and painting a row of megabytes would freeze the window.
+    return data.left(maxRowChars) % QStringLiteral(" \u2026 (") % QString::number(byteCount) %
+           (isMessage ? QStringLiteral(" characters)") : QStringLiteral(" bytes)"));
+}
+
 void LogViewWidget::onNewLogEntry(LogEntry entry)
 {
+    PendingEntry queued;
+    if (entry.text.size() > maxRowChars || entry.hexText.size() > maxRowChars) {
+        const bool message = entry.direction == LogEntry::SYS;
+        const qint64 size = message ? entry.text.size() : entry.rawData.size();
+        queued.entry.timestamp = entry.timestamp;
+        queued.entry.direction = entry.direction;
+        queued.entry.serial = entry.serial;
+        queued.entry.text = rowData(entry.text, size, message);
+        queued.entry.hexText = message ? queued.entry.text : rowData(entry.hexText, size, message);
+        queued.shortened = true;
+    } else {
+        queued.entry = std::move(entry);
+    }
     {
         QMutexLocker lock(&pendingMutex);
-        pending.append(entry);
+        pending.append(std::move(queued));
         // A flood faster than the view drains must not queue without bound;
         // the oldest would be trimmed from the rows anyway.
         const qsizetype excess = pending.size() - rowLimit();
@@ -190,6 +215,27 @@ void LogViewWidget::onNewLogEntry(LogEntry entry)
 
 void LogViewWidget::onCountersUpdated()
 {
+    // A flood updates the counters per frame; re-laying out the labels each
+    // time would cost more than logging the frame. The first change of an
+    // event-loop pass shows at once, the last one at the end of the pass.
+    countersDirty = true;
+    if (countersDeferred)
+        return;
+    updateCounterLabels();
+    countersDeferred = true;
+    QTimer::singleShot(0, this, &LogViewWidget::endCounterDeferral);
+}
+
+void LogViewWidget::endCounterDeferral()
+{
+    countersDeferred = false;
+    if (countersDirty)
+        updateCounterLabels();
+}
+
+void LogViewWidget::updateCounterLabels()
+{
+    countersDirty = false;
     if (!comm)
         return;
     txLabel->setText(QStringLiteral("TX: %1 bytes").arg(comm->txBytes()));
@@ -217,15 +263,27 @@ void LogViewWidget::flushPendingItems()
 
     logOutput->setUpdatesEnabled(false);
     const qsizetype batch = std::min<qsizetype>(pending.size(), kRowsPerFlush);
+    const QBrush brushes[] = {QBrush(directionColor(LogEntry::TX)),
+                              QBrush(directionColor(LogEntry::RX)),
+                              QBrush(directionColor(LogEntry::SYS))};
     for (qsizetype i = 0; i < batch; ++i) {
-        const LogEntry& entry = pending.at(i);
+        const PendingEntry& queued = pending.at(i);
+        const LogEntry& entry = queued.entry;
         QString row;
         if (showTimestamp)
-            row = entry.timeString() + QStringLiteral("  ");
-        row +=
-            entry.directionTag() + QStringLiteral("  ") + (hexDisplay ? entry.hexText : entry.text);
+            row = entry.timeString() % QStringLiteral("  ") % entry.directionTag() %
+                  QStringLiteral("  ") % (hexDisplay ? entry.hexText : entry.text);
+        else
+            row = entry.directionTag() % QStringLiteral("  ") %
+                  (hexDisplay ? entry.hexText : entry.text);
         auto* item = new QListWidgetItem(row);
-        item->setForeground(QBrush(directionColor(entry.direction)));
+        const int dir = int(entry.direction);
+        item->setForeground(dir >= 0 && dir < 3 ? brushes[dir]
+                                                : QBrush(directionColor(entry.direction)));
+        if (queued.shortened) {
+            item->setData(kSerialRole, entry.serial);
+            item->setData(kHexRole, hexDisplay);
+        }
         logOutput->addItem(item);
     }
     pending.remove(0, batch);
@@ -292,13 +350,29 @@ void LogViewWidget::clearAll()
         comm->clearLog();
 }
 
+QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
+{
+    const QString shown = item->text();
+    const QVariant serial = item->data(kSerialRole);
+    if (!serial.isValid() || !comm)
+        return shown;
+    const LogEntry entry = comm->entryBySerial(serial.toULongLong());
+    if (entry.serial == 0)
+        return shown; // no longer in the log: the row is all that is left
+    const QString& data = item->data(kHexRole).toBool() ? entry.hexText : entry.text;
+    // The row's time stamp and tag stay as shown; only the data was shortened.
+    const QString tag = entry.directionTag() + QStringLiteral("  ");
+    const qsizetype at = shown.indexOf(tag);
+    return at < 0 ? data : shown.left(at + tag.size()) + data;
+}
+
 void LogViewWidget::copySelected()
 {
     QStringList lines;
     const QList<QListWidgetItem*> selected = logOutput->selectedItems();
     lines.reserve(selected.size());
     for (const QListWidgetItem* item : selected)
-        lines.append(item->text());
+        lines.append(fullRowText(item));
     QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
 }
 
@@ -307,7 +381,7 @@ void LogViewWidget::copyAll()
     QStringList lines;
     lines.reserve(logOutput->count());
     for (int i = 0; i < logOutput->count(); ++i)
-        lines.append(logOutput->item(i)->text());
+        lines.append(fullRowText(logOutput->item(i)));
     QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
 }
 

@@ -9,6 +9,7 @@
 
 class CommunicationBase;
 class QLabel;
+class QListWidgetItem;
 class QListWidget;
 class QPushButton;
 class QTimer;
@@ -24,6 +25,12 @@ public:
     explicit LogViewWidget(CommunicationBase* comm, QWidget* parent = nullptr);
 
     static QColor directionColor(LogEntry::Direction direction);
+
+    // Rows show at most this many characters of an entry's text; the rest is
+    // replaced by an ellipsis and the full size, and copying takes it whole.
+    static constexpr int maxRowChars = 512;
+    // The shown form of data with this many bytes: unchanged when short enough.
+    static QString rowData(const QString& data, qint64 byteCount, bool isMessage);
 
 public slots:
     void onNewLogEntry(LogEntry entry);
@@ -42,6 +49,7 @@ public:
 private slots:
     void exportLog();
     void handleContextMenu(QPoint pos);
+    void endCounterDeferral();
 
 private:
     QWidget* createCounterBar();
@@ -49,6 +57,8 @@ private:
     void clearAll();
     void copySelected();
     void copyAll();
+    QString fullRowText(const QListWidgetItem* item) const;
+    void updateCounterLabels();
     void discardRowsAndQueue();
     int rowLimit() const;
 
@@ -61,9 +71,19 @@ private:
     QPushButton* resetButton = nullptr;
     QTimer* flushTimer = nullptr;
 
-    QList<LogEntry> pending;
+    // Entries whose text was too long for a row are queued shortened (their
+    // bytes stay in the log only), so the queue never holds large frames.
+    struct PendingEntry
+    {
+        LogEntry entry;
+        bool shortened = false;
+    };
+    QList<PendingEntry> pending;
     mutable QMutex pendingMutex;
     bool flushScheduled = false;
+    // The counter labels are set at most once per event-loop pass.
+    bool countersDeferred = false;
+    bool countersDirty = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
 };

@@ -1,5 +1,7 @@
 #include "websocket/WebSocketWidget.h"
 
+#include "websocket/ReadBufferTuner.h"
+
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
@@ -39,10 +41,9 @@ namespace {
 const char kClientTextProperty[] = "clientText";
 const char kReportErrorsProperty[] = "reportErrors";
 
-// A socket hands every buffered frame to us in one event, so its read buffer
-// bounds the work of one event under a flood. The buffer must hold the largest
-// frame whole (a frame that does not fit stalls the connection for good), so
-// frames are capped at that size; larger ones close the connection with 1009.
+// Frames and messages above this close the connection with 1009 instead of
+// letting a peer exhaust memory. A socket's read buffer may grow to hold one
+// such frame whole (see ReadBufferTuner).
 constexpr qint64 kMaxFrameSize = 32 * 1024 * 1024;
 constexpr qint64 kMaxFrameHeader = 14;
 
@@ -448,7 +449,7 @@ void WebSocketWidget::toggleConnection()
 void WebSocketWidget::prepareSocket(QWebSocket* socket)
 {
     socket->setMaxAllowedIncomingFrameSize(quint64(kMaxFrameSize));
-    socket->setReadBufferSize(kMaxFrameSize + kMaxFrameHeader);
+    socket->setMaxAllowedIncomingMessageSize(quint64(kMaxFrameSize));
     connect(socket, &QWebSocket::binaryMessageReceived, this,
             &WebSocketWidget::onBinaryMessageReceived);
 }
@@ -482,6 +483,7 @@ void WebSocketWidget::connectToServer()
     const QString address = urlEdit->text();
     comm->logSystem(QStringLiteral("正在连接 %1...").arg(address));
     clientSocket->open(QUrl(address));
+    ReadBufferTuner::attach(clientSocket, clientSocket, kMaxFrameSize + kMaxFrameHeader);
 }
 
 void WebSocketWidget::onWsConnected()
@@ -499,6 +501,7 @@ void WebSocketWidget::onWsDisconnected()
     if (sender() != clientSocket)
         return;
     comm->logSystem(QStringLiteral("WebSocket已断开"));
+    logCloseCode(clientSocket, QString());
     if (clientSocket) {
         clientSocket->deleteLater();
         clientSocket = nullptr;
@@ -506,6 +509,23 @@ void WebSocketWidget::onWsDisconnected()
     isConnected = false;
     updateConnectButton();
     updateStatusLabel();
+}
+
+void WebSocketWidget::logCloseCode(const QWebSocket* socket, const QString& client)
+{
+    // Qt closes on its own with 1009 (frame or message too large) and 1001
+    // (a frame stalled for 5 s); peers send their own codes. Only a normal
+    // close is no news.
+    const QWebSocketProtocol::CloseCode code = socket->closeCode();
+    if (code == QWebSocketProtocol::CloseCodeNormal)
+        return;
+    QString message = client.isEmpty()
+                          ? QStringLiteral("关闭代码 %1").arg(int(code))
+                          : QStringLiteral("客户端 %1 关闭代码 %2").arg(client).arg(int(code));
+    const QString reason = socket->closeReason();
+    if (!reason.isEmpty())
+        message += QStringLiteral("，原因: ") + reason;
+    comm->logSystem(message);
 }
 
 void WebSocketWidget::onWsError(QAbstractSocket::SocketError)
@@ -592,6 +612,7 @@ void WebSocketWidget::onClientConnected()
         connect(socket, &QWebSocket::textMessageReceived, this,
                 &WebSocketWidget::onTextMessageReceived);
         prepareSocket(socket);
+        ReadBufferTuner::attach(socket, server, kMaxFrameSize + kMaxFrameHeader);
         connect(socket, &QWebSocket::disconnected, this, &WebSocketWidget::onClientDisconnected);
     }
 }
@@ -608,6 +629,7 @@ void WebSocketWidget::onClientDisconnected()
         delete clientList->takeItem(int(index));
     }
     comm->logSystem(QStringLiteral("客户端断开: %1").arg(text));
+    logCloseCode(socket, text);
     socket->deleteLater();
 }
 

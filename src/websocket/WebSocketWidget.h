@@ -64,6 +64,7 @@ private:
     void disconnectAll();
     void startServer();
     void prepareSocket(QWebSocket* socket);
+    void logCloseCode(const QWebSocket* socket, const QString& client);
     QByteArray buildPayload();
     void sendFrame(QWebSocket* socket, const QByteArray& payload, bool binary);
     void feedChart(const QByteArray& bytes);
@@ -109,4 +110,5 @@ private:
 
     friend class WindowTest;
     friend class ConnectionsTest;
+    friend class LoadTest;
 };

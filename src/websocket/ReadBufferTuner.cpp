@@ -1,0 +1,66 @@
+#include "websocket/ReadBufferTuner.h"
+
+#include <QTcpSocket>
+#include <QWebSocket>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 kMaxFrameHeader = 14;
+
+// The transport is not public: Qt 6.4 makes it a child of the client socket
+// it opens, or of the server that accepted it.
+QAbstractSocket* findTransport(const QWebSocket* socket, const QObject* owner)
+{
+    const QList<QTcpSocket*> candidates = owner->findChildren<QTcpSocket*>();
+    for (QTcpSocket* candidate : candidates) {
+        if (owner == socket)
+            return candidate;
+        if (candidate->state() == QAbstractSocket::ConnectedState &&
+            candidate->peerPort() == socket->peerPort() &&
+            candidate->localPort() == socket->localPort() &&
+            candidate->peerAddress() == socket->peerAddress())
+            return candidate;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+ReadBufferTuner::ReadBufferTuner(QWebSocket* socket, QAbstractSocket* transport,
+                                 qint64 largestBuffer)
+    : QObject(socket)
+    , m_socket(socket)
+    , m_transport(transport)
+    , m_largest(largestBuffer)
+{
+    // Connected after the WebSocket's own handler, so it sees what is left.
+    connect(transport, &QIODevice::readyRead, this, &ReadBufferTuner::adjust);
+}
+
+void ReadBufferTuner::attach(QWebSocket* socket, QObject* transportOwner, qint64 largestBuffer)
+{
+    QAbstractSocket* transport = transportOwner ? findTransport(socket, transportOwner) : nullptr;
+    if (!transport) {
+        socket->setReadBufferSize(largestBuffer);
+        return;
+    }
+    socket->setReadBufferSize(smallBufferSize);
+    new ReadBufferTuner(socket, transport, largestBuffer);
+}
+
+void ReadBufferTuner::adjust()
+{
+    if (!m_transport)
+        return;
+    const qint64 size = m_transport->readBufferSize();
+    const qint64 buffered = m_transport->bytesAvailable();
+    if (size > 0 && buffered + kMaxFrameHeader >= size && size < m_largest) {
+        // Full, and the WebSocket took nothing out: a frame is waiting for
+        // more of its payload than fits.
+        m_socket->setReadBufferSize(std::min(size * 2, m_largest));
+    } else if (size > smallBufferSize && buffered < smallBufferSize) {
+        m_socket->setReadBufferSize(smallBufferSize);
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class QAbstractSocket;
+class QWebSocket;
+
+// Keeps a WebSocket's read buffer small so that a flood is handled in short
+// events, and grows it while a frame larger than the buffer is arriving: Qt
+// only parses a frame once its whole payload is buffered, so a frame that does
+// not fit would stall the connection. Shrinks again once the frame is through.
+class ReadBufferTuner : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 smallBufferSize = 64 * 1024;
+
+    // Attaches a tuner (a child of `socket`) when the socket's TCP transport
+    // can be found; otherwise gives the socket a buffer of `largestBuffer`.
+    static void attach(QWebSocket* socket, QObject* transportOwner, qint64 largestBuffer);
+
+    QAbstractSocket* transport() const { return m_transport; }
+
+private slots:
+    void adjust();
+
+private:
+    ReadBufferTuner(QWebSocket* socket, QAbstractSocket* transport, qint64 largestBuffer);
+
+    QWebSocket* m_socket;
+    QPointer<QAbstractSocket> m_transport;
+    qint64 m_largest;
+};
