@@ -7,6 +7,7 @@
 #include "chart/ChartSeriesData.h"
 #include "comm/CommunicationBase.h"
 #include "comm/LogEntry.h"
+#include "comm/LogViewWidget.h"
 #include "websocket/WebSocketWidget.h"
 
 #include <QtNetwork>
@@ -626,6 +627,9 @@ private slots:
         Peer* peer = serverMode ? listenWithClients({u"/"_s}) : connectToEchoServer();
         QVERIFY(peer);
         const QString push = serverMode ? u"sendlarge 0 %1 %2"_s : u"push %1 %2"_s;
+        QWebSocket* socket = serverMode ? window->clients.first() : window->clientSocket;
+        // Small while frames are small: a flood is handled in short events.
+        QCOMPARE(socket->readBufferSize(), qint64(64 * 1024));
 
         const QByteArray text = makeText(1 << 20);
         peer->send(push.arg(u"text"_s).arg(text.size()));
@@ -641,8 +645,70 @@ private slots:
         peer->send(push.arg(u"binary"_s).arg(binary.size()));
         QVERIFY2(waitForRx(2), "the 16 MiB frame did not arrive");
         QCOMPARE(window->comm->rxBytes(), qint64(text.size()) + binary.size());
-        QVERIFY(entriesOf(LogEntry::RX).last().rawData == binary);
+        const LogEntry large = entriesOf(LogEntry::RX).last();
+        QVERIFY(large.rawData == binary);
+        QCOMPARE(large.hexText.size(), binary.size() * 3 - 1);
         QVERIFY(peer->linesWith(u"CLOSED "_s).isEmpty());
+        // The buffer grew for the frame and is small again after it.
+        QTRY_COMPARE(socket->readBufferSize(), qint64(64 * 1024));
+
+        // Rows show a bounded prefix and the full size.
+        auto* rows = window->logView->findChild<QListWidget*>(u"logOutput"_s);
+        QTRY_VERIFY(window->logView->pendingCount() == 0 && rows->count() >= 2);
+        const QString textRow = rows->item(rows->count() - 2)->text();
+        const QString binaryRow = rows->item(rows->count() - 1)->text();
+        QVERIFY2(textRow.endsWith(u" \u2026 (1048576 bytes)"_s), qPrintable(textRow.right(40)));
+        QVERIFY(binaryRow.endsWith(u" \u2026 (16777216 bytes)"_s));
+        QVERIFY(textRow.size() < 600 && binaryRow.size() < 600);
+        QVERIFY(textRow.contains(QString::fromUtf8(text.left(64))));
+
+        // Exporting takes them whole.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"log.txt"_s);
+        QVERIFY(window->comm->exportToFile(path, true, false));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        // The frame is the last entry; written whole as its own last line.
+        QByteArray lastLine = large.hexText.toLatin1();
+        lastLine.prepend(' ').append('\n');
+        QVERIFY(file.readAll().endsWith(lastLine));
+    }
+
+    // Qt closes on its own for a frame above the limit (1009) and for a frame
+    // that stalls half-way (1001, after 5 s); the user must see why.
+    void shouldLogWhyQtClosedTheConnection_data()
+    {
+        QTest::addColumn<bool>("serverMode");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("expected");
+        const QString oversized = u"binary %1"_s.arg((32 << 20) + 1);
+        QTest::newRow("oversized, client mode") << false << u"push "_s + oversized << u"1009"_s;
+        QTest::newRow("oversized, server mode")
+            << true << u"sendlarge 0 "_s + oversized << u"1009"_s;
+        QTest::newRow("stalled frame, client mode") << false << u"partial"_s << u"1001"_s;
+    }
+
+    void shouldLogWhyQtClosedTheConnection()
+    {
+        REQUIRE_PYTHON();
+        QFETCH(bool, serverMode);
+        QFETCH(QString, command);
+        QFETCH(QString, expected);
+        Peer* peer = serverMode ? listenWithClients({u"/"_s}) : connectToEchoServer();
+        QVERIFY(peer);
+        const int from = int(entries().size());
+        peer->send(command);
+        const QString client = serverMode ? window->clientList->item(0)->text() : QString();
+        const QString who = serverMode ? u"客户端 "_s + client + u' ' : QString();
+        const QString prefix = who + u"关闭代码 "_s + expected + u"，原因: "_s;
+        QTRY_VERIFY_WITH_TIMEOUT(systemTexts(from).size() >= 2, 20000);
+        const QStringList texts = systemTexts(from);
+        QCOMPARE(texts.at(0), serverMode ? u"客户端断开: "_s + client : u"WebSocket已断开"_s);
+        QVERIFY2(texts.at(1).startsWith(prefix) && texts.at(1).size() > prefix.size(),
+                 qPrintable(texts.join(u" | "_s)));
+        QVERIFY(entriesOf(LogEntry::RX, from).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(peer->linesWith(u"CLOSED "_s).size(), 1, kTimeout);
+        QCOMPARE(peer->linesWith(u"CLOSED "_s).first().split(u' ').last(), expected);
     }
 
     // --------------------------------------------------------------- teardown

@@ -134,6 +134,31 @@ bool AdBanner::isOpenableLink(const QString& link)
            (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
+QList<AdItem> AdBanner::parseNotices(const QByteArray& body)
+{
+    QList<AdItem> notices;
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (!doc.isObject() || !doc.object().value(QStringLiteral("success")).toBool(false))
+        return notices;
+
+    const QJsonArray ads = doc.object().value(QStringLiteral("ads")).toArray();
+    for (const QJsonValue& value : ads) {
+        const QJsonObject obj = value.toObject();
+        if (obj.value(QStringLiteral("status")).toInt(0) != 1)
+            continue;
+        AdItem ad;
+        ad.id = obj.value(QStringLiteral("id")).toInt(0);
+        ad.targetType = obj.value(QStringLiteral("target_type")).toString();
+        ad.adType = obj.value(QStringLiteral("ad_type")).toString();
+        ad.title = obj.value(QStringLiteral("title")).toString();
+        ad.imageUrl = obj.value(QStringLiteral("image_url")).toString();
+        ad.linkUrl = obj.value(QStringLiteral("link_url")).toString();
+        ad.description = obj.value(QStringLiteral("description")).toString();
+        notices.append(ad);
+    }
+    return notices;
+}
+
 void AdBanner::fetchAds()
 {
     QUrl url = siteUrl(m_baseUrl, QStringLiteral("/api/ads"));
@@ -197,32 +222,12 @@ void AdBanner::onAdsLoaded(QNetworkReply* reply)
         loadDefaultAds();
         return;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(body);
-    if (!doc.isObject() || !doc.object().value(QStringLiteral("success")).toBool(false)) {
+    const QList<AdItem> ads = parseNotices(body);
+    if (ads.isEmpty()) {
         loadDefaultAds();
         return;
     }
-
-    m_ads.clear();
-    const QJsonArray ads = doc.object().value(QStringLiteral("ads")).toArray();
-    for (const QJsonValue& value : ads) {
-        const QJsonObject obj = value.toObject();
-        if (obj.value(QStringLiteral("status")).toInt(0) != 1)
-            continue;
-        AdItem ad;
-        ad.id = obj.value(QStringLiteral("id")).toInt(0);
-        ad.targetType = obj.value(QStringLiteral("target_type")).toString();
-        ad.adType = obj.value(QStringLiteral("ad_type")).toString();
-        ad.title = obj.value(QStringLiteral("title")).toString();
-        ad.imageUrl = obj.value(QStringLiteral("image_url")).toString();
-        ad.linkUrl = obj.value(QStringLiteral("link_url")).toString();
-        ad.description = obj.value(QStringLiteral("description")).toString();
-        m_ads.append(ad);
-    }
-    if (m_ads.isEmpty()) {
-        loadDefaultAds();
-        return;
-    }
+    m_ads = ads;
 
     for (const AdItem& ad : std::as_const(m_ads)) {
         if (ad.adType == QLatin1String("image") && !ad.imageUrl.isEmpty() &&

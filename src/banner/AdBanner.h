@@ -57,6 +57,10 @@ public:
     // Only web links are followed; anything else from the feed is ignored.
     static bool isOpenableLink(const QString& link);
 
+    // The active notices of a feed reply body, in feed order; empty when the
+    // body is no successful feed or lists none (the built-in notices show then).
+    static QList<AdItem> parseNotices(const QByteArray& body);
+
 public slots:
     void onAdsLoaded(QNetworkReply* reply);
     void onImageLoaded(QNetworkReply* reply);

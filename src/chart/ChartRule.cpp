@@ -146,13 +146,20 @@ std::optional<double> evaluateRule(const QString& line, const ChartRule& rule)
 
 QStringList splitChartLines(const QString& text)
 {
-    static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
+    // Runs of CR and LF separate lines; scanned by hand, as this runs for
+    // every received frame.
     QStringList lines;
-    const QStringList pieces = text.split(lineBreaks, Qt::SkipEmptyParts);
-    for (const QString& piece : pieces) {
-        const QString line = piece.trimmed();
-        if (!line.isEmpty())
-            lines.append(line);
+    const qsizetype size = text.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= size; ++i) {
+        if (i < size && text.at(i) != QLatin1Char('\r') && text.at(i) != QLatin1Char('\n'))
+            continue;
+        if (i > start) {
+            const QString line = text.mid(start, i - start).trimmed();
+            if (!line.isEmpty())
+                lines.append(line);
+        }
+        start = i + 1;
     }
     return lines;
 }

@@ -3,7 +3,8 @@
 Binds 127.0.0.1 on a free port and prints "PORT <n>", then per connection
 "OPEN <path>", each frame as patterns.describe gives it (echoed back in kind)
 and "CLOSED <code>". Commands on stdin: "close" closes every connection with
-1000; "push text|binary <n>" sends every connection a generated frame.
+1000; "push text|binary <n>" sends every connection a generated frame;
+"partial" sends the header and the first bytes of a frame, and no more.
 """
 import asyncio
 import sys
@@ -41,6 +42,10 @@ async def command(line):
     if words == ["close"]:
         for ws in list(connections):
             await ws.close(code=1000)
+    elif words == ["partial"]:
+        for ws in list(connections):
+            # A 4096-byte binary frame of which only 100 bytes ever come.
+            ws.transport.write(b"\x82\x7e\x10\x00" + bytes(100))
     elif len(words) == 3 and words[0] == "push":
         size = int(words[2])
         payload = make_text(size) if words[1] == "text" else make_binary(size)

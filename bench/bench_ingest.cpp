@@ -1,0 +1,575 @@
+// Ingest under a flood: how many frames a second the window logs, counts and
+// shows, as a ratio to a bare QWebSocket that only counts them, with the
+// longest event-loop stall and the peak memory of each run.
+//
+// Run without arguments (scripts/bench.sh does so) it starts floodserver and
+// runs every measurement in a child process of its own, side by side:
+//   bare    a QWebSocket counting frames and bytes (several runs, best kept)
+//   window  the real window in client mode, driven through its own controls
+//   rules   the same with the chart template "JSON 多字段" chosen
+//   rss     the window taking 1,000,000 frames: memory after 200,000 and at the end
+// Options: --frames N, --timeout S (per run), --bare-runs N, --with-rss / --no-rss.
+// The last line reads
+//   ingest: window/bare=R1 rules/bare=R2 stall_ms=S rss_mb=M
+#include "app/StartUp.h"
+#include "chart/ChartEngine.h"
+#include "comm/CommunicationBase.h"
+#include "comm/LogViewWidget.h"
+#include "websocket/WebSocketWidget.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QWebSocket>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr qint64 kRssFrames = 1000000;
+constexpr qint64 kRssEarlyFrames = 200000;
+
+struct Options
+{
+    QString mode;
+    quint16 port = 0;
+    qint64 frames = 200000;
+    qint64 frameBytes = 0;
+    int timeoutSeconds = 600;
+    int bareRuns = 3;
+    bool withRss = true;
+};
+
+// VmHWM (peak) or VmRSS (current) of this process, in KiB.
+qint64 statusKb(const char* key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(key) + ':';
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+QUrl floodUrl(const Options& o, qint64 frames)
+{
+    return QUrl(QStringLiteral("ws://127.0.0.1:%1/?frames=%2")
+                    .arg(QString::number(o.port), QString::number(frames)));
+}
+
+double msSince(const QElapsedTimer& clock)
+{
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+void printResult(const QList<std::pair<const char*, QString>>& fields)
+{
+    QString line = QStringLiteral("RESULT");
+    for (const auto& [key, value] : fields)
+        line += QLatin1Char(' ') + QLatin1String(key) + QLatin1Char('=') + value;
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+QString ms(double value)
+{
+    return QString::number(value, 'f', 1);
+}
+
+// ------------------------------------------------------------------ bare
+
+int runBare(const Options& o)
+{
+    QWebSocket socket;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    qint64 frames = 0;
+    qint64 units = 0;
+    double doneMs = -1;
+    QString failure;
+
+    auto count = [&](qint64 size) {
+        units += size;
+        if (++frames == o.frames) {
+            doneMs = msSince(clock);
+            loop.quit();
+        }
+    };
+    // Text is counted in characters, the same as bytes for the ASCII payload.
+    QObject::connect(&socket, &QWebSocket::textMessageReceived, &loop,
+                     [&](const QString& message) { count(message.size()); });
+    QObject::connect(&socket, &QWebSocket::binaryMessageReceived, &loop,
+                     [&](const QByteArray& message) { count(message.size()); });
+    QObject::connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error),
+                     &loop, [&](QAbstractSocket::SocketError) {
+                         failure = socket.errorString();
+                         loop.quit();
+                     });
+    QTimer::singleShot(o.timeoutSeconds * 1000, &loop, &QEventLoop::quit);
+
+    clock.start();
+    socket.open(floodUrl(o, o.frames));
+    loop.exec();
+    const double elapsed = msSince(clock);
+    socket.abort();
+
+    const bool done = doneMs >= 0;
+    printResult({{"mode", QStringLiteral("bare")},
+                 {"frames", QString::number(o.frames)},
+                 {"received", QString::number(frames)},
+                 {"units", QString::number(units)},
+                 {"counted_ms", ms(done ? doneMs : elapsed)},
+                 {"hwm_kb", QString::number(statusKb("VmHWM"))},
+                 {"status", done ? QStringLiteral("ok")
+                                 : (failure.isEmpty() ? QStringLiteral("timeout")
+                                                      : QStringLiteral("error"))}});
+    if (!failure.isEmpty())
+        std::fprintf(stderr, "bare: %s\n", qPrintable(failure));
+    return done ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- window
+
+// The connect button shares its object name with the send button: it is the
+// accent button in the group that holds the address field.
+QPushButton* findConnectButton(QWidget& window, QLineEdit* urlEdit)
+{
+    const auto accents = window.findChildren<QPushButton*>(QStringLiteral("accentButton"));
+    for (QPushButton* button : accents) {
+        if (button->text() == QStringLiteral("连接"))
+            return button;
+    }
+    for (QWidget* w = urlEdit->parentWidget(); w; w = w->parentWidget()) {
+        if (auto* group = qobject_cast<QGroupBox*>(w)) {
+            const auto inGroup = group->findChildren<QPushButton*>(QStringLiteral("accentButton"));
+            return inGroup.size() == 1 ? inGroup.first() : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+// Chooses the template the way a user does: enable the chart, pick the entry.
+bool chooseChartTemplate(WebSocketWidget& window, const QString& name)
+{
+    auto* engine = window.findChild<ChartEngine*>(QStringLiteral("chartEngine"));
+    if (!engine)
+        return false;
+    if (!engine->enableCheckBox()->isChecked())
+        engine->enableCheckBox()->click();
+    QComboBox* combo = engine->templateCombo();
+    const int index = combo->findText(name);
+    if (index < 0)
+        return false;
+    combo->setCurrentIndex(index);
+    return !engine->rules().isEmpty();
+}
+
+int runWindow(const Options& o, bool withRules, bool rssRun)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    StartUp::applyStyleSheet(StartUp::resourceStyleSheetPath(), StartUp::fallbackStyleSheetPath());
+
+    WebSocketWidget window;
+    window.show();
+    QCoreApplication::processEvents();
+
+    auto* comm = window.findChild<CommunicationBase*>();
+    auto* view = window.findChild<LogViewWidget*>(QStringLiteral("logView"));
+    auto* rows = view ? view->findChild<QListWidget*>(QStringLiteral("logOutput")) : nullptr;
+    auto* urlEdit = window.findChild<QLineEdit*>(QStringLiteral("urlEdit"));
+    QPushButton* connectButton = urlEdit ? findConnectButton(window, urlEdit) : nullptr;
+    if (!comm || !view || !rows || !urlEdit || !connectButton) {
+        std::fprintf(stderr, "window: controls not found\n");
+        return 1;
+    }
+    if (withRules && !chooseChartTemplate(window, QStringLiteral("JSON 多字段"))) {
+        std::fprintf(stderr, "window: chart template not found or gave no rules\n");
+        return 1;
+    }
+
+    const qint64 frames = rssRun ? kRssFrames : o.frames;
+    const qint64 expected = frames * o.frameBytes;
+    urlEdit->setText(floodUrl(o, frames).toString());
+
+    qint64 entries = 0;
+    QObject::connect(comm, &CommunicationBase::logEntryAdded, &window, [&] { ++entries; });
+    QObject::connect(comm, &CommunicationBase::logCleared, &window, [&] { entries = 0; });
+
+    QEventLoop loop;
+    QElapsedTimer clock;
+    double countedMs = -1;
+    double shownMs = -1;
+    qint64 rssEarlyKb = -1;
+    qint64 rssCountedKb = -1;
+    bool timedOut = false;
+
+    QElapsedTimer gap;
+    qint64 worstGapMs = 0;
+    const qint64 limitMs = qint64(o.timeoutSeconds) * 1000;
+
+    auto report = [&]() -> int {
+        const double elapsed = msSince(clock);
+        const qint64 stored = comm->entries().size();
+        const qint64 rx = comm->rxBytes();
+        const QString lastSeq = QString::number(1000000 + (frames - 1) % 9000000);
+        const bool lastRowIsNewest =
+            rows->count() > 0 && rows->item(rows->count() - 1)->text().contains(lastSeq);
+        QString status = QStringLiteral("ok");
+        if (timedOut)
+            status = QStringLiteral("timeout");
+        else if (rx != expected)
+            status = QStringLiteral("rx_mismatch");
+
+        printResult(
+            {{"mode", rssRun ? QStringLiteral("rss")
+                             : (withRules ? QStringLiteral("rules") : QStringLiteral("window"))},
+             {"frames", QString::number(frames)},
+             {"received", QString::number(o.frameBytes > 0 ? rx / o.frameBytes : 0)},
+             {"rx_bytes", QString::number(rx)},
+             {"expected_bytes", QString::number(expected)},
+             {"counted_ms", ms(countedMs >= 0 ? countedMs : elapsed)},
+             {"shown_ms", ms(shownMs >= 0 ? shownMs : elapsed)},
+             {"stall_ms", QString::number(worstGapMs)},
+             {"entries", QString::number(entries)},
+             {"stored", QString::number(stored)},
+             {"rows", QString::number(rows->count())},
+             {"last_row_newest", lastRowIsNewest ? QStringLiteral("yes") : QStringLiteral("no")},
+             {"rss_early_kb", QString::number(rssEarlyKb)},
+             {"rss_counted_kb", QString::number(rssCountedKb)},
+             {"rss_end_kb", QString::number(statusKb("VmRSS"))},
+             {"hwm_kb", QString::number(statusKb("VmHWM"))},
+             {"status", status}});
+        return status == QStringLiteral("ok") ? 0 : 1;
+    };
+
+    // Called per frame, also while one event hands over a whole read buffer
+    // and the loop cannot run: a run past its limit ends here, with the
+    // figures reached so far.
+    auto checkCounted = [&] {
+        const qint64 rx = comm->rxBytes();
+        if (rssRun && rssEarlyKb < 0 && rx >= kRssEarlyFrames * o.frameBytes)
+            rssEarlyKb = statusKb("VmRSS");
+        if (countedMs < 0 && rx >= expected) {
+            countedMs = msSince(clock);
+            rssCountedKb = statusKb("VmRSS");
+        }
+        if (countedMs < 0 && clock.elapsed() > limitMs) {
+            worstGapMs = std::max(worstGapMs, gap.elapsed());
+            timedOut = true;
+            report();
+            std::_Exit(1);
+        }
+    };
+    QObject::connect(comm, &CommunicationBase::countersUpdated, &loop, checkCounted);
+
+    // Longest gap between ticks of a 5 ms timer: the longest time the event
+    // loop could not run. The same tick looks for the end of the run.
+    QTimer ticker;
+    ticker.setInterval(5);
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        worstGapMs = std::max(worstGapMs, gap.restart());
+        checkCounted();
+        if (countedMs >= 0 && view->pendingCount() == 0 &&
+            rows->count() == std::min<qint64>(entries, comm->maxEntries())) {
+            shownMs = msSince(clock);
+            loop.quit();
+        } else if (clock.elapsed() > limitMs) {
+            timedOut = true;
+            loop.quit();
+        }
+    });
+
+    clock.start();
+    gap.start();
+    ticker.start();
+    connectButton->click();
+    loop.exec();
+    ticker.stop();
+    worstGapMs = std::max(worstGapMs, gap.elapsed());
+    return report();
+}
+
+// ---------------------------------------------------------------- driver
+
+using Fields = QMap<QString, QString>;
+
+Fields parseResult(const QByteArray& output)
+{
+    Fields fields;
+    const QList<QByteArray> lines = output.split('\n');
+    for (const QByteArray& line : lines) {
+        if (!line.startsWith("RESULT "))
+            continue;
+        const QList<QByteArray> pairs = line.mid(7).split(' ');
+        for (const QByteArray& pair : pairs) {
+            const qsizetype eq = pair.indexOf('=');
+            if (eq > 0)
+                fields.insert(QString::fromUtf8(pair.left(eq)),
+                              QString::fromUtf8(pair.mid(eq + 1)));
+        }
+    }
+    return fields;
+}
+
+Fields runChild(const Options& o, const QString& mode)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--mode"), mode, QStringLiteral("--port"), QString::number(o.port),
+                 QStringLiteral("--frames"), QString::number(o.frames),
+                 QStringLiteral("--frame-bytes"), QString::number(o.frameBytes),
+                 QStringLiteral("--timeout"), QString::number(o.timeoutSeconds)});
+    // The child keeps its own time limit; this one only catches a hang.
+    if (!child.waitForFinished((o.timeoutSeconds + 120) * 1000)) {
+        child.kill();
+        child.waitForFinished();
+    }
+    Fields fields = parseResult(child.readAllStandardOutput());
+    if (fields.value(QStringLiteral("status")) != QStringLiteral("ok")) {
+        const QByteArray errors = child.readAllStandardError();
+        std::fprintf(stderr, "%s run failed (exit %d):\n%s\n", qPrintable(mode), child.exitCode(),
+                     errors.right(4000).constData());
+        if (fields.isEmpty())
+            fields.insert(QStringLiteral("status"), QStringLiteral("failed"));
+    }
+    fields.insert(QStringLiteral("mode"), mode);
+    return fields;
+}
+
+double number(const Fields& f, const char* key, double fallback = -1)
+{
+    bool ok = false;
+    const double v = f.value(QLatin1String(key)).toDouble(&ok);
+    return ok ? v : fallback;
+}
+
+// Three decimals, or two significant digits for a ratio too small for them.
+QByteArray ratioText(double ratio)
+{
+    return QByteArray::number(ratio, ratio >= 0.01 || ratio == 0 ? 'f' : 'g',
+                              ratio >= 0.01 ? 3 : 2);
+}
+
+double framesPerSecond(const Fields& f)
+{
+    const double seconds = number(f, "counted_ms") / 1000.0;
+    const double received = number(f, "received", 0);
+    return seconds > 0 ? received / seconds : 0.0;
+}
+
+bool startFloodServer(QProcess& server, Options& o)
+{
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral(SOCKWISE_FLOODSERVER),
+                 {QStringLiteral("--frames"), QString::number(o.frames)});
+    if (!server.waitForStarted(10000))
+        return false;
+    QByteArray seen;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        while (server.canReadLine()) {
+            const QByteArray line = server.readLine().trimmed();
+            seen += line + '\n';
+            const QList<QByteArray> words = line.split(' ');
+            if (words.value(0) == "FRAMES" && words.value(2) == "FRAME_BYTES")
+                o.frameBytes = words.value(3).toLongLong();
+            if (words.value(0) == "PORT") {
+                o.port = quint16(words.value(1).toUInt());
+                return o.port != 0 && o.frameBytes > 0;
+            }
+        }
+        if (!server.waitForReadyRead(1000) && server.state() != QProcess::Running)
+            break;
+    }
+    std::fprintf(stderr, "floodserver gave no port:\n%s", seen.constData());
+    return false;
+}
+
+int runDriver(Options o)
+{
+    QProcess server;
+    if (!startFloodServer(server, o)) {
+        std::fprintf(stderr, "cannot start %s\n", SOCKWISE_FLOODSERVER);
+        return 1;
+    }
+    std::printf("ingest: %lld text frames of %lld bytes per run from a loopback flood server, Qt "
+                "%s, %d cores\n",
+                static_cast<long long>(o.frames), static_cast<long long>(o.frameBytes), qVersion(),
+                QThread::idealThreadCount());
+    std::fflush(stdout);
+
+    // Bare runs between the window runs, so that a machine getting busier
+    // shows in the reference as well; the fastest is the reference.
+    QStringList order = {QStringLiteral("bare"), QStringLiteral("window")};
+    if (o.bareRuns > 1)
+        order << QStringLiteral("bare");
+    order << QStringLiteral("rules");
+    for (int i = 2; i < o.bareRuns; ++i)
+        order << QStringLiteral("bare");
+    if (o.withRss)
+        order << QStringLiteral("rss");
+    QList<Fields> runs;
+    for (const QString& mode : std::as_const(order))
+        runs.append(runChild(o, mode));
+    server.kill();
+    server.waitForFinished();
+
+    double bareRate = 0;
+    for (const Fields& f : std::as_const(runs)) {
+        if (f.value(QStringLiteral("mode")) == QStringLiteral("bare") &&
+            f.value(QStringLiteral("status")) == QStringLiteral("ok"))
+            bareRate = std::max(bareRate, framesPerSecond(f));
+    }
+
+    std::printf("\n%-7s %9s %10s %9s %11s %8s %9s %8s  %s\n", "mode", "frames", "counted_s",
+                "shown_s", "frames/s", "/bare", "stall_ms", "peak_mb", "notes");
+    double windowRatio = 0;
+    double rulesRatio = 0;
+    qint64 worstStall = 0;
+    double worstRssMb = 0;
+    double windowEndKb = -1;
+    QString rssNote;
+    for (const Fields& f : std::as_const(runs)) {
+        const QString mode = f.value(QStringLiteral("mode"));
+        const bool isBare = mode == QStringLiteral("bare");
+        const double rate = framesPerSecond(f);
+        const double ratio = bareRate > 0 ? rate / bareRate : 0;
+        const double peakMb = number(f, "hwm_kb", 0) / 1024.0;
+        const QString shown =
+            isBare ? QStringLiteral("-") : QString::number(number(f, "shown_ms") / 1000.0, 'f', 3);
+        const QString stall = isBare ? QStringLiteral("-") : f.value(QStringLiteral("stall_ms"));
+        QString notes = f.value(QStringLiteral("status"));
+        if (!isBare) {
+            notes += QStringLiteral(" rows=") % f.value(QStringLiteral("rows")) %
+                     QStringLiteral(" stored=") % f.value(QStringLiteral("stored")) %
+                     QStringLiteral(" newest_last=") % f.value(QStringLiteral("last_row_newest"));
+        } else if (rate == bareRate && rate > 0) {
+            notes += QStringLiteral(" (reference)");
+        }
+        std::printf("%-7s %9lld %10.3f %9s %11.0f %8s %9s %8.1f  %s\n", qPrintable(mode),
+                    static_cast<long long>(number(f, "frames", 0)),
+                    number(f, "counted_ms", 0) / 1000.0, qPrintable(shown), rate,
+                    ratioText(ratio).constData(), qPrintable(stall), peakMb, qPrintable(notes));
+        if (mode == QStringLiteral("window") || mode == QStringLiteral("rules")) {
+            if (mode == QStringLiteral("window"))
+                windowRatio = ratio;
+            else
+                rulesRatio = ratio;
+            worstStall = std::max(worstStall, qint64(number(f, "stall_ms", 0)));
+            worstRssMb = std::max(worstRssMb, peakMb);
+        }
+        if (mode == QStringLiteral("rss"))
+            rssNote = QString::asprintf(
+                "rss: VmRSS %.1f MB after %lld frames, %.1f MB after %lld (%.2fx); once all "
+                "rows are shown %.1f MB after %lld frames (window run), %.1f MB after %lld (%.2fx)",
+                number(f, "rss_early_kb") / 1024.0, static_cast<long long>(kRssEarlyFrames),
+                number(f, "rss_counted_kb") / 1024.0, static_cast<long long>(kRssFrames),
+                number(f, "rss_counted_kb") / std::max(1.0, number(f, "rss_early_kb")),
+                windowEndKb / 1024.0, static_cast<long long>(o.frames),
+                number(f, "rss_end_kb") / 1024.0, static_cast<long long>(kRssFrames),
+                number(f, "rss_end_kb") / std::max(1.0, windowEndKb));
+        else if (mode == QStringLiteral("window"))
+            windowEndKb = number(f, "rss_end_kb");
+    }
+    if (!rssNote.isEmpty())
+        std::printf("\n%s\n", qPrintable(rssNote));
+    std::printf("\ningest: window/bare=%s rules/bare=%s stall_ms=%lld rss_mb=%.0f\n",
+                ratioText(windowRatio).constData(), ratioText(rulesRatio).constData(),
+                static_cast<long long>(worstStall), worstRssMb);
+    std::fflush(stdout);
+    return 0;
+}
+
+QString modeOf(int argc, char** argv)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--mode") == 0)
+            return QString::fromLocal8Bit(argv[i + 1]);
+    }
+    return QStringLiteral("driver");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QString mode = modeOf(argc, argv);
+    const bool gui = mode == QStringLiteral("window") || mode == QStringLiteral("rules") ||
+                     mode == QStringLiteral("rss");
+    std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv)
+                                              : new QCoreApplication(argc, argv));
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption modeOption(QStringLiteral("mode"),
+                                        QStringLiteral("driver, bare, window, rules or rss."),
+                                        QStringLiteral("mode"), QStringLiteral("driver"));
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
+                                        QStringLiteral("port"));
+    const QCommandLineOption framesOption(QStringLiteral("frames"),
+                                          QStringLiteral("Frames per run."), QStringLiteral("n"),
+                                          QStringLiteral("200000"));
+    const QCommandLineOption frameBytesOption(
+        QStringLiteral("frame-bytes"), QStringLiteral("Bytes per frame."), QStringLiteral("n"));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+                                           QStringLiteral("Seconds per run before giving up."),
+                                           QStringLiteral("s"), QStringLiteral("600"));
+    const QCommandLineOption bareRunsOption(QStringLiteral("bare-runs"),
+                                            QStringLiteral("Bare runs (the fastest counts)."),
+                                            QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption withRssOption(QStringLiteral("with-rss"),
+                                           QStringLiteral("Also run the memory run (default)."));
+    const QCommandLineOption noRssOption(QStringLiteral("no-rss"),
+                                         QStringLiteral("Skip the 1,000,000-frame memory run."));
+    parser.addOptions({modeOption, portOption, framesOption, frameBytesOption, timeoutOption,
+                       bareRunsOption, withRssOption, noRssOption});
+    parser.process(*app);
+
+    Options o;
+    o.mode = parser.value(modeOption);
+    o.port = quint16(parser.value(portOption).toUInt());
+    o.frames = std::max<qint64>(1, parser.value(framesOption).toLongLong());
+    o.frameBytes = parser.value(frameBytesOption).toLongLong();
+    o.timeoutSeconds = std::max(1, parser.value(timeoutOption).toInt());
+    o.bareRuns = std::max(1, parser.value(bareRunsOption).toInt());
+    o.withRss = !parser.isSet(noRssOption);
+
+    if (o.mode == QStringLiteral("driver"))
+        return runDriver(o);
+    if (o.port == 0 || o.frameBytes <= 0) {
+        std::fprintf(stderr, "--mode %s needs --port and --frame-bytes\n", qPrintable(o.mode));
+        return 2;
+    }
+    if (o.mode == QStringLiteral("bare"))
+        return runBare(o);
+    if (gui)
+        return runWindow(o, o.mode == QStringLiteral("rules"), o.mode == QStringLiteral("rss"));
+    std::fprintf(stderr, "unknown mode %s\n", qPrintable(o.mode));
+    return 2;
+}

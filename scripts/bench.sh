@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (optimised, in build-bench/) and runs the ingest
+# benchmark headless: a flood server against a bare client and the window.
+# Extra arguments go to bench_ingest, e.g. scripts/bench.sh --frames 50000 --no-rss
+# Not part of the test suite: it takes a minute or more and prints ratios.
+set -euo pipefail
+
+SOCKWISE_BUILD_DIR="${SOCKWISE_BUILD_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build-bench}"
+SOCKWISE_BUILD_TYPE="${SOCKWISE_BUILD_TYPE:-RelWithDebInfo}"
+# Benchmarks share the machine with their own peer: build with two jobs.
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
+
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+sockwise_install_packages
+# Build messages go to stderr: stdout is the benchmark's report alone.
+sockwise_build floodserver bench_ingest >&2
+
+export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+exec "$SOCKWISE_BUILD_DIR/bench/bench_ingest" "$@"
