@@ -260,6 +260,52 @@ private slots:
         QCOMPARE(kept.last().text, QStringLiteral("100000"));
     }
 
+    void shouldBoundStoredEntriesByMemoryKeepingTheNewest()
+    {
+        // 100000 entries of 1 MiB frames would need ~900 GiB as bytes, text
+        // and hex text: the store must evict by size as well as by count.
+        CommunicationBase log;
+        const qint64 budget = log.maxEntryBytes();
+        QVERIFY(budget >= 128ll << 20 && budget <= 512ll << 20);
+        const QByteArray frame(4 << 20, 'x'); // ~36 MiB stored
+        const int frames = int(budget / (36ll << 20)) + 4;
+        for (int i = 0; i < frames; ++i) {
+            QByteArray data = frame;
+            data[0] = char('A' + i);
+            log.logReceived(data);
+        }
+        QCOMPARE(log.rxBytes(), qint64(frames) * frame.size());
+        QList<LogEntry> kept = log.entries();
+        QVERIFY(kept.size() < frames);
+        QVERIFY(kept.size() >= frames - 6);
+        QVERIFY(log.storedBytes() <= budget);
+        qint64 sum = 0;
+        for (qsizetype i = 0; i < kept.size(); ++i) {
+            // The newest ones, in order, each whole.
+            QCOMPARE(kept.at(i).rawData.at(0), char('A' + frames - kept.size() + i));
+            QCOMPARE(kept.at(i).hexText.size(), frame.size() * 3 - 1);
+            QCOMPARE(kept.at(i).serial, kept.first().serial + quint64(i));
+            sum += kept.at(i).memoryCost();
+        }
+        QCOMPARE(log.storedBytes(), sum);
+        QCOMPARE(log.entryBySerial(kept.last().serial).rawData, kept.last().rawData);
+        QCOMPARE(log.entryBySerial(kept.first().serial - 1).serial, quint64(0));
+        kept.clear();
+
+        // A frame larger than the whole budget is still kept, alone.
+        const QByteArray huge((budget / 8) + 1, 'y');
+        log.logSent(huge);
+        QCOMPARE(log.entryCount(), 1);
+        QVERIFY(log.entries().first().rawData == huge);
+        // The next entry takes it over the budget, so it goes.
+        log.logSystem(QStringLiteral("after"));
+        QCOMPARE(log.entryCount(), 1);
+        QCOMPARE(log.entries().first().text, QStringLiteral("after"));
+        log.clearLog();
+        QCOMPARE(log.storedBytes(), 0);
+        QCOMPARE(log.entryBySerial(1).serial, quint64(0));
+    }
+
     void shouldAnnounceEntryBeforeCountersWithTheLockReleased()
     {
         CommunicationBase log;

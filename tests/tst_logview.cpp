@@ -283,6 +283,59 @@ private slots:
         QVERIFY(!runContextMenu(below, QStringLiteral("复制")));
     }
 
+    void shouldShowLongEntriesShortenedButCopyThemWhole()
+    {
+        view->resize(500, 400);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        comm->setShowTimestamp(false);
+        const QByteArray text = QByteArray(1 << 20, 'a') + "END";
+        QByteArray binary(16 << 20, '\0');
+        for (int i = 0; i < binary.size(); ++i)
+            binary[i] = char(i * 7);
+        comm->logReceived(text);
+        QTRY_COMPARE(rows()->count(), 1);
+        comm->setHexDisplay(true);
+        comm->logSent(binary);
+        comm->logSystem(QString(600, u'x'));
+        QTRY_COMPARE(rows()->count(), 3);
+        const QString cut = QStringLiteral(" \u2026 (");
+        QCOMPARE(row(0), QStringLiteral("[RX]  ") + QString(512, u'a') + cut +
+                             QStringLiteral("1048579 bytes)"));
+        const QString hex = comm->entries().at(1).hexText;
+        QCOMPARE(row(1), QStringLiteral("[TX]  ") + hex.left(512) + cut +
+                             QStringLiteral("16777216 bytes)"));
+        QCOMPARE(row(2), QStringLiteral("[SYS]  ") + QString(512, u'x') + cut +
+                             QStringLiteral("600 characters)"));
+
+        // Copies take the whole entry, in the form its row shows.
+        const QPoint onRow = rows()->visualItemRect(rows()->item(0)).center();
+        QVERIFY(runContextMenu(onRow, QStringLiteral("复制全部")));
+        QString expected = QStringLiteral("[RX]  ") + QString::fromLatin1(text) +
+                           QStringLiteral("\n[TX]  ") + hex + QStringLiteral("\n[SYS]  ") +
+                           QString(600, u'x');
+        QVERIFY(QGuiApplication::clipboard()->text() == expected);
+        rows()->item(1)->setSelected(true);
+        QVERIFY(runContextMenu(onRow, QStringLiteral("复制")));
+        QVERIFY(QGuiApplication::clipboard()->text() == QStringLiteral("[TX]  ") + hex);
+
+        // Once the log no longer holds an entry, its row is all there is to copy.
+        comm->cap = 2;
+        comm->logSystem(QStringLiteral("newest"));
+        QTRY_COMPARE(rows()->count(), 2);
+        QVERIFY(runContextMenu(rows()->visualItemRect(rows()->item(0)).center(),
+                               QStringLiteral("复制全部")));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("[SYS]  ") +
+                                                           QString(600, u'x') +
+                                                           QStringLiteral("\n[SYS]  newest"));
+        comm->cap = 1;
+        comm->logSystem(QStringLiteral("last"));
+        QTRY_COMPARE(rows()->count(), 1);
+        QVERIFY(runContextMenu(rows()->visualItemRect(rows()->item(0)).center(),
+                               QStringLiteral("复制全部")));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("[SYS]  last"));
+    }
+
     void shouldExportTextAndCsvByteForByte()
     {
         QTemporaryDir dir;
