@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <ctime>
+
 namespace {
 
 QByteArray bytes(std::initializer_list<int> values)
@@ -216,7 +218,20 @@ private slots:
         QCOMPARE(sys.directionTag(), QStringLiteral("[SYS]"));
         QCOMPARE(sys.hexText, sys.text);
         QVERIFY(sys.timestamp >= before && sys.timestamp <= QDateTime::currentDateTime());
-        QCOMPARE(sys.timestamp.timeSpec(), Qt::LocalTime);
+        // Local wall time, also after the zone changes (checked within a second).
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "UTC-9");
+        tzset();
+        QTRY_COMPARE(LogEntry(QString()).timestamp.offsetFromUtc(), 9 * 3600);
+        const LogEntry east(QStringLiteral("x"));
+        const QString wallTime = QDateTime::fromMSecsSinceEpoch(east.timestamp.toMSecsSinceEpoch())
+                                     .toString(QStringLiteral("HH:mm:ss.zzz"));
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        tzset();
+        QCOMPARE(east.timeString(), wallTime);
 
         const LogEntry rx(LogEntry::RX, bytes({0xD6, 0xD0}), QStringLiteral("GBK"));
         QCOMPARE(rx.directionTag(), QStringLiteral("[RX]"));

@@ -1,17 +1,18 @@
 #include "comm/LogEntry.h"
 
 #include "comm/HexText.h"
+#include "comm/LocalClock.h"
 #include "comm/TextCodec.h"
 
 LogEntry::LogEntry(const QString& message)
-    : timestamp(QDateTime::currentDateTime())
+    : timestamp(LocalClock::now())
     , direction(SYS)
     , text(message)
     , hexText(message)
 {}
 
 LogEntry::LogEntry(Direction dir, const QByteArray& data, const QString& encodingName)
-    : timestamp(QDateTime::currentDateTime())
+    : timestamp(LocalClock::now())
     , direction(dir)
     , rawData(data)
     , hexText(bytesToHex(data))

@@ -25,7 +25,12 @@ namespace {
 
 constexpr int kFlushIntervalMs = 50;
 constexpr int kRowsPerFlush = 200;
+// Each flush re-lays out every row of the list (QListView does so on any
+// insert), so a backlog drains in larger batches: the stall of a flush is the
+// relayout, not the rows added.
+constexpr int kRowsPerBacklogFlush = 2000;
 constexpr int kBottomTolerancePx = 10;
+constexpr int kCounterIntervalMs = 100;
 // Shortened rows remember their entry, to copy it whole.
 constexpr int kSerialRole = Qt::UserRole;
 constexpr int kHexRole = Qt::UserRole + 1;
@@ -95,6 +100,11 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     layout->addWidget(createCounterBar(), 0);
 
     applyItemStyle();
+
+    counterTimer = new QTimer(this);
+    counterTimer->setSingleShot(true);
+    counterTimer->setInterval(kCounterIntervalMs);
+    connect(counterTimer, &QTimer::timeout, this, &LogViewWidget::endCounterDeferral);
 
     flushTimer = new QTimer(this);
     flushTimer->setObjectName(QStringLiteral("flushTimer"));
@@ -215,22 +225,22 @@ void LogViewWidget::onNewLogEntry(LogEntry entry)
 
 void LogViewWidget::onCountersUpdated()
 {
-    // A flood updates the counters per frame; re-laying out the labels each
-    // time would cost more than logging the frame. The first change of an
-    // event-loop pass shows at once, the last one at the end of the pass.
+    // A flood changes the counters per frame, and each label change lays out
+    // the window again: a quarter of the cost of a frame. The first change
+    // shows at once, later ones at most every 100 ms, the last one always.
     countersDirty = true;
-    if (countersDeferred)
+    if (counterTimer->isActive())
         return;
     updateCounterLabels();
-    countersDeferred = true;
-    QTimer::singleShot(0, this, &LogViewWidget::endCounterDeferral);
+    counterTimer->start();
 }
 
 void LogViewWidget::endCounterDeferral()
 {
-    countersDeferred = false;
-    if (countersDirty)
+    if (countersDirty) {
         updateCounterLabels();
+        counterTimer->start();
+    }
 }
 
 void LogViewWidget::updateCounterLabels()
@@ -240,6 +250,12 @@ void LogViewWidget::updateCounterLabels()
         return;
     txLabel->setText(QStringLiteral("TX: %1 bytes").arg(comm->txBytes()));
     rxLabel->setText(QStringLiteral("RX: %1 bytes").arg(comm->rxBytes()));
+}
+
+void LogViewWidget::flushBacklog()
+{
+    backlogFlush = true;
+    flushPendingItems();
 }
 
 void LogViewWidget::flushPendingItems()
@@ -262,7 +278,9 @@ void LogViewWidget::flushPendingItems()
     }
 
     logOutput->setUpdatesEnabled(false);
-    const qsizetype batch = std::min<qsizetype>(pending.size(), kRowsPerFlush);
+    const qsizetype batch =
+        std::min<qsizetype>(pending.size(), backlogFlush ? kRowsPerBacklogFlush : kRowsPerFlush);
+    backlogFlush = false;
     const QBrush brushes[] = {QBrush(directionColor(LogEntry::TX)),
                               QBrush(directionColor(LogEntry::RX)),
                               QBrush(directionColor(LogEntry::SYS))};
@@ -304,7 +322,7 @@ void LogViewWidget::flushPendingItems()
     // letting the event loop run in between.
     if (more && !flushScheduled) {
         flushScheduled = true;
-        QTimer::singleShot(0, this, &LogViewWidget::flushPendingItems);
+        QTimer::singleShot(0, this, &LogViewWidget::flushBacklog);
     }
 }
 

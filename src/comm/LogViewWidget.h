@@ -50,6 +50,7 @@ private slots:
     void exportLog();
     void handleContextMenu(QPoint pos);
     void endCounterDeferral();
+    void flushBacklog();
 
 private:
     QWidget* createCounterBar();
@@ -70,6 +71,7 @@ private:
     QPushButton* exportButton = nullptr;
     QPushButton* resetButton = nullptr;
     QTimer* flushTimer = nullptr;
+    QTimer* counterTimer = nullptr;
 
     // Entries whose text was too long for a row are queued shortened (their
     // bytes stay in the log only), so the queue never holds large frames.
@@ -81,8 +83,8 @@ private:
     QList<PendingEntry> pending;
     mutable QMutex pendingMutex;
     bool flushScheduled = false;
-    // The counter labels are set at most once per event-loop pass.
-    bool countersDeferred = false;
+    bool backlogFlush = false;
+    // The counter labels are set at most every 100 ms under a flood.
     bool countersDirty = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
