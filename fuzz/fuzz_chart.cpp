@@ -120,6 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QMetaObject::invokeMethod(window, "onTextMessageReceived", Qt::DirectConnection,
                               Q_ARG(QString, QString::fromUtf8(frame)));
     QCoreApplication::processEvents();
+    // Outside exec() nothing runs deferred deletions; the chart's rebuilds
+    // rely on them, and without this each clear would seem to leak.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     // The binary frame is counted as it came; the text one as encoded.
     if (comm->rxBytes() - before < frame.size())
