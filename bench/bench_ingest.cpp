@@ -8,8 +8,11 @@
 //   window  the real window in client mode, driven through its own controls
 //   rules   the same with the chart template "JSON 多字段" chosen
 //   rss     the window taking 1,000,000 frames: memory after 200,000 and at the end
-// Options: --frames N, --timeout S (per run), --bare-runs N, --with-rss / --no-rss.
-// The last line reads
+//   large   the window taking 8 text frames of 1 MiB (large-text), then, in a
+//           fresh process, 2 binary frames of 16 MiB (large-bin): every byte
+//           counted, the newest entries stored whole, rows kept short
+// Options: --frames N, --timeout S (per run), --bare-runs N, --with-rss / --no-rss,
+// --no-large. The last line reads
 //   ingest: window/bare=R1 rules/bare=R2 stall_ms=S rss_mb=M
 #include "app/StartUp.h"
 #include "chart/ChartEngine.h"
@@ -45,6 +48,17 @@ namespace {
 constexpr qint64 kRssFrames = 1000000;
 constexpr qint64 kRssEarlyFrames = 200000;
 
+struct LargeRun
+{
+    qint64 frames;
+    qint64 frameBytes;
+    bool binary;
+};
+constexpr LargeRun kLargeText = {8, qint64(1) << 20, false};
+constexpr LargeRun kLargeBinary = {2, qint64(16) << 20, true};
+// A shortened row: its prefix, the ellipsis, the size, time and direction.
+constexpr int kMaxRowChars = 600;
+
 struct Options
 {
     QString mode;
@@ -54,6 +68,7 @@ struct Options
     int timeoutSeconds = 600;
     int bareRuns = 3;
     bool withRss = true;
+    bool withLarge = true;
 };
 
 // VmHWM (peak) or VmRSS (current) of this process, in KiB.
@@ -75,6 +90,14 @@ QUrl floodUrl(const Options& o, qint64 frames)
 {
     return QUrl(QStringLiteral("ws://127.0.0.1:%1/?frames=%2")
                     .arg(QString::number(o.port), QString::number(frames)));
+}
+
+QUrl largeUrl(const Options& o, const LargeRun& run)
+{
+    return QUrl(QStringLiteral("ws://127.0.0.1:%1/?frames=%2&size=%3&binary=%4")
+                    .arg(QString::number(o.port), QString::number(run.frames),
+                         QString::number(run.frameBytes),
+                         run.binary ? QStringLiteral("1") : QStringLiteral("0")));
 }
 
 double msSince(const QElapsedTimer& clock)
@@ -184,24 +207,45 @@ bool chooseChartTemplate(WebSocketWidget& window, const QString& name)
     return !engine->rules().isEmpty();
 }
 
-int runWindow(const Options& o, bool withRules, bool rssRun)
+struct Controls
+{
+    CommunicationBase* comm = nullptr;
+    LogViewWidget* view = nullptr;
+    QListWidget* rows = nullptr;
+    QLineEdit* urlEdit = nullptr;
+    QPushButton* connectButton = nullptr;
+};
+
+// Shows the window styled as the application does and finds what a user uses.
+bool prepareWindow(WebSocketWidget& window, Controls& c)
 {
     QStandardPaths::setTestModeEnabled(true);
     StartUp::applyStyleSheet(StartUp::resourceStyleSheetPath(), StartUp::fallbackStyleSheetPath());
-
-    WebSocketWidget window;
     window.show();
     QCoreApplication::processEvents();
 
-    auto* comm = window.findChild<CommunicationBase*>();
-    auto* view = window.findChild<LogViewWidget*>(QStringLiteral("logView"));
-    auto* rows = view ? view->findChild<QListWidget*>(QStringLiteral("logOutput")) : nullptr;
-    auto* urlEdit = window.findChild<QLineEdit*>(QStringLiteral("urlEdit"));
-    QPushButton* connectButton = urlEdit ? findConnectButton(window, urlEdit) : nullptr;
-    if (!comm || !view || !rows || !urlEdit || !connectButton) {
-        std::fprintf(stderr, "window: controls not found\n");
+    c.comm = window.findChild<CommunicationBase*>();
+    c.view = window.findChild<LogViewWidget*>(QStringLiteral("logView"));
+    c.rows = c.view ? c.view->findChild<QListWidget*>(QStringLiteral("logOutput")) : nullptr;
+    c.urlEdit = window.findChild<QLineEdit*>(QStringLiteral("urlEdit"));
+    c.connectButton = c.urlEdit ? findConnectButton(window, c.urlEdit) : nullptr;
+    if (c.comm && c.view && c.rows && c.urlEdit && c.connectButton)
+        return true;
+    std::fprintf(stderr, "window: controls not found\n");
+    return false;
+}
+
+int runWindow(const Options& o, bool withRules, bool rssRun)
+{
+    WebSocketWidget window;
+    Controls controls;
+    if (!prepareWindow(window, controls))
         return 1;
-    }
+    CommunicationBase* comm = controls.comm;
+    LogViewWidget* view = controls.view;
+    QListWidget* rows = controls.rows;
+    QLineEdit* urlEdit = controls.urlEdit;
+    QPushButton* connectButton = controls.connectButton;
     if (withRules && !chooseChartTemplate(window, QStringLiteral("JSON 多字段"))) {
         std::fprintf(stderr, "window: chart template not found or gave no rules\n");
         return 1;
@@ -308,6 +352,114 @@ int runWindow(const Options& o, bool withRules, bool rssRun)
     ticker.stop();
     worstGapMs = std::max(worstGapMs, gap.elapsed());
     return report();
+}
+
+// ----------------------------------------------------------------- large
+
+int runLarge(const Options& o, const LargeRun& run)
+{
+    WebSocketWidget window;
+    Controls c;
+    if (!prepareWindow(window, c))
+        return 1;
+    const qint64 expected = run.frames * run.frameBytes;
+    c.urlEdit->setText(largeUrl(o, run).toString());
+
+    qint64 entries = 0;
+    QObject::connect(c.comm, &CommunicationBase::logEntryAdded, &window, [&] { ++entries; });
+
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer gap;
+    qint64 worstGapMs = 0;
+    double countedMs = -1;
+    double shownMs = -1;
+    bool timedOut = false;
+    const qint64 limitMs = qint64(o.timeoutSeconds) * 1000;
+
+    QObject::connect(c.comm, &CommunicationBase::countersUpdated, &loop, [&] {
+        if (countedMs < 0 && c.comm->rxBytes() >= expected)
+            countedMs = msSince(clock);
+    });
+    QTimer ticker;
+    ticker.setInterval(5);
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        worstGapMs = std::max(worstGapMs, gap.restart());
+        if (countedMs >= 0 && c.view->pendingCount() == 0 && c.rows->count() == entries) {
+            shownMs = msSince(clock);
+            loop.quit();
+        } else if (clock.elapsed() > limitMs) {
+            timedOut = true;
+            loop.quit();
+        }
+    });
+
+    clock.start();
+    gap.start();
+    ticker.start();
+    c.connectButton->click();
+    loop.exec();
+    ticker.stop();
+    worstGapMs = std::max(worstGapMs, gap.elapsed());
+    const double elapsed = msSince(clock);
+
+    // The store may drop the oldest large entries to stay in its memory
+    // budget, but what it keeps must be whole, and the newest always kept.
+    const QList<LogEntry> stored = c.comm->entries();
+    qint64 received = 0;
+    qint64 kept = 0;
+    qint64 cut = 0;
+    for (const LogEntry& entry : stored) {
+        if (entry.direction != LogEntry::RX)
+            continue;
+        ++received;
+        if (entry.rawData.size() == run.frameBytes)
+            ++kept;
+        else
+            ++cut;
+    }
+    const bool newestWhole = [&] {
+        for (auto it = stored.crbegin(); it != stored.crend(); ++it) {
+            if (it->direction == LogEntry::RX)
+                return it->rawData.size() == run.frameBytes;
+        }
+        return false;
+    }();
+    qsizetype longestRow = 0;
+    for (int i = 0; i < c.rows->count(); ++i)
+        longestRow = std::max(longestRow, c.rows->item(i)->text().size());
+
+    const qint64 rx = c.comm->rxBytes();
+    QString status = QStringLiteral("ok");
+    if (timedOut)
+        status = QStringLiteral("timeout");
+    else if (rx != expected)
+        status = QStringLiteral("rx_mismatch");
+    else if (!newestWhole || cut > 0)
+        status = QStringLiteral("not_stored_whole");
+    else if (longestRow > kMaxRowChars)
+        status = QStringLiteral("row_too_long");
+
+    printResult({{"mode", run.binary ? QStringLiteral("large-bin") : QStringLiteral("large-text")},
+                 {"frames", QString::number(run.frames)},
+                 {"frame_bytes", QString::number(run.frameBytes)},
+                 {"received", QString::number(rx / run.frameBytes)},
+                 {"rx_bytes", QString::number(rx)},
+                 {"expected_bytes", QString::number(expected)},
+                 {"counted_ms", ms(countedMs >= 0 ? countedMs : elapsed)},
+                 {"shown_ms", ms(shownMs >= 0 ? shownMs : elapsed)},
+                 {"stall_ms", QString::number(worstGapMs)},
+                 {"stored", QString::number(stored.size())},
+                 {"stored_rx", QString::number(received)},
+                 {"stored_whole", QString::number(kept)},
+                 {"stored_mb", QString::number(double(c.comm->storedBytes()) / (1 << 20), 'f', 1)},
+                 {"newest_whole", newestWhole ? QStringLiteral("yes") : QStringLiteral("no")},
+                 {"rows", QString::number(c.rows->count())},
+                 {"longest_row", QString::number(longestRow)},
+                 {"hwm_kb", QString::number(statusKb("VmHWM"))},
+                 {"status", status}});
+    return status == QStringLiteral("ok") ? 0 : 1;
 }
 
 // ---------------------------------------------------------------- driver
@@ -434,6 +586,8 @@ int runDriver(Options o)
         order << QStringLiteral("bare");
     if (o.withRss)
         order << QStringLiteral("rss");
+    if (o.withLarge)
+        order << QStringLiteral("large-text") << QStringLiteral("large-bin");
     QList<Fields> runs;
     for (const QString& mode : std::as_const(order))
         runs.append(runChild(o, mode));
@@ -447,7 +601,7 @@ int runDriver(Options o)
             bareRate = std::max(bareRate, framesPerSecond(f));
     }
 
-    std::printf("\n%-7s %9s %10s %9s %11s %8s %9s %8s  %s\n", "mode", "frames", "counted_s",
+    std::printf("\n%-10s %9s %10s %9s %11s %8s %9s %8s  %s\n", "mode", "frames", "counted_s",
                 "shown_s", "frames/s", "/bare", "stall_ms", "peak_mb", "notes");
     double windowRatio = 0;
     double rulesRatio = 0;
@@ -455,9 +609,11 @@ int runDriver(Options o)
     double worstRssMb = 0;
     double windowEndKb = -1;
     QString rssNote;
+    QString largeStall[2] = {QStringLiteral("-"), QStringLiteral("-")};
     for (const Fields& f : std::as_const(runs)) {
         const QString mode = f.value(QStringLiteral("mode"));
         const bool isBare = mode == QStringLiteral("bare");
+        const bool isLarge = mode.startsWith(QStringLiteral("large-"));
         const double rate = framesPerSecond(f);
         const double ratio = bareRate > 0 ? rate / bareRate : 0;
         const double peakMb = number(f, "hwm_kb", 0) / 1024.0;
@@ -465,17 +621,32 @@ int runDriver(Options o)
             isBare ? QStringLiteral("-") : QString::number(number(f, "shown_ms") / 1000.0, 'f', 3);
         const QString stall = isBare ? QStringLiteral("-") : f.value(QStringLiteral("stall_ms"));
         QString notes = f.value(QStringLiteral("status"));
-        if (!isBare) {
+        if (isLarge) {
+            const double seconds = number(f, "counted_ms") / 1000.0;
+            const double mb = number(f, "rx_bytes", 0) / double(1 << 20);
+            notes += QStringLiteral(" frame_bytes=") % f.value(QStringLiteral("frame_bytes")) %
+                     QStringLiteral(" MB/s=") %
+                     QString::number(seconds > 0 ? mb / seconds : 0.0, 'f', 1) %
+                     QStringLiteral(" stored_whole=") % f.value(QStringLiteral("stored_whole")) %
+                     QLatin1Char('/') % f.value(QStringLiteral("frames")) %
+                     QStringLiteral(" newest_whole=") % f.value(QStringLiteral("newest_whole")) %
+                     QStringLiteral(" store_mb=") % f.value(QStringLiteral("stored_mb")) %
+                     QStringLiteral(" longest_row=") % f.value(QStringLiteral("longest_row"));
+            largeStall[mode == QStringLiteral("large-bin") ? 1 : 0] =
+                f.value(QStringLiteral("stall_ms"), QStringLiteral("-"));
+        } else if (!isBare) {
             notes += QStringLiteral(" rows=") % f.value(QStringLiteral("rows")) %
                      QStringLiteral(" stored=") % f.value(QStringLiteral("stored")) %
                      QStringLiteral(" newest_last=") % f.value(QStringLiteral("last_row_newest"));
         } else if (rate == bareRate && rate > 0) {
             notes += QStringLiteral(" (reference)");
         }
-        std::printf("%-7s %9lld %10.3f %9s %11.0f %8s %9s %8.1f  %s\n", qPrintable(mode),
+        // A ratio of large frames to small ones would mean nothing.
+        std::printf("%-10s %9lld %10.3f %9s %11.0f %8s %9s %8.1f  %s\n", qPrintable(mode),
                     static_cast<long long>(number(f, "frames", 0)),
                     number(f, "counted_ms", 0) / 1000.0, qPrintable(shown), rate,
-                    ratioText(ratio).constData(), qPrintable(stall), peakMb, qPrintable(notes));
+                    isLarge ? "-" : ratioText(ratio).constData(), qPrintable(stall), peakMb,
+                    qPrintable(notes));
         if (mode == QStringLiteral("window") || mode == QStringLiteral("rules")) {
             if (mode == QStringLiteral("window"))
                 windowRatio = ratio;
@@ -499,6 +670,9 @@ int runDriver(Options o)
     }
     if (!rssNote.isEmpty())
         std::printf("\n%s\n", qPrintable(rssNote));
+    if (o.withLarge)
+        std::printf("\nlarge: text_stall_ms=%s bin_stall_ms=%s\n", qPrintable(largeStall[0]),
+                    qPrintable(largeStall[1]));
     std::printf("\ningest: window/bare=%s rules/bare=%s stall_ms=%lld rss_mb=%.0f\n",
                 ratioText(windowRatio).constData(), ratioText(rulesRatio).constData(),
                 static_cast<long long>(worstStall), worstRssMb);
@@ -521,15 +695,16 @@ int main(int argc, char** argv)
 {
     const QString mode = modeOf(argc, argv);
     const bool gui = mode == QStringLiteral("window") || mode == QStringLiteral("rules") ||
-                     mode == QStringLiteral("rss");
+                     mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-"));
     std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv)
                                               : new QCoreApplication(argc, argv));
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption modeOption(QStringLiteral("mode"),
-                                        QStringLiteral("driver, bare, window, rules or rss."),
-                                        QStringLiteral("mode"), QStringLiteral("driver"));
+    const QCommandLineOption modeOption(
+        QStringLiteral("mode"),
+        QStringLiteral("driver, bare, window, rules, rss, large-text or large-bin."),
+        QStringLiteral("mode"), QStringLiteral("driver"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
                                         QStringLiteral("port"));
     const QCommandLineOption framesOption(QStringLiteral("frames"),
@@ -547,8 +722,10 @@ int main(int argc, char** argv)
                                            QStringLiteral("Also run the memory run (default)."));
     const QCommandLineOption noRssOption(QStringLiteral("no-rss"),
                                          QStringLiteral("Skip the 1,000,000-frame memory run."));
+    const QCommandLineOption noLargeOption(
+        QStringLiteral("no-large"), QStringLiteral("Skip the runs with 1 MiB and 16 MiB frames."));
     parser.addOptions({modeOption, portOption, framesOption, frameBytesOption, timeoutOption,
-                       bareRunsOption, withRssOption, noRssOption});
+                       bareRunsOption, withRssOption, noRssOption, noLargeOption});
     parser.process(*app);
 
     Options o;
@@ -559,6 +736,7 @@ int main(int argc, char** argv)
     o.timeoutSeconds = std::max(1, parser.value(timeoutOption).toInt());
     o.bareRuns = std::max(1, parser.value(bareRunsOption).toInt());
     o.withRss = !parser.isSet(noRssOption);
+    o.withLarge = !parser.isSet(noLargeOption);
 
     if (o.mode == QStringLiteral("driver"))
         return runDriver(o);
@@ -568,6 +746,10 @@ int main(int argc, char** argv)
     }
     if (o.mode == QStringLiteral("bare"))
         return runBare(o);
+    if (o.mode == QStringLiteral("large-text"))
+        return runLarge(o, kLargeText);
+    if (o.mode == QStringLiteral("large-bin"))
+        return runLarge(o, kLargeBinary);
     if (gui)
         return runWindow(o, o.mode == QStringLiteral("rules"), o.mode == QStringLiteral("rss"));
     std::fprintf(stderr, "unknown mode %s\n", qPrintable(o.mode));

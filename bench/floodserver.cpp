@@ -3,11 +3,15 @@
 // for the client to close. Prints "FRAMES <n> FRAME_BYTES <b> TOTAL <t>" and
 // then "PORT <port>" on stdout once it listens.
 //
-//   floodserver [--port P] [--frames N] [--payload TEXT] [--binary] [--verbose]
+//   floodserver [--port P] [--frames N] [--payload TEXT] [--frame-size N]
+//               [--binary] [--verbose]
 //
 // "{seq}" in the payload becomes a seven-digit sequence number, so every
-// frame has the same length and the client knows the exact byte total. A
-// client may ask for another frame count with "?frames=N" in its URL.
+// frame has the same length and the client knows the exact byte total.
+// --frame-size N replaces the payload with a generated one of exactly N bytes:
+// ASCII JSON-like text, or varied bytes with --binary. Each message goes out
+// as one frame whatever its size. A client may ask for other settings in its
+// URL: "?frames=N", "&size=N", "&binary=1" (binary=0 for text).
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,7 +20,9 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -26,6 +32,9 @@ constexpr int kSeqSpan = 9000000;
 // Enough to keep the kernel busy, small enough that a slow client never
 // makes us hold the whole flood in memory.
 constexpr qint64 kHighWater = 4 * 1024 * 1024;
+// Generated payloads are built in memory once per client: keep a typo from
+// asking for gigabytes.
+constexpr qint64 kMaxFrameSize = qint64(256) * 1024 * 1024;
 
 struct Payload
 {
@@ -33,6 +42,8 @@ struct Payload
     QString tail;
     bool numbered = false;
     bool binary = false;
+    // Set for a generated binary payload: sent as it is, shared by every frame.
+    QByteArray bytes;
 
     QString textFor(qint64 index) const
     {
@@ -40,7 +51,11 @@ struct Payload
             return head;
         return head + QString::number(kSeqBase + index % kSeqSpan) + tail;
     }
-    qint64 frameBytes() const { return textFor(0).toUtf8().size(); }
+    QByteArray bytesFor(qint64 index) const
+    {
+        return bytes.isEmpty() ? textFor(index).toUtf8() : bytes;
+    }
+    qint64 frameBytes() const { return binary ? bytesFor(0).size() : textFor(0).toUtf8().size(); }
 };
 
 class Flood : public QObject
@@ -64,7 +79,7 @@ private:
     {
         while (sent < frames && socket->bytesToWrite() < kHighWater) {
             if (payload.binary)
-                socket->sendBinaryMessage(payload.textFor(sent).toUtf8());
+                socket->sendBinaryMessage(payload.bytesFor(sent));
             else
                 socket->sendTextMessage(payload.textFor(sent));
             ++sent;
@@ -107,6 +122,53 @@ Payload makePayload(const QString& text, bool binary)
     return p;
 }
 
+// Exactly `size` bytes. Text is numbered JSON padded with ASCII letters (plain
+// letters when too short for the JSON); binary is pseudo-random, so that no
+// byte value or short pattern is favoured.
+Payload makeSizedPayload(qint64 size, bool binary)
+{
+    Payload p;
+    p.binary = binary;
+    if (binary) {
+        p.bytes.resize(size);
+        char* out = p.bytes.data();
+        quint32 state = 0x9e3779b9u;
+        for (qint64 i = 0; i < size; ++i) {
+            state = state * 1664525u + 1013904223u;
+            out[i] = char(state >> 24);
+        }
+        return p;
+    }
+    const QString head = QStringLiteral("{\"seq\":");
+    const QString middle = QStringLiteral(",\"pad\":\"");
+    const QString end = QStringLiteral("\"}");
+    const qint64 fixed = head.size() + 7 + middle.size() + end.size();
+    if (size < fixed) {
+        p.head = QString(size, QLatin1Char('x'));
+        return p;
+    }
+    QString pad(size - fixed, Qt::Uninitialized);
+    for (qsizetype i = 0; i < pad.size(); ++i)
+        pad[i] = QLatin1Char(char('a' + i % 26));
+    p.numbered = true;
+    p.head = head;
+    p.tail = middle % pad % end;
+    return p;
+}
+
+// Reads a non-negative integer setting; false when present but malformed.
+bool querySize(const QUrlQuery& query, const QString& key, qint64 max, qint64& value)
+{
+    if (!query.hasQueryItem(key))
+        return true;
+    bool valid = false;
+    const qint64 asked = query.queryItemValue(key).toLongLong(&valid);
+    if (!valid || asked < 0 || asked > max)
+        return false;
+    value = asked;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -125,11 +187,16 @@ int main(int argc, char** argv)
     const QCommandLineOption payloadOption(
         QStringLiteral("payload"), QStringLiteral("Frame payload; {seq} is numbered."),
         QStringLiteral("text"), QStringLiteral("{\"field1\":12.5,\"field2\":7,\"seq\":{seq}}"));
+    const QCommandLineOption frameSizeOption(
+        QStringLiteral("frame-size"),
+        QStringLiteral("Generate a payload of exactly this many bytes instead."),
+        QStringLiteral("bytes"));
     const QCommandLineOption binaryOption(QStringLiteral("binary"),
                                           QStringLiteral("Send binary frames."));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Report each client on stderr."));
-    parser.addOptions({portOption, framesOption, payloadOption, binaryOption, verboseOption});
+    parser.addOptions(
+        {portOption, framesOption, payloadOption, frameSizeOption, binaryOption, verboseOption});
     parser.process(app);
 
     bool ok = false;
@@ -143,7 +210,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "floodserver: bad --port\n");
         return 2;
     }
-    const Payload payload = makePayload(parser.value(payloadOption), parser.isSet(binaryOption));
+    const bool binary = parser.isSet(binaryOption);
+    qint64 frameSize = -1;
+    if (parser.isSet(frameSizeOption)) {
+        frameSize = parser.value(frameSizeOption).toLongLong(&ok);
+        if (!ok || frameSize < 0 || frameSize > kMaxFrameSize) {
+            std::fprintf(stderr, "floodserver: bad --frame-size (0 to %lld)\n",
+                         static_cast<long long>(kMaxFrameSize));
+            return 2;
+        }
+    }
+    const Payload payload = frameSize >= 0 ? makeSizedPayload(frameSize, binary)
+                                           : makePayload(parser.value(payloadOption), binary);
     const bool verbose = parser.isSet(verboseOption);
 
     QWebSocketServer server(QStringLiteral("floodserver"), QWebSocketServer::NonSecureMode);
@@ -153,16 +231,34 @@ int main(int argc, char** argv)
     }
     QObject::connect(&server, &QWebSocketServer::newConnection, &server, [&] {
         while (QWebSocket* socket = server.nextPendingConnection()) {
-            qint64 count = frames;
             const QUrlQuery query(socket->requestUrl());
-            if (query.hasQueryItem(QStringLiteral("frames"))) {
-                bool valid = false;
-                const qint64 asked =
-                    query.queryItemValue(QStringLiteral("frames")).toLongLong(&valid);
-                if (valid && asked >= 0)
-                    count = asked;
+            qint64 count = frames;
+            qint64 size = frameSize;
+            qint64 binaryAsked = binary ? 1 : 0;
+            const bool valid = querySize(query, QStringLiteral("frames"),
+                                         std::numeric_limits<qint64>::max(), count) &&
+                               querySize(query, QStringLiteral("size"), kMaxFrameSize, size) &&
+                               querySize(query, QStringLiteral("binary"), 1, binaryAsked);
+            if (!valid) {
+                // Flooding with the defaults instead would hide the mistake.
+                std::fprintf(stderr, "floodserver: bad query in %s\n",
+                             qPrintable(socket->requestUrl().toString()));
+                socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                              QStringLiteral("bad query"));
+                socket->deleteLater();
+                continue;
             }
-            new Flood(socket, payload, count, verbose);
+            const bool ownSettings = size != frameSize || (binaryAsked != 0) != binary;
+            const Payload own = !ownSettings ? payload
+                                : size >= 0
+                                    ? makeSizedPayload(size, binaryAsked != 0)
+                                    : makePayload(parser.value(payloadOption), binaryAsked != 0);
+            // One frame per message, as a peer sending large frames would.
+            const qint64 ownBytes = own.frameBytes();
+            if (quint64(ownBytes) > socket->outgoingFrameSize())
+                socket->setOutgoingFrameSize(
+                    std::min(quint64(ownBytes), QWebSocket::maxOutgoingFrameSize()));
+            new Flood(socket, own, count, verbose);
         }
     });
 
