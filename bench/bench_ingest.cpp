@@ -41,6 +41,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -235,6 +236,35 @@ bool prepareWindow(WebSocketWidget& window, Controls& c)
     return false;
 }
 
+// Clicks `start` and runs the loop until `done` holds or `limitMs` passes,
+// checking on every tick of a 5 ms timer; the longest gap between ticks is the
+// longest time the event loop could not run. False on timeout.
+bool watchUntil(QEventLoop& loop, QElapsedTimer& clock, QElapsedTimer& gap, QAbstractButton* start,
+                qint64 limitMs, qint64& worstGapMs, const std::function<bool()>& done)
+{
+    bool finished = false;
+    QTimer ticker;
+    ticker.setInterval(5);
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        worstGapMs = std::max(worstGapMs, gap.restart());
+        if (done()) {
+            finished = true;
+            loop.quit();
+        } else if (clock.elapsed() > limitMs) {
+            loop.quit();
+        }
+    });
+    clock.start();
+    gap.start();
+    ticker.start();
+    start->click();
+    loop.exec();
+    ticker.stop();
+    worstGapMs = std::max(worstGapMs, gap.elapsed());
+    return finished;
+}
+
 int runWindow(const Options& o, bool withRules, bool rssRun)
 {
     WebSocketWidget window;
@@ -326,31 +356,15 @@ int runWindow(const Options& o, bool withRules, bool rssRun)
     };
     QObject::connect(comm, &CommunicationBase::countersUpdated, &loop, checkCounted);
 
-    // Longest gap between ticks of a 5 ms timer: the longest time the event
-    // loop could not run. The same tick looks for the end of the run.
-    QTimer ticker;
-    ticker.setInterval(5);
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        worstGapMs = std::max(worstGapMs, gap.restart());
+    const bool shown = watchUntil(loop, clock, gap, connectButton, limitMs, worstGapMs, [&] {
         checkCounted();
-        if (countedMs >= 0 && view->pendingCount() == 0 &&
-            rows->count() == std::min<qint64>(entries, comm->maxEntries())) {
-            shownMs = msSince(clock);
-            loop.quit();
-        } else if (clock.elapsed() > limitMs) {
-            timedOut = true;
-            loop.quit();
-        }
+        return countedMs >= 0 && view->pendingCount() == 0 &&
+               rows->count() == std::min<qint64>(entries, comm->maxEntries());
     });
-
-    clock.start();
-    gap.start();
-    ticker.start();
-    connectButton->click();
-    loop.exec();
-    ticker.stop();
-    worstGapMs = std::max(worstGapMs, gap.elapsed());
+    if (shown)
+        shownMs = msSince(clock);
+    else
+        timedOut = true;
     return report();
 }
 
@@ -381,27 +395,13 @@ int runLarge(const Options& o, const LargeRun& run)
         if (countedMs < 0 && c.comm->rxBytes() >= expected)
             countedMs = msSince(clock);
     });
-    QTimer ticker;
-    ticker.setInterval(5);
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        worstGapMs = std::max(worstGapMs, gap.restart());
-        if (countedMs >= 0 && c.view->pendingCount() == 0 && c.rows->count() == entries) {
-            shownMs = msSince(clock);
-            loop.quit();
-        } else if (clock.elapsed() > limitMs) {
-            timedOut = true;
-            loop.quit();
-        }
+    const bool shown = watchUntil(loop, clock, gap, c.connectButton, limitMs, worstGapMs, [&] {
+        return countedMs >= 0 && c.view->pendingCount() == 0 && c.rows->count() == entries;
     });
-
-    clock.start();
-    gap.start();
-    ticker.start();
-    c.connectButton->click();
-    loop.exec();
-    ticker.stop();
-    worstGapMs = std::max(worstGapMs, gap.elapsed());
+    if (shown)
+        shownMs = msSince(clock);
+    else
+        timedOut = true;
     const double elapsed = msSince(clock);
 
     // The store may drop the oldest large entries to stay in its memory
