@@ -1,15 +1,18 @@
+# shellcheck shell=bash
 # Shared by run.sh and test.sh (sourced, not run): makes sure the Debian
 # packages are there, then configures and builds.
 #
 # SOCKWISE_BUILD_DIR  build directory (default: build/ in the repository)
 # SOCKWISE_BUILD_TYPE CMake build type for a fresh configuration (default: RelWithDebInfo)
+# SOCKWISE_CMAKE_ARGS array of extra CMake arguments, passed on every configuration
 
 SOCKWISE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 SOCKWISE_BUILD_DIR="${SOCKWISE_BUILD_DIR:-$SOCKWISE_ROOT/build}"
 
 # Build tools and Qt, then what the tests use: a virtual display for manual
-# runs without a desktop, CJK fonts for the Chinese interface and Python's
-# websockets for the loopback peer.
+# runs without a desktop, CJK fonts for the Chinese interface, Python's
+# websockets for the loopback peer, and clang with its libFuzzer runtime for
+# the fuzz harnesses.
 SOCKWISE_PACKAGES=(
     qt6-base-dev
     qt6-websockets-dev
@@ -24,6 +27,8 @@ SOCKWISE_PACKAGES=(
     desktop-file-utils
     python3
     python3-websockets
+    clang
+    libclang-rt-14-dev
 )
 
 sockwise_install_packages() {
@@ -56,11 +61,15 @@ sockwise_install_packages() {
 
 # Configures once, then builds the given targets (everything when none).
 sockwise_build() {
+    local args=()
+    if declare -p SOCKWISE_CMAKE_ARGS >/dev/null 2>&1; then
+        args=("${SOCKWISE_CMAKE_ARGS[@]}")
+    fi
     if [ ! -f "$SOCKWISE_BUILD_DIR/CMakeCache.txt" ]; then
         cmake -S "$SOCKWISE_ROOT" -B "$SOCKWISE_BUILD_DIR" -G Ninja \
-            -DCMAKE_BUILD_TYPE="${SOCKWISE_BUILD_TYPE:-RelWithDebInfo}"
+            -DCMAKE_BUILD_TYPE="${SOCKWISE_BUILD_TYPE:-RelWithDebInfo}" "${args[@]}"
     else
-        cmake -S "$SOCKWISE_ROOT" -B "$SOCKWISE_BUILD_DIR"
+        cmake -S "$SOCKWISE_ROOT" -B "$SOCKWISE_BUILD_DIR" "${args[@]}"
     fi
     local targets=()
     local target

@@ -235,6 +235,11 @@ private slots:
               kTotal, totalMs, (kTotal - kFirst) * 1000LL / std::max<qint64>(totalMs - firstMs, 1),
               longestGapMs, rssAtFirst / 1024, kFirst, rssAtTotal / 1024, kTotal);
         // Once the caps are reached, more frames must not mean more memory.
+#if defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer holds freed memory back (256 MiB by default), so
+        // the process's size says nothing here; the benchmark measures it.
+        return;
+#endif
         QVERIFY2(rssAtTotal * 10 <= rssAtFirst * 12,
                  qPrintable(u"RSS %1 KiB after %2 frames, %3 KiB after %4"_s.arg(rssAtFirst)
                                 .arg(kFirst)
