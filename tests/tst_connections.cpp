@@ -8,6 +8,7 @@
 #include "comm/CommunicationBase.h"
 #include "comm/LogEntry.h"
 #include "comm/LogViewWidget.h"
+#include "websocket/ReadBufferTuner.h"
 #include "websocket/WebSocketWidget.h"
 
 #include <QtNetwork>
@@ -629,7 +630,7 @@ private slots:
         const QString push = serverMode ? u"sendlarge 0 %1 %2"_s : u"push %1 %2"_s;
         QWebSocket* socket = serverMode ? window->clients.first() : window->clientSocket;
         // Small while frames are small: a flood is handled in short events.
-        QCOMPARE(socket->readBufferSize(), qint64(64 * 1024));
+        QCOMPARE(socket->readBufferSize(), ReadBufferTuner::smallBufferSize);
 
         const QByteArray text = makeText(1 << 20);
         peer->send(push.arg(u"text"_s).arg(text.size()));
@@ -650,7 +651,7 @@ private slots:
         QCOMPARE(large.hexText.size(), binary.size() * 3 - 1);
         QVERIFY(peer->linesWith(u"CLOSED "_s).isEmpty());
         // The buffer grew for the frame and is small again after it.
-        QTRY_COMPARE(socket->readBufferSize(), qint64(64 * 1024));
+        QTRY_COMPARE(socket->readBufferSize(), ReadBufferTuner::smallBufferSize);
 
         // Rows show a bounded prefix and the full size.
         auto* rows = window->logView->findChild<QListWidget*>(u"logOutput"_s);
