@@ -2,6 +2,7 @@
 // Debian's python3-websockets as a peer nobody here wrote and, where simpler,
 // against in-process Qt sockets.
 #include "LoopbackOnly.h"
+#include "PythonPeer.h"
 
 #include "chart/ChartEngine.h"
 #include "chart/ChartSeriesData.h"
@@ -24,7 +25,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kTimeout = 15000;
-const QString kPython = u"/usr/bin/python3"_s;
 
 QString wsUrl(quint16 port, const QString& path = u"/"_s)
 {
@@ -49,47 +49,6 @@ QByteArray makeBinary(int size)
         data[i] = char(((i % 251) * 31 + 7) & 0xFF);
     return data;
 }
-
-// One python peer from tests/peers; its stdout is collected line by line.
-class Peer : public QObject
-{
-public:
-    Peer(const QString& script, const QStringList& args)
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        connect(&process, &QProcess::readyReadStandardOutput, this, [this] {
-            buffer += process.readAllStandardOutput();
-            for (qsizetype end; (end = buffer.indexOf('\n')) >= 0; buffer.remove(0, end + 1))
-                lines.append(QString::fromUtf8(buffer.left(end)));
-        });
-        process.start(kPython,
-                      QStringList{u"-u"_s, u"" SOCKWISE_TESTS_DIR "/peers/"_s + script} + args);
-    }
-    ~Peer() override
-    {
-        process.kill();
-        process.waitForFinished(kTimeout);
-    }
-    void send(const QString& line) { process.write((line + u'\n').toUtf8()); }
-    bool waitForLine(const QString& line)
-    {
-        return QTest::qWaitFor([&] { return lines.contains(line); }, kTimeout);
-    }
-    // The lines that begin with the prefix, the prefix removed.
-    QStringList linesWith(const QString& prefix) const
-    {
-        QStringList found;
-        for (const QString& line : lines) {
-            if (line.startsWith(prefix))
-                found.append(line.mid(prefix.size()));
-        }
-        return found;
-    }
-
-    QProcess process;
-    QStringList lines;
-    QByteArray buffer;
-};
 
 // Runs the event loop for a while: for things that must NOT happen.
 bool happensWithin(const std::function<bool()>& condition, int ms)
@@ -118,18 +77,18 @@ class ConnectionsTest : public QObject
 
     bool pythonReady = false;
     std::unique_ptr<WebSocketWidget> window;
-    QList<Peer*> peers;
+    QList<PythonPeer*> peers;
 
-    Peer* startPeer(const QString& script, const QStringList& args)
+    PythonPeer* startPeer(const QString& script, const QStringList& args)
     {
-        peers.append(new Peer(script, args));
+        peers.append(new PythonPeer(script, args));
         return peers.last()->process.waitForStarted(kTimeout) ? peers.last() : nullptr;
     }
 
     // Starts the echo server and connects the window to it.
-    Peer* connectToEchoServer(const QString& path = u"/"_s)
+    PythonPeer* connectToEchoServer(const QString& path = u"/"_s)
     {
-        Peer* peer = startPeer(u"echo_server.py"_s, {});
+        PythonPeer* peer = startPeer(u"echo_server.py"_s, {});
         if (!peer ||
             !QTest::qWaitFor([&] { return !peer->linesWith(u"PORT "_s).isEmpty(); }, kTimeout))
             return nullptr;
@@ -140,7 +99,7 @@ class ConnectionsTest : public QObject
 
     // Listens on a free port, then opens one connection per path, in that
     // order, and waits for the window's rows.
-    Peer* listenWithClients(const QStringList& paths, QList<quint16>* localPorts = nullptr)
+    PythonPeer* listenWithClients(const QStringList& paths, QList<quint16>* localPorts = nullptr)
     {
         window->serverRadio->setChecked(true);
         // Another program may take the port between the probe and the listen.
@@ -155,7 +114,7 @@ class ConnectionsTest : public QObject
         QStringList urls;
         for (const QString& path : paths)
             urls.append(wsUrl(quint16(window->portSpin->value()), path));
-        Peer* peer = window->isConnected ? startPeer(u"clients.py"_s, urls) : nullptr;
+        PythonPeer* peer = window->isConnected ? startPeer(u"clients.py"_s, urls) : nullptr;
         if (!peer || !peer->waitForLine(u"READY"_s) ||
             !QTest::qWaitFor([&] { return window->clientList->count() == paths.size(); }, kTimeout))
             return nullptr;
@@ -233,10 +192,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         keepNetworkOnLoopback();
-        QProcess probe;
-        probe.start(kPython, {u"-c"_s, u"import websockets"_s});
-        pythonReady = probe.waitForFinished(kTimeout) &&
-                      probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+        pythonReady = PythonPeer::available();
     }
     void init() { window = std::make_unique<WebSocketWidget>(); }
     void cleanup()
@@ -251,7 +207,7 @@ private slots:
     void shouldLogConnectEchoCloseInOrderAndGoIdleOnServerClose()
     {
         REQUIRE_PYTHON();
-        Peer* echo = connectToEchoServer(u"/echo"_s);
+        PythonPeer* echo = connectToEchoServer(u"/echo"_s);
         QVERIFY(echo);
         const QString url = window->urlEdit->text();
         const QStringList connectLog{u"正在连接 "_s + url + u"..."_s, u"WebSocket已连接"_s};
@@ -352,7 +308,7 @@ private slots:
         REQUIRE_PYTHON();
         // Any path is accepted, not only the one shown.
         QList<quint16> ports;
-        Peer* peer = listenWithClients({u"/ws"_s, u"/"_s, u"/other/path?x=1"_s}, &ports);
+        PythonPeer* peer = listenWithClients({u"/ws"_s, u"/"_s, u"/other/path?x=1"_s}, &ports);
         QVERIFY(peer);
         const quint16 port = quint16(window->portSpin->value());
         QCOMPARE(window->clients.size(), 3);
@@ -465,7 +421,7 @@ private slots:
     void shouldSendHexFormsAndEncodingsAsTheirBytes()
     {
         REQUIRE_PYTHON();
-        Peer* echo = connectToEchoServer();
+        PythonPeer* echo = connectToEchoServer();
         QVERIFY(echo);
         auto sendOne = [this](const QString& text) {
             const int from = int(entries().size());
@@ -587,7 +543,7 @@ private slots:
     void shouldPlotOnePointPerLineOfReceivedFrame()
     {
         REQUIRE_PYTHON();
-        Peer* echo = connectToEchoServer();
+        PythonPeer* echo = connectToEchoServer();
         QVERIFY(echo);
         ChartEngine* chart = window->chartEngine;
         chart->ruleNameEdit()->setText(u"n"_s);
@@ -625,7 +581,7 @@ private slots:
     {
         REQUIRE_PYTHON();
         QFETCH(bool, serverMode);
-        Peer* peer = serverMode ? listenWithClients({u"/"_s}) : connectToEchoServer();
+        PythonPeer* peer = serverMode ? listenWithClients({u"/"_s}) : connectToEchoServer();
         QVERIFY(peer);
         const QString push = serverMode ? u"sendlarge 0 %1 %2"_s : u"push %1 %2"_s;
         QWebSocket* socket = serverMode ? window->clients.first() : window->clientSocket;
@@ -695,7 +651,7 @@ private slots:
         QFETCH(bool, serverMode);
         QFETCH(QString, command);
         QFETCH(QString, expected);
-        Peer* peer = serverMode ? listenWithClients({u"/"_s}) : connectToEchoServer();
+        PythonPeer* peer = serverMode ? listenWithClients({u"/"_s}) : connectToEchoServer();
         QVERIFY(peer);
         const int from = int(entries().size());
         peer->send(command);
@@ -725,7 +681,7 @@ private slots:
     {
         REQUIRE_PYTHON();
         QFETCH(bool, listening);
-        Peer* peer = listening ? listenWithClients({u"/"_s, u"/"_s}) : connectToEchoServer();
+        PythonPeer* peer = listening ? listenWithClients({u"/"_s, u"/"_s}) : connectToEchoServer();
         QVERIFY(peer);
         QList<QPointer<QObject>> owned{window->server};
         for (QWebSocket* socket : window->findChildren<QWebSocket*>())

@@ -1,6 +1,7 @@
 // The window under load from real python peers: a flood of a million small
 // frames in client mode, and waves of clients coming and going in server mode.
 #include "LoopbackOnly.h"
+#include "PythonPeer.h"
 
 #include "comm/CommunicationBase.h"
 #include "comm/LogEntry.h"
@@ -23,7 +24,6 @@ namespace {
 constexpr int kTimeout = 15000;
 // The flood phases wait on the window, which is the slow side.
 constexpr int kFloodTimeout = 180000;
-const QString kPython = u"/usr/bin/python3"_s;
 
 // As peers/flood.py builds them: fixed size, sequence number offset to seven digits.
 constexpr int kFrameSize = 40;
@@ -66,46 +66,6 @@ bool runUntil(const std::function<bool()>& condition, int timeout)
     return condition();
 }
 
-// One python peer from tests/peers; its stdout is collected line by line.
-class Peer : public QObject
-{
-public:
-    Peer(const QString& script, const QStringList& args)
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        connect(&process, &QProcess::readyReadStandardOutput, this, [this] {
-            buffer += process.readAllStandardOutput();
-            for (qsizetype end; (end = buffer.indexOf('\n')) >= 0; buffer.remove(0, end + 1))
-                lines.append(QString::fromUtf8(buffer.left(end)));
-        });
-        process.start(kPython,
-                      QStringList{u"-u"_s, u"" SOCKWISE_TESTS_DIR "/peers/"_s + script} + args);
-    }
-    ~Peer() override
-    {
-        process.kill();
-        process.waitForFinished(kTimeout);
-    }
-    void send(const QString& line) { process.write((line + u'\n').toUtf8()); }
-    bool waitForLine(const QString& line, int timeout = kTimeout)
-    {
-        return QTest::qWaitFor([&] { return lines.contains(line); }, timeout);
-    }
-    QStringList linesWith(const QString& prefix) const
-    {
-        QStringList found;
-        for (const QString& line : lines) {
-            if (line.startsWith(prefix))
-                found.append(line.mid(prefix.size()));
-        }
-        return found;
-    }
-
-    QProcess process;
-    QStringList lines;
-    QByteArray buffer;
-};
-
 } // namespace
 
 #define REQUIRE_PYTHON()                                                                           \
@@ -120,11 +80,11 @@ class LoadTest : public QObject
 
     bool pythonReady = false;
     std::unique_ptr<WebSocketWidget> window;
-    std::unique_ptr<Peer> peer;
+    std::unique_ptr<PythonPeer> peer;
 
     bool startPeer(const QString& script, const QStringList& args)
     {
-        peer = std::make_unique<Peer>(script, args);
+        peer = std::make_unique<PythonPeer>(script, args);
         return peer->process.waitForStarted(kTimeout);
     }
 
@@ -143,10 +103,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         keepNetworkOnLoopback();
-        QProcess probe;
-        probe.start(kPython, {u"-c"_s, u"import websockets"_s});
-        pythonReady = probe.waitForFinished(kTimeout) &&
-                      probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+        pythonReady = PythonPeer::available();
     }
     void init() { window = std::make_unique<WebSocketWidget>(); }
     void cleanup()
