@@ -63,3 +63,10 @@ public:
     QStringList lines;
     QByteArray buffer;
 };
+
+// Skips a test of a class whose pythonReady member says the peers cannot run.
+#define REQUIRE_PYTHON()                                                                           \
+    do {                                                                                           \
+        if (!pythonReady)                                                                          \
+            QSKIP("/usr/bin/python3 lacks websockets (Debian's python3-websockets)");              \
+    } while (false)

@@ -65,12 +65,6 @@ bool happensWithin(const std::function<bool()>& condition, int ms)
 
 } // namespace
 
-#define REQUIRE_PYTHON()                                                                           \
-    do {                                                                                           \
-        if (!pythonReady)                                                                          \
-            QSKIP("/usr/bin/python3 lacks websockets (Debian's python3-websockets)");              \
-    } while (false)
-
 class ConnectionsTest : public QObject
 {
     Q_OBJECT

@@ -68,12 +68,6 @@ bool runUntil(const std::function<bool()>& condition, int timeout)
 
 } // namespace
 
-#define REQUIRE_PYTHON()                                                                           \
-    do {                                                                                           \
-        if (!pythonReady)                                                                          \
-            QSKIP("/usr/bin/python3 lacks websockets (Debian's python3-websockets)");              \
-    } while (false)
-
 class LoadTest : public QObject
 {
     Q_OBJECT

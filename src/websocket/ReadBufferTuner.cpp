@@ -39,8 +39,9 @@ ReadBufferTuner::ReadBufferTuner(QWebSocket* socket, QAbstractSocket* transport,
     connect(transport, &QIODevice::readyRead, this, &ReadBufferTuner::adjust);
 }
 
-void ReadBufferTuner::attach(QWebSocket* socket, QObject* transportOwner, qint64 largestBuffer)
+void ReadBufferTuner::attach(QWebSocket* socket, QObject* transportOwner, qint64 largestFrame)
 {
+    const qint64 largestBuffer = largestFrame + kMaxFrameHeader;
     QAbstractSocket* transport = transportOwner ? findTransport(socket, transportOwner) : nullptr;
     if (!transport) {
         socket->setReadBufferSize(largestBuffer);

@@ -18,8 +18,9 @@ public:
     static constexpr qint64 smallBufferSize = 256 * 1024;
 
     // Attaches a tuner (a child of `socket`) when the socket's TCP transport
-    // can be found; otherwise gives the socket a buffer of `largestBuffer`.
-    static void attach(QWebSocket* socket, QObject* transportOwner, qint64 largestBuffer);
+    // can be found; otherwise gives the socket a buffer that holds the largest
+    // frame whole.
+    static void attach(QWebSocket* socket, QObject* transportOwner, qint64 largestFrame);
 
     QAbstractSocket* transport() const { return m_transport; }
 

@@ -1,7 +1,5 @@
 #include "websocket/WebSocketWidget.h"
 
-#include "websocket/ReadBufferTuner.h"
-
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
@@ -10,6 +8,7 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/ReadBufferTuner.h"
 
 #include <QChartView>
 #include <QCheckBox>
@@ -45,7 +44,6 @@ const char kReportErrorsProperty[] = "reportErrors";
 // letting a peer exhaust memory. A socket's read buffer may grow to hold one
 // such frame whole (see ReadBufferTuner).
 constexpr qint64 kMaxFrameSize = 32 * 1024 * 1024;
-constexpr qint64 kMaxFrameHeader = 14;
 
 const QString& sendPlaceholder()
 {
@@ -483,7 +481,7 @@ void WebSocketWidget::connectToServer()
     const QString address = urlEdit->text();
     comm->logSystem(QStringLiteral("正在连接 %1...").arg(address));
     clientSocket->open(QUrl(address));
-    ReadBufferTuner::attach(clientSocket, clientSocket, kMaxFrameSize + kMaxFrameHeader);
+    ReadBufferTuner::attach(clientSocket, clientSocket, kMaxFrameSize);
 }
 
 void WebSocketWidget::onWsConnected()
@@ -612,7 +610,7 @@ void WebSocketWidget::onClientConnected()
         connect(socket, &QWebSocket::textMessageReceived, this,
                 &WebSocketWidget::onTextMessageReceived);
         prepareSocket(socket);
-        ReadBufferTuner::attach(socket, server, kMaxFrameSize + kMaxFrameHeader);
+        ReadBufferTuner::attach(socket, server, kMaxFrameSize);
         connect(socket, &QWebSocket::disconnected, this, &WebSocketWidget::onClientDisconnected);
     }
 }
