@@ -4,6 +4,7 @@
 #include "LoopbackOnly.h"
 #include "PythonPeer.h"
 
+#include "WindowControls.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartSeriesData.h"
 #include "comm/CommunicationBase.h"
@@ -71,6 +72,7 @@ class ConnectionsTest : public QObject
 
     bool pythonReady = false;
     std::unique_ptr<WebSocketWidget> window;
+    std::unique_ptr<WindowControls> c;
     QList<PythonPeer*> peers;
 
     PythonPeer* startPeer(const QString& script, const QStringList& args)
@@ -95,22 +97,22 @@ class ConnectionsTest : public QObject
     // order, and waits for the window's rows.
     PythonPeer* listenWithClients(const QStringList& paths, QList<quint16>* localPorts = nullptr)
     {
-        window->serverRadio->setChecked(true);
+        c->serverRadio->setChecked(true);
         // Another program may take the port between the probe and the listen.
-        for (int attempt = 0; attempt < 5 && !window->isConnected; ++attempt) {
+        for (int attempt = 0; attempt < 5 && !c->isConnected(); ++attempt) {
             QTcpServer probe;
             if (probe.listen(QHostAddress::Any, 0)) {
-                window->portSpin->setValue(probe.serverPort());
+                c->portSpin->setValue(probe.serverPort());
                 probe.close();
-                window->connectButton->click();
+                c->connectButton->click();
             }
         }
         QStringList urls;
         for (const QString& path : paths)
-            urls.append(wsUrl(quint16(window->portSpin->value()), path));
-        PythonPeer* peer = window->isConnected ? startPeer(u"clients.py"_s, urls) : nullptr;
+            urls.append(wsUrl(quint16(c->portSpin->value()), path));
+        PythonPeer* peer = c->isConnected() ? startPeer(u"clients.py"_s, urls) : nullptr;
         if (!peer || !peer->waitForLine(u"READY"_s) ||
-            !QTest::qWaitFor([&] { return window->clientList->count() == paths.size(); }, kTimeout))
+            !QTest::qWaitFor([&] { return c->clientList->count() == paths.size(); }, kTimeout))
             return nullptr;
         for (int i = 0; localPorts && i < paths.size(); ++i)
             localPorts->append(quint16(peer->linesWith(u"OPEN %1 "_s.arg(i)).value(0).toUInt()));
@@ -119,9 +121,9 @@ class ConnectionsTest : public QObject
 
     bool connectWindowTo(const QString& url)
     {
-        window->urlEdit->setText(url);
-        window->connectButton->click();
-        return QTest::qWaitFor([this] { return window->isConnected; }, kTimeout);
+        c->urlEdit->setText(url);
+        c->connectButton->click();
+        return QTest::qWaitFor([this] { return c->isConnected(); }, kTimeout);
     }
 
     QWebSocket* connectToInProcessPeer(QWebSocketServer* peer)
@@ -135,13 +137,19 @@ class ConnectionsTest : public QObject
         return socket;
     }
 
-    void send(const QString& text)
+    static void recordTexts(QWebSocket* socket, QStringList* into)
     {
-        window->sendEdit->setPlainText(text);
-        window->sendButton->click();
+        connect(socket, &QWebSocket::textMessageReceived, socket,
+                [into](const QString& text) { into->append(text); });
     }
 
-    QList<LogEntry> entries() const { return window->comm->entries(); }
+    void send(const QString& text)
+    {
+        c->sendEdit->setPlainText(text);
+        c->sendButton->click();
+    }
+
+    QList<LogEntry> entries() const { return c->comm->entries(); }
     QList<LogEntry> entriesOf(LogEntry::Direction direction, int from = 0) const
     {
         QList<LogEntry> found;
@@ -169,14 +177,19 @@ class ConnectionsTest : public QObject
             texts.append(entry.text);
         return texts;
     }
+    int clientCount() const { return int(c->connection->clientIds().size()); }
+    QWebSocket* serverClient(int i) const
+    {
+        return c->connection->serverClientSocket(c->connection->clientIds().value(i));
+    }
     QString statusText() const { return window->findChild<QLabel*>(u"connStatus"_s)->text(); }
     int webSocketCount() const { return int(window->findChildren<QWebSocket*>().size()); }
 
     void verifyIdle(const QString& caption)
     {
-        QVERIFY(!window->isConnected);
-        QVERIFY(!window->clientSocket);
-        QCOMPARE(window->connectButton->text(), caption);
+        QVERIFY(!c->isConnected());
+        QVERIFY(!c->connection->clientModeSocket());
+        QCOMPARE(c->connectButton->text(), caption);
         QCOMPARE(statusText(), u"⚫未连接"_s);
         QTRY_COMPARE_WITH_TIMEOUT(webSocketCount(), 0, kTimeout);
     }
@@ -188,9 +201,14 @@ private slots:
         keepNetworkOnLoopback();
         pythonReady = PythonPeer::available();
     }
-    void init() { window = std::make_unique<WebSocketWidget>(); }
+    void init()
+    {
+        window = std::make_unique<WebSocketWidget>();
+        c = std::make_unique<WindowControls>(window.get());
+    }
     void cleanup()
     {
+        c.reset();
         window.reset();
         qDeleteAll(peers);
         peers.clear();
@@ -203,16 +221,16 @@ private slots:
         REQUIRE_PYTHON();
         PythonPeer* echo = connectToEchoServer(u"/echo"_s);
         QVERIFY(echo);
-        const QString url = window->urlEdit->text();
+        const QString url = c->urlEdit->text();
         const QStringList connectLog{u"正在连接 "_s + url + u"..."_s, u"WebSocket已连接"_s};
-        QCOMPARE(window->connectButton->text(), u"断开"_s);
+        QCOMPARE(c->connectButton->text(), u"断开"_s);
         QCOMPARE(statusText(), u"🟢 已连接"_s);
         const QByteArray bytes = u"hi 你好"_s.toUtf8();
         send(QString::fromUtf8(bytes));
         QVERIFY(echo->waitForLine(u"TEXT "_s + hexOf(bytes)));
         QTRY_COMPARE_WITH_TIMEOUT(entriesOf(LogEntry::RX).size(), 1, kTimeout);
 
-        window->connectButton->click();
+        c->connectButton->click();
         QVERIFY(echo->waitForLine(u"CLOSED 1000"_s));
         verifyIdle(u"连接"_s);
         QStringList log = logLines();
@@ -221,8 +239,8 @@ private slots:
             QCOMPARE(log.takeLast(), u"WebSocket已断开"_s);
         QCOMPARE(log, connectLog + QStringList({u"TX "_s + hexOf(bytes), u"RX "_s + hexOf(bytes),
                                                 u"已断开"_s}));
-        QCOMPARE(window->comm->txBytes(), qint64(bytes.size()));
-        QCOMPARE(window->comm->rxBytes(), qint64(bytes.size()));
+        QCOMPARE(c->comm->txBytes(), qint64(bytes.size()));
+        QCOMPARE(c->comm->rxBytes(), qint64(bytes.size()));
 
         // The next click opens a fresh socket; a clean close by the server is
         // neither an error nor a user disconnect.
@@ -231,7 +249,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(webSocketCount(), 1, kTimeout);
         echo->send(u"close"_s);
         QTRY_COMPARE_WITH_TIMEOUT(echo->lines.count(u"CLOSED 1000"_s), 2, kTimeout);
-        QTRY_VERIFY_WITH_TIMEOUT(!window->isConnected, kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!c->isConnected(), kTimeout);
         verifyIdle(u"连接"_s);
         QCOMPARE(systemTexts(secondAt), connectLog + QStringList{u"WebSocket已断开"_s});
     }
@@ -250,9 +268,9 @@ private slots:
         QVERIFY(errors.wait(kTimeout));
         QVERIFY(!reference.errorString().isEmpty());
 
-        window->urlEdit->setText(url);
-        window->connectButton->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!window->clientSocket, kTimeout);
+        c->urlEdit->setText(url);
+        c->connectButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!c->connection->clientModeSocket(), kTimeout);
         // Once the socket is gone it can report nothing more: the log is final.
         verifyIdle(u"连接"_s);
         QStringList log = systemTexts();
@@ -267,24 +285,23 @@ private slots:
         // Accepts TCP but never answers the opening handshake: the attempt stays pending.
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        window->urlEdit->setText(wsUrl(silent.serverPort()));
-        window->connectButton->click();
+        c->urlEdit->setText(wsUrl(silent.serverPort()));
+        c->connectButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), kTimeout);
         QTcpSocket* stalled = silent.nextPendingConnection();
         QSignalSpy stalledGone(stalled, &QTcpSocket::disconnected);
-        QVERIFY(!window->isConnected);
-        QCOMPARE(window->connectButton->text(), u"连接"_s);
+        QVERIFY(!c->isConnected());
+        QCOMPARE(c->connectButton->text(), u"连接"_s);
 
         QWebSocketServer answering(u"peer"_s, QWebSocketServer::NonSecureMode);
         QWebSocket* accepted = connectToInProcessPeer(&answering);
         QVERIFY(accepted);
         QVERIFY(stalledGone.count() > 0 || stalledGone.wait(kTimeout));
         QTRY_COMPARE_WITH_TIMEOUT(webSocketCount(), 1, kTimeout);
-        QCOMPARE(window->findChild<QWebSocket*>(), window->clientSocket);
+        QCOMPARE(window->findChild<QWebSocket*>(), c->connection->clientModeSocket());
 
         // The aborted attempt stays silent and leaves the new connection alone.
-        QVERIFY(
-            !happensWithin([this] { return entries().size() > 3 || !window->isConnected; }, 300));
+        QVERIFY(!happensWithin([this] { return entries().size() > 3 || !c->isConnected(); }, 300));
         QCOMPARE(systemTexts(),
                  (QStringList{u"正在连接 "_s + wsUrl(silent.serverPort()) + u"..."_s,
                               u"正在连接 "_s + wsUrl(answering.serverPort()) + u"..."_s,
@@ -297,76 +314,113 @@ private slots:
 
     // ------------------------------------------------------------- server mode
 
-    void shouldServeClientsByRowInArrivalOrderUntilStopped()
+    void shouldServeTheSelectedClientOrEveryClientUntilStopped()
     {
         REQUIRE_PYTHON();
         // Any path is accepted, not only the one shown.
         QList<quint16> ports;
         PythonPeer* peer = listenWithClients({u"/ws"_s, u"/"_s, u"/other/path?x=1"_s}, &ports);
         QVERIFY(peer);
-        const quint16 port = quint16(window->portSpin->value());
-        QCOMPARE(window->clients.size(), 3);
+        const quint16 port = quint16(c->portSpin->value());
+        QCOMPARE(clientCount(), 3);
         QStringList rows;
         QStringList log{u"WebSocket服务器已启动，端口 %1，路径 /ws"_s.arg(port)};
         for (int i = 0; i < 3; ++i) {
-            rows.append(window->clientList->item(i)->text());
-            QVERIFY2(rows.last().endsWith(u':' + QString::number(ports.at(i))),
-                     qPrintable(rows.last()));
-            QVERIFY(!rows.last().startsWith(u'['));
-            QCOMPARE(window->clients.at(i)->peerPort(), ports.at(i));
+            rows.append(c->clientList->item(i)->text());
+            // Python connects to 127.0.0.1; the dual-stack server sees it mapped into IPv6.
+            QCOMPARE(rows.last(), u"127.0.0.1:"_s + QString::number(ports.at(i)));
+            QCOMPARE(serverClient(i)->peerPort(), ports.at(i));
             log.append(u"客户端连接 "_s + rows.last());
         }
         QCOMPARE(systemTexts(), log);
 
-        // Broadcast: all three, one TX entry. A selected row gets a binary frame
-        // alone; the next broadcast is the next frame the other two see.
+        // A selected row gets a binary frame alone; a click on empty space,
+        // Ctrl+click on the selected row and Esc each leave no selection, and
+        // the next send reaches all three.
         const int before = int(entries().size());
-        window->clientList->setCurrentItem(nullptr);
         send(u"to all"_s);
-        window->clientList->setCurrentRow(1);
-        window->binaryRadio->setChecked(true);
-        window->hexSendCheck->setChecked(true);
-        send(u"00 ff 0a"_s);
-        window->clientList->setCurrentItem(nullptr);
-        window->textRadio->setChecked(true);
-        window->hexSendCheck->setChecked(false);
-        send(u"after"_s);
-        const QString toAll = u"TEXT "_s + hexOf("to all");
-        const QString after = u"TEXT "_s + hexOf("after");
+        QListWidget* list = c->clientList;
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto clickRow = [list](int row, Qt::KeyboardModifiers modifiers = {}) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                              list->visualItemRect(list->item(row)).center());
+        };
+        const QList<std::function<void()>> deselects{
+            [&] {
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                  QPoint(5, list->viewport()->height() - 3));
+            },
+            [&] { clickRow(1, Qt::ControlModifier); },
+            [&] { QTest::keyClick(list, Qt::Key_Escape); },
+        };
+        for (int round = 0; round < deselects.size(); ++round) {
+            clickRow(1);
+            QCOMPARE(list->selectedItems().size(), 1);
+            c->binaryRadio->setChecked(true);
+            c->hexSendCheck->setChecked(true);
+            send(u"00 ff 0%1"_s.arg(round));
+            deselects.at(round)();
+            QVERIFY2(list->selectedItems().isEmpty(), qPrintable(QString::number(round)));
+            c->textRadio->setChecked(true);
+            c->hexSendCheck->setChecked(false);
+            send(u"after %1"_s.arg(round));
+        }
+        auto textLine = [](const char* text) -> QString {
+            return u"TEXT "_s + hexOf(text);
+        };
         for (int i = 0; i < 3; ++i)
-            QVERIFY(peer->waitForLine(u"MSG %1 "_s.arg(i) + after));
-        QCOMPARE(peer->linesWith(u"MSG 0 "_s), (QStringList{toAll, after}));
-        QCOMPARE(peer->linesWith(u"MSG 1 "_s), (QStringList{toAll, u"BINARY 00ff0a"_s, after}));
-        QCOMPARE(peer->linesWith(u"MSG 2 "_s), (QStringList{toAll, after}));
-        QCOMPARE(entriesOf(LogEntry::TX, before).size(), 3);
+            QVERIFY(peer->waitForLine(u"MSG %1 "_s.arg(i) + textLine("after 2")));
+        const QStringList toAll{textLine("to all"), textLine("after 0"), textLine("after 1"),
+                                textLine("after 2")};
+        QCOMPARE(peer->linesWith(u"MSG 0 "_s), toAll);
+        QCOMPARE(peer->linesWith(u"MSG 1 "_s),
+                 (QStringList{toAll[0], u"BINARY 00ff00"_s, toAll[1], u"BINARY 00ff01"_s, toAll[2],
+                              u"BINARY 00ff02"_s, toAll[3]}));
+        QCOMPARE(peer->linesWith(u"MSG 2 "_s), toAll);
+        // One TX entry per send, naming who got it and how.
+        const QList<LogEntry> sent = entriesOf(LogEntry::TX, before);
+        QCOMPARE(sent.size(), 7);
+        QCOMPARE(sent.at(0).peer, u"全部 (3)"_s);
+        QCOMPARE(sent.at(0).frameKind, LogEntry::FrameKind::Text);
+        QCOMPARE(sent.at(1).peer, rows.at(1));
+        QCOMPARE(sent.at(1).frameKind, LogEntry::FrameKind::Binary);
+        QCOMPARE(c->comm->txBytes(), qint64(6 + 3 * 3 + 3 * 7));
+
+        // Received frames name their client.
+        peer->send(u"sendlarge 2 text 64"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(LogEntry::RX).isEmpty(), kTimeout);
+        QCOMPARE(entriesOf(LogEntry::RX).first().peer, rows.at(2));
+        QCOMPARE(entriesOf(LogEntry::RX).first().frameKind, LogEntry::FrameKind::Text);
 
         // Without a selection "断开选中客户端" does nothing.
-        window->disconnectClientButton->click();
+        c->disconnectClientButton->click();
         QVERIFY(!happensWithin([&] { return !peer->linesWith(u"CLOSED "_s).isEmpty(); }, 300));
 
         auto verifyRemaining = [&](const QList<int>& kept, int departed, int from) {
-            QTRY_COMPARE_WITH_TIMEOUT(window->clientList->count(), kept.size(), kTimeout);
-            QCOMPARE(window->clients.size(), kept.size());
+            QTRY_COMPARE_WITH_TIMEOUT(list->count(), kept.size(), kTimeout);
+            QCOMPARE(clientCount(), kept.size());
             for (int row = 0; row < kept.size(); ++row) {
-                QCOMPARE(window->clientList->item(row)->text(), rows.at(kept.at(row)));
-                QCOMPARE(window->clients.at(row)->peerPort(), ports.at(kept.at(row)));
+                QCOMPARE(list->item(row)->text(), rows.at(kept.at(row)));
+                QCOMPARE(serverClient(row)->peerPort(), ports.at(kept.at(row)));
             }
             QCOMPARE(systemTexts(from), QStringList{u"客户端断开: "_s + rows.at(departed)});
         };
-        // The middle client leaves by itself; row 1 is then the third client.
+        // The selected middle client leaves by itself: no other client becomes
+        // the target in its place.
         int from = int(entries().size());
+        clickRow(1);
         peer->send(u"close 1"_s);
         QVERIFY(peer->waitForLine(u"CLOSED 1 1000"_s));
         verifyRemaining({0, 2}, 1, from);
-        window->clientList->setCurrentRow(1);
-        send(u"for c"_s);
-        QVERIFY(peer->waitForLine(u"MSG 2 TEXT "_s + hexOf("for c")));
-        QCOMPARE(peer->linesWith(u"MSG 0 "_s).size(), 2);
+        QVERIFY(list->selectedItems().isEmpty());
+        c->disconnectClientButton->click();
+        QVERIFY(!happensWithin([&] { return !peer->linesWith(u"CLOSED 0"_s).isEmpty(); }, 300));
 
         // "断开选中客户端" on the first row closes that client with 1000.
-        window->clientList->setCurrentRow(0);
+        clickRow(0);
         from = int(entries().size());
-        window->disconnectClientButton->click();
+        c->disconnectClientButton->click();
         QVERIFY(peer->waitForLine(u"CLOSED 0 1000"_s));
         verifyRemaining({2}, 0, from);
         // Departed sockets are released; the remaining one stays.
@@ -374,10 +428,10 @@ private slots:
 
         // Stopping empties everything at once and logs "已断开" once.
         from = int(entries().size());
-        window->connectButton->click();
-        QCOMPARE(window->clientList->count(), 0);
-        QVERIFY(window->clients.isEmpty());
-        QVERIFY(!window->server && window->findChildren<QWebSocketServer*>().isEmpty());
+        c->connectButton->click();
+        QCOMPARE(list->count(), 0);
+        QCOMPARE(clientCount(), 0);
+        QVERIFY(window->findChildren<QWebSocketServer*>().isEmpty());
         verifyIdle(u"监听"_s);
         QVERIFY(peer->waitForLine(u"CLOSED 2 1000"_s));
         QCOMPARE(systemTexts(from).count(u"已断开"_s), 1);
@@ -393,26 +447,26 @@ private slots:
         QWebSocketServer reference(u"reference"_s, QWebSocketServer::NonSecureMode);
         QVERIFY(!reference.listen(QHostAddress::Any, port));
 
-        window->serverRadio->setChecked(true);
-        const QString caption = window->connectButton->text();
+        c->serverRadio->setChecked(true);
+        const QString caption = c->connectButton->text();
         const QString status = statusText();
-        window->portSpin->setValue(port);
-        window->connectButton->click();
+        c->portSpin->setValue(port);
+        c->connectButton->click();
         QCOMPARE(systemTexts(), QStringList{u"监听失败: "_s + reference.errorString()});
-        QVERIFY(!window->server && window->findChildren<QWebSocketServer*>().isEmpty());
-        QCOMPARE(window->connectButton->text(), caption);
+        QVERIFY(window->findChildren<QWebSocketServer*>().isEmpty());
+        QCOMPARE(c->connectButton->text(), caption);
         QCOMPARE(statusText(), status);
 
         // Once the port is free, the same click listens.
         holder.close();
-        window->connectButton->click();
-        QVERIFY(window->isConnected);
+        c->connectButton->click();
+        QVERIFY(c->isConnected());
         QCOMPARE(systemTexts().last(), u"WebSocket服务器已启动，端口 %1，路径 /ws"_s.arg(port));
     }
 
     // ----------------------------------------------------- sending, receiving
 
-    void shouldSendHexFormsAndEncodingsAsTheirBytes()
+    void shouldSendTextFramesAsUtf8AndBinaryFramesInTheSelectedEncoding()
     {
         REQUIRE_PYTHON();
         PythonPeer* echo = connectToEchoServer();
@@ -425,8 +479,8 @@ private slots:
         };
 
         // Every hex form is the same five bytes, sent unchanged in a binary frame.
-        window->hexSendCheck->setChecked(true);
-        window->binaryRadio->setChecked(true);
+        c->hexSendCheck->setChecked(true);
+        c->binaryRadio->setChecked(true);
         for (const QString& form : {u"48 65 6c 6c 6f"_s, u"48-65-6C-6C-6F"_s, u"48656c6c6f"_s})
             QCOMPARE(sendOne(form), QByteArray("Hello"));
         QTRY_COMPARE_WITH_TIMEOUT(echo->linesWith(u"BINARY "_s), QStringList(3, hexOf("Hello")),
@@ -438,26 +492,103 @@ private slots:
             QVERIFY(entriesOf(LogEntry::TX, from).isEmpty());
         }
 
-        // A text frame carries the payload read as UTF-8, a broken byte as U+FFFD.
-        window->textRadio->setChecked(true);
-        QCOMPARE(sendOne(u"e4 bd a0 ff"_s), QByteArray::fromHex("e4bda0ff"));
-        QVERIFY(echo->waitForLine(u"TEXT e4bda0efbfbd"_s));
+        // A text frame is UTF-8 on the wire: hex bytes that are UTF-8 go out as
+        // that text, others are refused and never replaced by U+FFFD.
+        c->textRadio->setChecked(true);
+        QCOMPARE(sendOne(u"e4 bd a0"_s), QByteArray::fromHex("e4bda0"));
+        QVERIFY(echo->waitForLine(u"TEXT e4bda0"_s));
+        int from = int(entries().size());
+        send(u"e4 bd a0 ff"_s);
+        QCOMPARE(systemTexts(from),
+                 QStringList{u"未发送：数据不是有效的 UTF-8，不能作为文本帧发送"_s});
+        QVERIFY(entriesOf(LogEntry::TX, from).isEmpty());
 
-        // "Unicode" is UTF-16LE: 60 4F 7D 59, which read as UTF-8 is "`O}Y".
-        const QString nihao = u"你好"_s;
-        window->hexSendCheck->setChecked(false);
-        window->encodingCombo->setCurrentText(u"Unicode"_s);
-        QCOMPARE(sendOne(nihao), QByteArray::fromHex("604f7d59"));
-        QVERIFY(echo->waitForLine(u"TEXT 604f7d59"_s));
+        // Typed text in a text frame goes out unchanged whatever encoding is
+        // selected; the entry holds the wire bytes and shows the text.
+        c->hexSendCheck->setChecked(false);
+        const QString hello = u"你好，世界"_s;
+        const bool gbk = QStringEncoder("GBK").isValid();
+        for (const QString& encoding : {u"GBK"_s, u"Unicode"_s, u"ASCII"_s}) {
+            c->encodingCombo->setCurrentText(encoding);
+            from = int(entries().size());
+            QCOMPARE(sendOne(hello), hello.toUtf8());
+            QCOMPARE(entriesOf(LogEntry::TX, from).first().text, hello);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(echo->linesWith(u"TEXT "_s).count(hexOf(hello.toUtf8())), 3,
+                                  kTimeout);
+
+        // The echoed text frames are logged as the bytes on the wire and show
+        // as sent, also with "ASCII" selected.
+        QTRY_COMPARE_WITH_TIMEOUT(entriesOf(LogEntry::RX).size(), 7, kTimeout);
+        const LogEntry echoed = entriesOf(LogEntry::RX).last();
+        QCOMPARE(echoed.rawData, hello.toUtf8());
+        QCOMPARE(echoed.text, hello);
+        const qint64 rxBefore = c->comm->rxBytes();
+        send(u"你好"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(c->comm->rxBytes(), rxBefore + 6, kTimeout);
+        QCOMPARE(entriesOf(LogEntry::RX).last().text, u"你好"_s);
+
+        // Binary frames carry the text in the selected encoding.
+        c->binaryRadio->setChecked(true);
+        c->encodingCombo->setCurrentText(u"Unicode"_s);
+        QCOMPARE(sendOne(u"你好"_s), QByteArray::fromHex("604f7d59"));
+        QVERIFY(echo->waitForLine(u"BINARY 604f7d59"_s));
         // Nothing from the rejected inputs reached the peer.
-        QCOMPARE(echo->linesWith(u"BINARY "_s).size(), 3);
-
-        if (!QStringEncoder("GBK").isValid())
+        QCOMPARE(echo->linesWith(u"BINARY "_s).size(), 4);
+        if (!gbk)
             QSKIP("the platform's converters have no GBK; the rest has passed");
-        window->encodingCombo->setCurrentText(u"GBK"_s);
-        const QByteArray gbk = QByteArray::fromHex("c4e3bac3");
-        QCOMPARE(sendOne(nihao), gbk);
-        QVERIFY(echo->waitForLine(u"TEXT "_s + hexOf(QString::fromUtf8(gbk).toUtf8())));
+        c->encodingCombo->setCurrentText(u"GBK"_s);
+        QCOMPARE(sendOne(u"你好"_s), QByteArray::fromHex("c4e3bac3"));
+        QVERIFY(echo->waitForLine(u"BINARY c4e3bac3"_s));
+    }
+
+    void shouldSendOverWhatRunsAndSayWhenNobodyIsReached()
+    {
+        // Nothing runs: a send by the user says so, no TX entry.
+        send(u"x"_s);
+        QCOMPARE(systemTexts(), QStringList{u"未发送：未连接"_s});
+        QVERIFY(entriesOf(LogEntry::TX).isEmpty());
+
+        // Auto send ticked while idle is armed: it starts with the connection,
+        // and goes over the open client connection although the server radio
+        // is ticked now.
+        c->intervalSpin->setValue(10);
+        c->sendEdit->setPlainText(u"tick"_s);
+        c->autoSendCheck->setChecked(true);
+        QVERIFY(!c->autoSendTimer->isActive());
+        QWebSocketServer peer(u"peer"_s, QWebSocketServer::NonSecureMode);
+        QWebSocket* accepted = connectToInProcessPeer(&peer);
+        QVERIFY(accepted);
+        QStringList received;
+        recordTexts(accepted, &received);
+        c->serverRadio->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(received.size() >= 3, kTimeout);
+        c->autoSendCheck->setChecked(false);
+        const int ticks = int(entriesOf(LogEntry::TX).size());
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), ticks, kTimeout);
+        QCOMPARE(received, QStringList(ticks, u"tick"_s));
+        send(u"via client"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), ticks + 1, kTimeout);
+        QCOMPARE(entriesOf(LogEntry::TX).size(), ticks + 1);
+        QCOMPARE(entriesOf(LogEntry::TX).last().peer, wsUrl(peer.serverPort()));
+
+        // A server without clients: the user's send says so, ticks say nothing.
+        c->connectButton->click();
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::Any, 0));
+        c->portSpin->setValue(probe.serverPort());
+        probe.close();
+        c->connectButton->click();
+        QVERIFY(c->connection->state() == ConnectionManager::Listening);
+        const qint64 txBytes = c->comm->txBytes();
+        int from = int(entries().size());
+        send(u"nobody"_s);
+        QCOMPARE(systemTexts(from), QStringList{u"未发送：没有已连接的客户端"_s});
+        QSignalSpy timeouts(c->autoSendTimer, &QTimer::timeout);
+        c->autoSendCheck->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(timeouts.size() >= 5, kTimeout);
+        QCOMPARE(int(entries().size()), from + 1);
+        QCOMPARE(c->comm->txBytes(), txBytes);
     }
 
     void shouldSendOnEveryAutoTickUntilTurnedOffAndFollowEnterTable()
@@ -466,21 +597,20 @@ private slots:
         QWebSocket* accepted = connectToInProcessPeer(&peer);
         QVERIFY(accepted);
         QStringList received;
-        connect(accepted, &QWebSocket::textMessageReceived, accepted,
-                [&received](const QString& text) { received.append(text); });
-        QPlainTextEdit* box = window->sendEdit;
+        recordTexts(accepted, &received);
+        QPlainTextEdit* box = c->sendEdit;
 
-        window->intervalSpin->setValue(10);
+        c->intervalSpin->setValue(10);
         box->setPlainText(u"tick"_s);
-        window->autoSendCheck->setChecked(true);
-        QCOMPARE(window->autoSendTimer->interval(), 10);
+        c->autoSendCheck->setChecked(true);
+        QCOMPARE(c->autoSendTimer->interval(), 10);
         QTRY_VERIFY_WITH_TIMEOUT(entriesOf(LogEntry::TX).size() >= 3, kTimeout);
         // Each tick reads the box anew.
         box->setPlainText(u"tock"_s);
         const int switchedAt = int(entries().size());
         QTRY_VERIFY_WITH_TIMEOUT(entriesOf(LogEntry::TX, switchedAt).size() >= 3, kTimeout);
-        window->autoSendCheck->setChecked(false);
-        QVERIFY(!window->autoSendTimer->isActive());
+        c->autoSendCheck->setChecked(false);
+        QVERIFY(!c->autoSendTimer->isActive());
         const int stoppedAt = int(entries().size());
         QVERIFY(!happensWithin([&] { return !entriesOf(LogEntry::TX, stoppedAt).isEmpty(); }, 300));
         // One frame per TX entry, and no stale payload once the box changed.
@@ -509,7 +639,7 @@ private slots:
         int row = 0;
         for (const auto& [enterSends, key, modifiers, expectSend] : table) {
             const QByteArray where = "row " + QByteArray::number(row++);
-            window->enterSendCheck->setChecked(enterSends);
+            c->enterSendCheck->setChecked(enterSends);
             box->setPlainText(u"abc"_s);
             box->moveCursor(QTextCursor::End);
             QTest::keyClick(box, key, modifiers);
@@ -529,8 +659,8 @@ private slots:
         box->setFocus();
         QTRY_VERIFY_WITH_TIMEOUT(box->hasFocus(), kTimeout);
         box->setPlainText(u"kept"_s);
-        window->urlEdit->setFocus();
-        QTRY_VERIFY_WITH_TIMEOUT(window->urlEdit->hasFocus(), kTimeout);
+        c->urlEdit->setFocus();
+        QTRY_VERIFY_WITH_TIMEOUT(c->urlEdit->hasFocus(), kTimeout);
         QCOMPARE(box->placeholderText(), QString());
     }
 
@@ -539,7 +669,7 @@ private slots:
         REQUIRE_PYTHON();
         PythonPeer* echo = connectToEchoServer();
         QVERIFY(echo);
-        ChartEngine* chart = window->chartEngine;
+        ChartEngine* chart = c->chartEngine;
         chart->ruleNameEdit()->setText(u"n"_s);
         chart->expressionEdit()->setText(u"\\d+"_s);
         chart->onAddRule();
@@ -555,10 +685,10 @@ private slots:
 
         // Sent bytes are not plotted; each echoed frame is, text or binary, one
         // point per line.
-        window->hexSendCheck->setChecked(true);
+        c->hexSendCheck->setChecked(true);
         send(u"31 32 0d 0a 0d 0a 31 33"_s);
         QVERIFY(values().isEmpty());
-        window->binaryRadio->setChecked(true);
+        c->binaryRadio->setChecked(true);
         send(u"37 0d 38"_s);
         QTRY_COMPARE_WITH_TIMEOUT(values(), (QList<double>{12, 13, 7, 8}), kTimeout);
         QCOMPARE(entriesOf(LogEntry::RX).size(), 2);
@@ -578,7 +708,7 @@ private slots:
         PythonPeer* peer = serverMode ? listenWithClients({u"/"_s}) : connectToEchoServer();
         QVERIFY(peer);
         const QString push = serverMode ? u"sendlarge 0 %1 %2"_s : u"push %1 %2"_s;
-        QWebSocket* socket = serverMode ? window->clients.first() : window->clientSocket;
+        QWebSocket* socket = serverMode ? serverClient(0) : c->connection->clientModeSocket();
         // Small while frames are small: a flood is handled in short events.
         QCOMPARE(socket->readBufferSize(), ReadBufferTuner::smallBufferSize);
 
@@ -589,13 +719,13 @@ private slots:
             return QTest::qWaitFor([&] { return entriesOf(LogEntry::RX).size() >= count; }, 30000);
         };
         QVERIFY(waitForRx(1));
-        QCOMPARE(window->comm->rxBytes(), qint64(text.size()));
+        QCOMPARE(c->comm->rxBytes(), qint64(text.size()));
         QVERIFY(entriesOf(LogEntry::RX).first().rawData == text);
 
         const QByteArray binary = makeBinary(16 << 20);
         peer->send(push.arg(u"binary"_s).arg(binary.size()));
         QVERIFY2(waitForRx(2), "the 16 MiB frame did not arrive");
-        QCOMPARE(window->comm->rxBytes(), qint64(text.size()) + binary.size());
+        QCOMPARE(c->comm->rxBytes(), qint64(text.size()) + binary.size());
         const LogEntry large = entriesOf(LogEntry::RX).last();
         QVERIFY(large.rawData == binary);
         QCOMPARE(large.hexText.size(), binary.size() * 3 - 1);
@@ -604,8 +734,8 @@ private slots:
         QTRY_COMPARE(socket->readBufferSize(), ReadBufferTuner::smallBufferSize);
 
         // Rows show a bounded prefix and the full size.
-        auto* rows = window->logView->findChild<QListWidget*>(u"logOutput"_s);
-        QTRY_VERIFY(window->logView->pendingCount() == 0 && rows->count() >= 2);
+        auto* rows = c->logView->findChild<QListWidget*>(u"logOutput"_s);
+        QTRY_VERIFY(c->logView->pendingCount() == 0 && rows->count() >= 2);
         const QString textRow = rows->item(rows->count() - 2)->text();
         const QString binaryRow = rows->item(rows->count() - 1)->text();
         QVERIFY2(textRow.endsWith(u" \u2026 (1048576 bytes)"_s), qPrintable(textRow.right(40)));
@@ -616,7 +746,7 @@ private slots:
         // Exporting takes them whole.
         QTemporaryDir dir;
         const QString path = dir.filePath(u"log.txt"_s);
-        QVERIFY(window->comm->exportToFile(path, true, false));
+        QVERIFY(c->comm->exportToFile(path, true, false));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         // The frame is the last entry; written whole as its own last line.
@@ -649,7 +779,7 @@ private slots:
         QVERIFY(peer);
         const int from = int(entries().size());
         peer->send(command);
-        const QString client = serverMode ? window->clientList->item(0)->text() : QString();
+        const QString client = serverMode ? c->clientList->item(0)->text() : QString();
         const QString who = serverMode ? u"客户端 "_s + client + u' ' : QString();
         const QString prefix = who + u"关闭代码 "_s + expected + u"，原因: "_s;
         QTRY_VERIFY_WITH_TIMEOUT(systemTexts(from).size() >= 2, 20000);
@@ -677,10 +807,12 @@ private slots:
         QFETCH(bool, listening);
         PythonPeer* peer = listening ? listenWithClients({u"/"_s, u"/"_s}) : connectToEchoServer();
         QVERIFY(peer);
-        QList<QPointer<QObject>> owned{window->server};
+        QList<QPointer<QObject>> owned;
+        for (QWebSocketServer* server : window->findChildren<QWebSocketServer*>())
+            owned.append(server);
         for (QWebSocket* socket : window->findChildren<QWebSocket*>())
             owned.append(socket);
-        QCOMPARE(owned.size(), listening ? 3 : 2);
+        QCOMPARE(owned.size(), listening ? 3 : 1);
 
         window.reset();
         for (const QPointer<QObject>& object : std::as_const(owned))

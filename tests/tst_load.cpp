@@ -3,6 +3,7 @@
 #include "LoopbackOnly.h"
 #include "PythonPeer.h"
 
+#include "WindowControls.h"
 #include "comm/CommunicationBase.h"
 #include "comm/LogEntry.h"
 #include "comm/LogViewWidget.h"
@@ -74,6 +75,7 @@ class LoadTest : public QObject
 
     bool pythonReady = false;
     std::unique_ptr<WebSocketWidget> window;
+    std::unique_ptr<WindowControls> c;
     std::unique_ptr<PythonPeer> peer;
 
     bool startPeer(const QString& script, const QStringList& args)
@@ -85,7 +87,7 @@ class LoadTest : public QObject
     QStringList systemTextsWith(const QString& prefix) const
     {
         QStringList texts;
-        for (const LogEntry& entry : window->comm->entries()) {
+        for (const LogEntry& entry : c->comm->entries()) {
             if (entry.direction == LogEntry::SYS && entry.text.startsWith(prefix))
                 texts.append(entry.text.mid(prefix.size()));
         }
@@ -99,9 +101,14 @@ private slots:
         keepNetworkOnLoopback();
         pythonReady = PythonPeer::available();
     }
-    void init() { window = std::make_unique<WebSocketWidget>(); }
+    void init()
+    {
+        window = std::make_unique<WebSocketWidget>();
+        c = std::make_unique<WindowControls>(window.get());
+    }
     void cleanup()
     {
+        c.reset();
         window.reset();
         peer.reset();
     }
@@ -117,8 +124,8 @@ private slots:
             QTest::qWaitFor([this] { return !peer->linesWith(u"PORT "_s).isEmpty(); }, kTimeout));
         auto* rows = window->findChild<QListWidget*>(u"logOutput"_s);
         QVERIFY(rows);
-        LogViewWidget* view = window->logView;
-        CommunicationBase* comm = window->comm;
+        LogViewWidget* view = c->logView;
+        CommunicationBase* comm = c->comm;
 
         // Sampled all along: the view's rows and queue, and the longest gap
         // between ticks (how long the event loop was held up).
@@ -136,15 +143,15 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        window->urlEdit->setText(u"ws://127.0.0.1:%1/"_s.arg(peer->linesWith(u"PORT "_s).first()));
-        window->connectButton->click();
+        c->urlEdit->setText(u"ws://127.0.0.1:%1/"_s.arg(peer->linesWith(u"PORT "_s).first()));
+        c->connectButton->click();
         sinceTick.start();
         sampler.start();
 
-        QVERIFY(runUntil([this] { return window->isConnected; }, kTimeout));
+        QVERIFY(runUntil([this] { return c->isConnected(); }, kTimeout));
         // Stops waiting early if the connection drops.
         auto drained = [&](int frames) {
-            return !window->isConnected ||
+            return !c->isConnected() ||
                    (comm->rxBytes() >= qint64(frames) * kFrameSize && view->pendingCount() == 0);
         };
         // The peer pauses after the first part; by then both caps are reached.
@@ -161,7 +168,7 @@ private slots:
         const qint64 rssAtTotal = residentKiB();
         QCOMPARE(comm->rxBytes(), qint64(kTotal) * kFrameSize);
         QCOMPARE(comm->txBytes(), qint64(0));
-        QVERIFY(window->isConnected);
+        QVERIFY(c->isConnected());
 
         // Exactly the last frames, in order, none lost or doubled.
         const QList<LogEntry> stored = comm->entries();
@@ -204,26 +211,26 @@ private slots:
         constexpr int kWaves = 4;
         constexpr int kWaveSize = 50;
         constexpr int kClients = kWaves * kWaveSize;
-        window->serverRadio->setChecked(true);
+        c->serverRadio->setChecked(true);
         // Another program may take the port between the probe and the listen.
-        for (int attempt = 0; attempt < 5 && !window->isConnected; ++attempt) {
+        for (int attempt = 0; attempt < 5 && !c->isConnected(); ++attempt) {
             QTcpServer probe;
             if (probe.listen(QHostAddress::Any, 0)) {
-                window->portSpin->setValue(probe.serverPort());
+                c->portSpin->setValue(probe.serverPort());
                 probe.close();
-                window->connectButton->click();
+                c->connectButton->click();
             }
         }
-        QVERIFY(window->isConnected);
-        const int port = window->portSpin->value();
+        QVERIFY(c->isConnected());
+        const int port = c->portSpin->value();
 
         // Checked on every change of either list: same length, row i naming client i.
-        QHash<const QWebSocket*, QString> arrivalText;
+        QHash<ConnectionManager::ClientId, QString> arrivalText;
         QStringList faults;
         int mostClients = 0;
         auto checkAligned = [&](const char* when) {
-            const QList<QWebSocket*>& clients = window->clients;
-            QListWidget* list = window->clientList;
+            const QList<ConnectionManager::ClientId> clients = c->connection->clientIds();
+            QListWidget* list = c->clientList;
             mostClients = std::max(mostClients, int(clients.size()));
             if (clients.size() != list->count()) {
                 faults.append(u"%1: %2 clients, %3 rows"_s.arg(QLatin1String(when))
@@ -240,19 +247,21 @@ private slots:
         };
         // Dies before what the checks capture, taking the connections with it.
         QObject watch;
-        QAbstractItemModel* model = window->clientList->model();
+        QAbstractItemModel* model = c->clientList->model();
         connect(model, &QAbstractItemModel::rowsInserted, &watch,
                 [&](const QModelIndex&, int first, int last) {
-                    for (int i = first; i <= last && i < window->clients.size(); ++i) {
-                        const QWebSocket* socket = window->clients.at(i);
-                        arrivalText.insert(socket, socket->peerAddress().toString() + u':' +
-                                                       QString::number(socket->peerPort()));
+                    const QList<ConnectionManager::ClientId> ids = c->connection->clientIds();
+                    for (int i = first; i <= last && i < ids.size(); ++i) {
+                        const QWebSocket* socket = c->connection->serverClientSocket(ids.at(i));
+                        arrivalText.insert(
+                            ids.at(i),
+                            ServerSession::clientTextOf(socket->peerAddress(), socket->peerPort()));
                     }
                     checkAligned("arrival");
                 });
         connect(model, &QAbstractItemModel::rowsRemoved, &watch,
                 [&] { checkAligned("departure"); });
-        connect(window->comm, &CommunicationBase::logEntryAdded, &watch,
+        connect(c->comm, &CommunicationBase::logEntryAdded, &watch,
                 [&] { checkAligned("log entry"); });
 
         QElapsedTimer clock;
@@ -260,8 +269,8 @@ private slots:
         QVERIFY(startPeer(u"churn.py"_s, {u"ws://127.0.0.1:%1/churn"_s.arg(port),
                                           QString::number(kWaves), QString::number(kWaveSize)}));
         QVERIFY2(peer->waitForLine(u"DONE"_s, 60000), qPrintable(peer->lines.join(u'|')));
-        QTRY_VERIFY_WITH_TIMEOUT(window->clients.isEmpty() && window->clientList->count() == 0,
-                                 kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            c->connection->clientIds().isEmpty() && c->clientList->count() == 0, kTimeout);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 10).join(u'\n')));
         // Newcomers were listed while the previous wave was still there.
         QVERIFY2(mostClients > kWaveSize, qPrintable(QString::number(mostClients)));
@@ -275,7 +284,7 @@ private slots:
         QCOMPARE(arrivals.size(), kClients);
         QCOMPARE(departures.size(), kClients);
         QSet<QString> present;
-        for (const LogEntry& entry : window->comm->entries()) {
+        for (const LogEntry& entry : c->comm->entries()) {
             if (entry.text.startsWith(kArrived)) {
                 QVERIFY2(!present.contains(entry.text.mid(kArrived.size())),
                          qPrintable(entry.text));
@@ -301,7 +310,7 @@ private slots:
                                   kTimeout);
         QWebSocket late;
         late.open(QUrl(u"ws://127.0.0.1:%1/"_s.arg(port)));
-        QTRY_COMPARE_WITH_TIMEOUT(window->clientList->count(), 1, kTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(c->clientList->count(), 1, kTimeout);
         QVERIFY(faults.isEmpty());
         qInfo("churn: %d clients in %lld ms, at most %d at once", kClients, clock.elapsed(),
               mostClients);

@@ -1,6 +1,7 @@
 #include "comm/CommunicationBase.h"
 #include "comm/ExportDialogs.h"
 #include "comm/LogViewWidget.h"
+#include "i18n/LanguageManager.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -185,6 +186,28 @@ private slots:
         QTRY_COMPARE(rows()->count(), 103);
         QTRY_VERIFY(bar->maximum() > oldBottom);
         QCOMPARE(bar->value(), oldBottom);
+    }
+
+    void shouldTellPeerAndFrameKindInTheRowToolTip()
+    {
+        comm->logFrame(LogEntry::RX, "hi", QStringLiteral("hi"), LogEntry::FrameKind::Text,
+                       QStringLiteral("127.0.0.1:52344"));
+        comm->logFrame(LogEntry::TX, "\x01\x02\x03", QStringLiteral("?"),
+                       LogEntry::FrameKind::Binary, QStringLiteral("全部 (3)"));
+        comm->logSystem(QStringLiteral("WebSocket已连接"));
+        QTRY_COMPARE(rows()->count(), 3);
+        auto tip = [this](int i) {
+            return rows()->item(i)->data(Qt::ToolTipRole).toString();
+        };
+        QCOMPARE(tip(0), QStringLiteral("来自: 127.0.0.1:52344\n文本帧，2 字节"));
+        QCOMPARE(tip(1), QStringLiteral("发往: 全部 (3)\n二进制帧，3 字节"));
+        QVERIFY(tip(2).isEmpty());
+        // The row's own text is unchanged: peer and kind are shown on demand.
+        QVERIFY(row(0).endsWith(QStringLiteral("[RX]  hi")));
+        // Asked for while English is active, it answers in English.
+        LanguageManager::setEnglish(true);
+        QCOMPARE(tip(0), QStringLiteral("From: 127.0.0.1:52344\ntext frame, 2 bytes"));
+        LanguageManager::setEnglish(false);
     }
 
     void shouldClampFontSizeAndLineSpacingIntoTheItemStyle()

@@ -1,5 +1,6 @@
 #include "LoopbackOnly.h"
 
+#include "WindowControls.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartSeriesData.h"
 #include "comm/CommunicationBase.h"
@@ -59,6 +60,8 @@ private slots:
     void shouldKeepRuntimeTextsCurrentAcrossLanguageSwitches();
     void shouldPassSettingsToLogAndView();
     void shouldPlotOneValuePerLineOfReceivedFrame();
+    void shouldRefuseAMistypedAddressWithOneClearWord();
+    void shouldShowTheBeginningOfTheAddressWhenNotEditing();
     void shouldOpenDocumentationPage();
     void shouldLogDisconnectedWhenDestroyedIdle();
 
@@ -91,7 +94,7 @@ quint16 WindowTest::freePort()
 QStringList WindowTest::sysMessages(const WebSocketWidget& window)
 {
     QStringList out;
-    const auto entries = window.comm->entries();
+    const auto entries = window.findChild<CommunicationBase*>()->entries();
     for (const LogEntry& entry : entries) {
         if (entry.direction == LogEntry::SYS)
             out.append(entry.text);
@@ -106,73 +109,73 @@ QString WindowTest::statusText(const WebSocketWidget& window)
 
 void WindowTest::chooseLanguage(WebSocketWidget& window, bool english)
 {
-    window.languageCombo->setCurrentIndex(english ? 1 : 0);
+    WindowControls(&window).languageCombo->setCurrentIndex(english ? 1 : 0);
     QCOMPARE(LanguageManager::isEnglish(), english);
 }
 
 void WindowTest::shouldBuildEveryControlWithItsDefaults()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
 
     QCOMPARE(window.windowTitle(), QStringLiteral("WebSocket调试助手"));
     QVERIFY(!window.windowIcon().isNull());
     QCOMPARE(window.minimumSize(), QSize(900, 600));
     QCOMPARE(window.size(), QSize(1120, 760));
 
-    QVERIFY(window.clientRadio->isChecked());
-    QCOMPARE(window.clientRadio->text(), QStringLiteral("WebSocket 客户端"));
-    QCOMPARE(window.serverRadio->text(), QStringLiteral("WebSocket 服务端"));
-    QCOMPARE(window.urlEdit->text(), QStringLiteral("ws://127.0.0.1:8080/ws"));
-    QCOMPARE(window.pathEdit->text(), QStringLiteral("/ws"));
+    QVERIFY(c.clientRadio->isChecked());
+    QCOMPARE(c.clientRadio->text(), QStringLiteral("WebSocket 客户端"));
+    QCOMPARE(c.serverRadio->text(), QStringLiteral("WebSocket 服务端"));
+    QCOMPARE(c.urlEdit->text(), QStringLiteral("ws://127.0.0.1:8080/ws"));
+    QCOMPARE(c.pathEdit->text(), QStringLiteral("/ws"));
 
     QStringList encodings;
-    for (int i = 0; i < window.encodingCombo->count(); ++i)
-        encodings << window.encodingCombo->itemText(i);
+    for (int i = 0; i < c.encodingCombo->count(); ++i)
+        encodings << c.encodingCombo->itemText(i);
     QCOMPARE(encodings,
              QStringList({QStringLiteral("UTF-8"), QStringLiteral("ASCII"), QStringLiteral("GBK"),
                           QStringLiteral("GB2312"), QStringLiteral("Unicode")}));
-    QCOMPARE(window.encodingCombo->currentText(), QStringLiteral("UTF-8"));
+    QCOMPARE(c.encodingCombo->currentText(), QStringLiteral("UTF-8"));
 
-    QCOMPARE(window.connectButton->text(), QStringLiteral("连接"));
-    QCOMPARE(window.connectButton->objectName(), QStringLiteral("accentButton"));
-    QCOMPARE(window.connectButton->height(), 36);
-    QCOMPARE(window.disconnectClientButton->text(), QStringLiteral("断开选中客户端"));
-    QCOMPARE(window.disconnectClientButton->objectName(), QStringLiteral("dangerButton"));
+    QCOMPARE(c.connectButton->text(), QStringLiteral("连接"));
+    QCOMPARE(c.connectButton->objectName(), QStringLiteral("accentButton"));
+    QCOMPARE(c.connectButton->height(), 36);
+    QCOMPARE(c.disconnectClientButton->text(), QStringLiteral("断开选中客户端"));
+    QCOMPARE(c.disconnectClientButton->objectName(), QStringLiteral("dangerButton"));
 
-    QVERIFY(!window.hexDisplayCheck->isChecked());
-    QVERIFY(window.timestampCheck->isChecked());
-    QVERIFY(window.autoScrollCheck->isChecked());
-    QCOMPARE(window.sendEdit->placeholderText(), QStringLiteral("输入要发送的数据..."));
-    QCOMPARE(window.sendEdit->height(), 70);
-    QVERIFY(!window.hexSendCheck->isChecked());
-    QVERIFY(window.textRadio->isChecked());
-    QVERIFY(!window.binaryRadio->isChecked());
-    QVERIFY(window.enterSendCheck->isChecked());
-    QCOMPARE(window.sendButton->text(), QStringLiteral("刷新"));
-    QCOMPARE(window.sendButton->objectName(), QStringLiteral("accentButton"));
-    QCOMPARE(window.sendButton->size(), QSize(120, 32));
-    QVERIFY(!window.autoSendCheck->isChecked());
+    QVERIFY(!c.hexDisplayCheck->isChecked());
+    QVERIFY(c.timestampCheck->isChecked());
+    QVERIFY(c.autoScrollCheck->isChecked());
+    QCOMPARE(c.sendEdit->placeholderText(), QStringLiteral("输入要发送的数据..."));
+    QCOMPARE(c.sendEdit->height(), 70);
+    QVERIFY(!c.hexSendCheck->isChecked());
+    QVERIFY(c.textRadio->isChecked());
+    QVERIFY(!c.binaryRadio->isChecked());
+    QVERIFY(c.enterSendCheck->isChecked());
+    QCOMPARE(c.sendButton->text(), QStringLiteral("刷新"));
+    QCOMPARE(c.sendButton->objectName(), QStringLiteral("accentButton"));
+    QCOMPARE(c.sendButton->size(), QSize(120, 32));
+    QVERIFY(!c.autoSendCheck->isChecked());
     struct Spin
     {
         QSpinBox* box;
         int value, min, max;
         const char* suffix;
     };
-    for (const Spin& s : {Spin{window.portSpin, 8080, 1, 65535, ""},
-                          Spin{window.lineSpacingSpin, 0, -10, 10, " px"},
-                          Spin{window.fontSizeSpin, 11, 7, 16, " pt"},
-                          Spin{window.intervalSpin, 1000, 10, 60000, " ms"}}) {
+    for (const Spin& s :
+         {Spin{c.portSpin, 8080, 1, 65535, ""}, Spin{c.lineSpacingSpin, 0, -10, 10, " px"},
+          Spin{c.fontSizeSpin, 11, 7, 16, " pt"}, Spin{c.intervalSpin, 1000, 10, 60000, " ms"}}) {
         QCOMPARE(s.box->value(), s.value);
         QCOMPARE(s.box->minimum(), s.min);
         QCOMPARE(s.box->maximum(), s.max);
         QCOMPARE(s.box->suffix(), QString::fromLatin1(s.suffix));
     }
-    QCOMPARE(window.intervalSpin->singleStep(), 100);
+    QCOMPARE(c.intervalSpin->singleStep(), 100);
 
-    QCOMPARE(window.tabWidget->count(), 2);
-    QCOMPARE(window.tabWidget->tabText(0), QStringLiteral("通信日志"));
-    QCOMPARE(window.tabWidget->tabText(1), QStringLiteral("数据图表"));
-    QCOMPARE(window.tabWidget->widget(1), window.chartEngine->chartView());
+    QCOMPARE(c.tabWidget->count(), 2);
+    QCOMPARE(c.tabWidget->tabText(0), QStringLiteral("通信日志"));
+    QCOMPARE(c.tabWidget->tabText(1), QStringLiteral("数据图表"));
+    QCOMPARE(c.tabWidget->widget(1), c.chartEngine->chartView());
 
     QStringList groups;
     const auto boxes = window.findChildren<QGroupBox*>();
@@ -184,33 +187,34 @@ void WindowTest::shouldBuildEveryControlWithItsDefaults()
 
     QCOMPARE(statusText(window), QStringLiteral("◆未连接"));
     QVERIFY(window.findChild<QLabel*>(QStringLiteral("adBanner")));
-    QCOMPARE(window.languageCombo->currentIndex(), 0);
-    QVERIFY(!window.isConnected);
-    QVERIFY(!window.isServerMode);
-    QVERIFY(!window.autoSendTimer->isActive());
+    QCOMPARE(c.languageCombo->currentIndex(), 0);
+    QVERIFY(!c.isConnected());
+    QVERIFY(!c.serverRadio->isChecked());
+    QVERIFY(!c.autoSendTimer->isActive());
     // Nothing is logged while the window is built.
-    QVERIFY(window.comm->entries().isEmpty());
+    QVERIFY(c.comm->entries().isEmpty());
 }
 
 void WindowTest::shouldKeepHeaderAndSettingsColumnSizes()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
     auto* header = window.findChild<QFrame*>(QStringLiteral("headerBar"));
     QVERIFY(header);
     QCOMPARE(header->height(), 52);
-    QCOMPARE(window.settingsScroll->width(), 260);
-    QCOMPARE(window.settingsScroll->widget()->width(), 254);
-    QCOMPARE(window.settingsScroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(c.settingsScroll->width(), 260);
+    QCOMPARE(c.settingsScroll->widget()->width(), 254);
+    QCOMPARE(c.settingsScroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
     // The column keeps its width; the tabs take what the window gains.
-    const int tabsBefore = window.tabWidget->width();
+    const int tabsBefore = c.tabWidget->width();
     window.resize(1400, 800);
     QTRY_COMPARE(window.width(), 1400);
-    QTRY_COMPARE(window.tabWidget->width(), tabsBefore + 280);
-    QCOMPARE(window.settingsScroll->width(), 260);
+    QTRY_COMPARE(c.tabWidget->width(), tabsBefore + 280);
+    QCOMPARE(c.settingsScroll->width(), 260);
     QCOMPARE(header->height(), 52);
 
     window.resize(500, 300);
@@ -220,47 +224,48 @@ void WindowTest::shouldKeepHeaderAndSettingsColumnSizes()
 void WindowTest::shouldSwitchSettingsWithModeButKeepCaption()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    QVERIFY(window.clientBox->isVisible());
-    QVERIFY(!window.serverBox->isVisible());
-    QVERIFY(!window.clientsGroup->isVisible());
+    QVERIFY(c.clientBox->isVisible());
+    QVERIFY(!c.serverBox->isVisible());
+    QVERIFY(!c.clientsGroup->isVisible());
 
-    window.serverRadio->click();
-    QVERIFY(window.isServerMode);
-    QVERIFY(!window.clientRadio->isChecked());
-    QVERIFY(!window.clientBox->isVisible());
-    QVERIFY(window.serverBox->isVisible());
-    QVERIFY(window.clientsGroup->isVisible());
-    QCOMPARE(window.clientList->count(), 0);
+    c.serverRadio->click();
+    QVERIFY(c.serverRadio->isChecked());
+    QVERIFY(!c.clientRadio->isChecked());
+    QVERIFY(!c.clientBox->isVisible());
+    QVERIFY(c.serverBox->isVisible());
+    QVERIFY(c.clientsGroup->isVisible());
+    QCOMPARE(c.clientList->count(), 0);
     // The caption names the next action only after a state change.
-    QCOMPARE(window.connectButton->text(), QStringLiteral("连接"));
+    QCOMPARE(c.connectButton->text(), QStringLiteral("连接"));
     // The panel follows the shown groups.
-    QCOMPARE(window.settingsScroll->widget()->height(),
-             window.settingsScroll->widget()->sizeHint().height());
+    QCOMPARE(c.settingsScroll->widget()->height(), c.settingsScroll->widget()->sizeHint().height());
 
-    window.clientRadio->click();
-    QVERIFY(!window.isServerMode);
-    QVERIFY(window.clientBox->isVisible());
-    QVERIFY(!window.serverBox->isVisible());
-    QVERIFY(!window.clientsGroup->isVisible());
+    c.clientRadio->click();
+    QVERIFY(!c.serverRadio->isChecked());
+    QVERIFY(c.clientBox->isVisible());
+    QVERIFY(!c.serverBox->isVisible());
+    QVERIFY(!c.clientsGroup->isVisible());
 }
 
 void WindowTest::shouldPresentListeningAndIdleStates()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
     const quint16 port = freePort();
     QVERIFY(port != 0);
-    window.serverRadio->click();
-    window.portSpin->setValue(port);
+    c.serverRadio->click();
+    c.portSpin->setValue(port);
 
-    window.connectButton->click();
-    QVERIFY(window.isConnected);
-    QVERIFY(window.server);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("断开"));
-    QVERIFY(window.connectButton->styleSheet().contains(QStringLiteral("#EF4444")));
-    QCOMPARE(window.connectButton->height(), 36);
+    c.connectButton->click();
+    QVERIFY(c.isConnected());
+    QCOMPARE(c.connection->state(), ConnectionManager::Listening);
+    QCOMPARE(c.connectButton->text(), QStringLiteral("断开"));
+    QVERIFY(c.connectButton->styleSheet().contains(QStringLiteral("#EF4444")));
+    QCOMPARE(c.connectButton->height(), 36);
     QCOMPARE(statusText(window), QStringLiteral("🟢 已连接"));
     QVERIFY(window.findChild<QLabel*>(QStringLiteral("connStatus"))
                 ->styleSheet()
@@ -268,12 +273,12 @@ void WindowTest::shouldPresentListeningAndIdleStates()
     QCOMPARE(sysMessages(window).constLast(),
              QStringLiteral("WebSocket服务器已启动，端口 %1，路径 /ws").arg(port));
 
-    window.connectButton->click();
-    QVERIFY(!window.isConnected);
-    QVERIFY(!window.server);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("监听"));
-    QCOMPARE(window.connectButton->objectName(), QStringLiteral("accentButton"));
-    QVERIFY(window.connectButton->styleSheet().isEmpty());
+    c.connectButton->click();
+    QVERIFY(!c.isConnected());
+    QCOMPARE(c.connection->state(), ConnectionManager::Idle);
+    QCOMPARE(c.connectButton->text(), QStringLiteral("监听"));
+    QCOMPARE(c.connectButton->objectName(), QStringLiteral("accentButton"));
+    QVERIFY(c.connectButton->styleSheet().isEmpty());
     QCOMPARE(statusText(window), QStringLiteral("⚫未连接"));
     QCOMPARE(sysMessages(window).constLast(), QStringLiteral("已断开"));
 
@@ -285,22 +290,23 @@ void WindowTest::shouldPresentListeningAndIdleStates()
 void WindowTest::shouldKeepRunningServerWhenModeChanges()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
     const quint16 port = freePort();
-    window.serverRadio->click();
-    window.portSpin->setValue(port);
-    window.connectButton->click();
-    QVERIFY(window.isConnected);
+    c.serverRadio->click();
+    c.portSpin->setValue(port);
+    c.connectButton->click();
+    QVERIFY(c.isConnected());
 
-    window.clientRadio->click();
-    QVERIFY(window.server && window.server->isListening());
-    QCOMPARE(window.connectButton->text(), QStringLiteral("断开"));
-    QVERIFY(window.clientRadio->isEnabled());
+    c.clientRadio->click();
+    QVERIFY(c.connection->state() == ConnectionManager::Listening);
+    QCOMPARE(c.connectButton->text(), QStringLiteral("断开"));
+    QVERIFY(c.clientRadio->isEnabled());
 
     // "断开" stops the server whatever mode is selected, then names the
     // action of the mode selected now.
-    window.connectButton->click();
-    QVERIFY(!window.server);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("连接"));
+    c.connectButton->click();
+    QCOMPARE(c.connection->state(), ConnectionManager::Idle);
+    QCOMPARE(c.connectButton->text(), QStringLiteral("连接"));
 }
 
 void WindowTest::shouldAbortPendingClientWhenServerStarts()
@@ -310,50 +316,53 @@ void WindowTest::shouldAbortPendingClientWhenServerStarts()
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
     WebSocketWidget window;
-    window.urlEdit->setText(QStringLiteral("ws://127.0.0.1:%1/").arg(silent.serverPort()));
-    window.connectButton->click();
-    QVERIFY(window.clientSocket);
+    WindowControls c(&window);
+    c.urlEdit->setText(QStringLiteral("ws://127.0.0.1:%1/").arg(silent.serverPort()));
+    c.connectButton->click();
+    QVERIFY(c.connection->clientModeSocket());
     QTRY_VERIFY(silent.hasPendingConnections());
     QTcpSocket* accepted = silent.nextPendingConnection();
     QSignalSpy peerGone(accepted, &QTcpSocket::disconnected);
 
-    window.serverRadio->click();
-    window.portSpin->setValue(freePort());
-    window.connectButton->click();
-    QVERIFY(window.server);
-    QVERIFY(!window.clientSocket);
+    c.serverRadio->click();
+    c.portSpin->setValue(freePort());
+    c.connectButton->click();
+    QCOMPARE(c.connection->state(), ConnectionManager::Listening);
+    QVERIFY(!c.connection->clientModeSocket());
     QVERIFY(peerGone.wait(5000));
     QTRY_COMPARE(window.findChildren<QWebSocket*>().size(), 0);
-    QVERIFY(window.isConnected);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("断开"));
+    QVERIFY(c.isConnected());
+    QCOMPARE(c.connectButton->text(), QStringLiteral("断开"));
 }
 
 void WindowTest::shouldShowChartTabOnlyWhileEnabled()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QChartView* view = window.chartEngine->chartView();
-    QVERIFY(!window.tabWidget->isTabVisible(1));
+    QChartView* view = c.chartEngine->chartView();
+    QVERIFY(!c.tabWidget->isTabVisible(1));
 
-    window.chartEngine->enableCheckBox()->setChecked(true);
-    QVERIFY(window.tabWidget->isTabVisible(1));
+    c.chartEngine->enableCheckBox()->setChecked(true);
+    QVERIFY(c.tabWidget->isTabVisible(1));
     // The log tab stays in front; the chart does not cover it.
-    QCOMPARE(window.tabWidget->currentIndex(), 0);
+    QCOMPARE(c.tabWidget->currentIndex(), 0);
     QVERIFY(!view->isVisible());
-    window.tabWidget->setCurrentIndex(1);
+    c.tabWidget->setCurrentIndex(1);
     QVERIFY(view->isVisible());
 
-    window.chartEngine->enableCheckBox()->setChecked(false);
-    QVERIFY(!window.tabWidget->isTabVisible(1));
+    c.chartEngine->enableCheckBox()->setChecked(false);
+    QVERIFY(!c.tabWidget->isTabVisible(1));
     QVERIFY(!view->isVisible());
 }
 
 void WindowTest::shouldRestoreEveryWalkedTextAfterEnglishAndBack()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
 
-    auto snapshot = [&window] {
+    auto snapshot = [&window, &c] {
         QStringList texts;
         for (const QLabel* w : window.findChildren<QLabel*>())
             texts << w->text();
@@ -361,11 +370,11 @@ void WindowTest::shouldRestoreEveryWalkedTextAfterEnglishAndBack()
             texts << w->text();
         for (const QGroupBox* w : window.findChildren<QGroupBox*>())
             texts << w->title();
-        for (int i = 0; i < window.tabWidget->count(); ++i)
-            texts << window.tabWidget->tabText(i);
+        for (int i = 0; i < c.tabWidget->count(); ++i)
+            texts << c.tabWidget->tabText(i);
         for (const QLineEdit* w : window.findChildren<QLineEdit*>())
             texts << w->placeholderText();
-        texts << window.sendEdit->placeholderText() << window.windowTitle();
+        texts << c.sendEdit->placeholderText() << window.windowTitle();
         for (const QComboBox* w : window.findChildren<QComboBox*>()) {
             for (int i = 0; i < w->count(); ++i)
                 texts << w->itemText(i);
@@ -377,17 +386,17 @@ void WindowTest::shouldRestoreEveryWalkedTextAfterEnglishAndBack()
     chooseLanguage(window, true);
 
     QCOMPARE(window.windowTitle(), QStringLiteral("WebSocket Debug Tool"));
-    QCOMPARE(window.connectButton->text(), QStringLiteral("Connect"));
-    QCOMPARE(window.sendButton->text(), QStringLiteral("Refresh"));
-    QCOMPARE(window.clientRadio->text(), QStringLiteral("WebSocket Client"));
-    QCOMPARE(window.tabWidget->tabText(0), QStringLiteral("Log"));
-    QCOMPARE(window.tabWidget->tabText(1), QStringLiteral("Chart"));
-    QCOMPARE(window.sendEdit->placeholderText(), QStringLiteral("Enter data to send..."));
-    QCOMPARE(window.chartEngine->enableCheckBox()->text(), QStringLiteral("Enable Chart"));
+    QCOMPARE(c.connectButton->text(), QStringLiteral("Connect"));
+    QCOMPARE(c.sendButton->text(), QStringLiteral("Refresh"));
+    QCOMPARE(c.clientRadio->text(), QStringLiteral("WebSocket Client"));
+    QCOMPARE(c.tabWidget->tabText(0), QStringLiteral("Log"));
+    QCOMPARE(c.tabWidget->tabText(1), QStringLiteral("Chart"));
+    QCOMPARE(c.sendEdit->placeholderText(), QStringLiteral("Enter data to send..."));
+    QCOMPARE(c.chartEngine->enableCheckBox()->text(), QStringLiteral("Enable Chart"));
     // Glyph-only labels and texts without an entry stay as they are.
     QCOMPARE(window.findChild<QLabel*>(QStringLiteral("headerIcon"))->text(), QStringLiteral("◆"));
     QCOMPARE(statusText(window), QStringLiteral("◆未连接"));
-    QCOMPARE(window.disconnectClientButton->text(), QStringLiteral("Disconnect Selected"));
+    QCOMPARE(c.disconnectClientButton->text(), QStringLiteral("Disconnect Selected"));
     QVERIFY(snapshot() != chinese);
 
     chooseLanguage(window, false);
@@ -397,65 +406,67 @@ void WindowTest::shouldRestoreEveryWalkedTextAfterEnglishAndBack()
 void WindowTest::shouldKeepRuntimeTextsCurrentAcrossLanguageSwitches()
 {
     WebSocketWidget window;
+    WindowControls c(&window);
     const quint16 port = freePort();
-    window.serverRadio->click();
-    window.portSpin->setValue(port);
+    c.serverRadio->click();
+    c.portSpin->setValue(port);
 
     // A walk to English saves "连接" as the button's Chinese text...
     chooseLanguage(window, true);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("Connect"));
+    QCOMPARE(c.connectButton->text(), QStringLiteral("Connect"));
 
     // ...then the program changes the caption while English is active.
-    window.connectButton->click();
-    QVERIFY(window.isConnected);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("Disconnect"));
+    c.connectButton->click();
+    QVERIFY(c.isConnected());
+    QCOMPARE(c.connectButton->text(), QStringLiteral("Disconnect"));
     QCOMPARE(statusText(window), QStringLiteral("🟢 Connected"));
 
     // Back in Chinese the window must describe the state it is in.
     chooseLanguage(window, false);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("断开"));
+    QCOMPARE(c.connectButton->text(), QStringLiteral("断开"));
     QCOMPARE(statusText(window), QStringLiteral("🟢 已连接"));
 
     chooseLanguage(window, true);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(c.connectButton->text(), QStringLiteral("Disconnect"));
 
-    window.connectButton->click();
-    QCOMPARE(window.connectButton->text(), QStringLiteral("Listen"));
+    c.connectButton->click();
+    QCOMPARE(c.connectButton->text(), QStringLiteral("Listen"));
     QCOMPARE(statusText(window), QStringLiteral("○ Disconnected"));
     chooseLanguage(window, false);
-    QCOMPARE(window.connectButton->text(), QStringLiteral("监听"));
+    QCOMPARE(c.connectButton->text(), QStringLiteral("监听"));
     QCOMPARE(statusText(window), QStringLiteral("⚫未连接"));
 
     // The placeholder restored on focus-out follows the language too.
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     chooseLanguage(window, true);
-    window.sendEdit->setFocus();
-    QTRY_VERIFY(window.sendEdit->hasFocus());
-    QVERIFY(window.sendEdit->placeholderText().isEmpty());
-    window.urlEdit->setFocus();
-    QTRY_COMPARE(window.sendEdit->placeholderText(), QStringLiteral("Enter data to send..."));
+    c.sendEdit->setFocus();
+    QTRY_VERIFY(c.sendEdit->hasFocus());
+    QVERIFY(c.sendEdit->placeholderText().isEmpty());
+    c.urlEdit->setFocus();
+    QTRY_COMPARE(c.sendEdit->placeholderText(), QStringLiteral("Enter data to send..."));
     chooseLanguage(window, false);
-    QCOMPARE(window.sendEdit->placeholderText(), QStringLiteral("输入要发送的数据..."));
+    QCOMPARE(c.sendEdit->placeholderText(), QStringLiteral("输入要发送的数据..."));
 }
 
 void WindowTest::shouldPassSettingsToLogAndView()
 {
     WebSocketWidget window;
-    window.hexDisplayCheck->setChecked(true);
-    window.timestampCheck->setChecked(false);
-    window.autoScrollCheck->setChecked(false);
-    window.encodingCombo->setCurrentText(QStringLiteral("GBK"));
-    QVERIFY(window.comm->hexDisplay());
-    QVERIFY(!window.comm->showTimestamp());
-    QVERIFY(!window.comm->autoScroll());
-    QCOMPARE(window.comm->encoding(), QStringLiteral("GBK"));
+    WindowControls c(&window);
+    c.hexDisplayCheck->setChecked(true);
+    c.timestampCheck->setChecked(false);
+    c.autoScrollCheck->setChecked(false);
+    c.encodingCombo->setCurrentText(QStringLiteral("GBK"));
+    QVERIFY(c.comm->hexDisplay());
+    QVERIFY(!c.comm->showTimestamp());
+    QVERIFY(!c.comm->autoScroll());
+    QCOMPARE(c.comm->encoding(), QStringLiteral("GBK"));
 
     auto* logOutput = window.findChild<QListWidget*>(QStringLiteral("logOutput"));
     QVERIFY(logOutput);
-    window.lineSpacingSpin->setValue(5);
+    c.lineSpacingSpin->setValue(5);
     QVERIFY(logOutput->styleSheet().contains(QStringLiteral("padding: 7px 6px 7px 6px")));
-    window.fontSizeSpin->setValue(14);
+    c.fontSizeSpin->setValue(14);
     QVERIFY(logOutput->styleSheet().contains(QStringLiteral("font-size: 14pt")));
     QCOMPARE(logOutput->font().pointSize(), 14);
 }
@@ -463,7 +474,8 @@ void WindowTest::shouldPassSettingsToLogAndView()
 void WindowTest::shouldPlotOneValuePerLineOfReceivedFrame()
 {
     WebSocketWidget window;
-    ChartEngine* engine = window.chartEngine;
+    WindowControls c(&window);
+    ChartEngine* engine = c.chartEngine;
     engine->ruleNameEdit()->setText(QStringLiteral("temp"));
     engine->expressionEdit()->setText(QStringLiteral("t=(\\d+)"));
     engine->onAddRule();
@@ -474,7 +486,7 @@ void WindowTest::shouldPlotOneValuePerLineOfReceivedFrame()
 
     // Lines split at runs of CR and LF, blank lines dropped, each line
     // offered to every rule; the JSON rule only matches JSON lines.
-    window.feedChart(QByteArrayLiteral("t=12\r\n\r\n  t=13  \n\n\r{\"v\": 7.5}\r"));
+    window.onTextMessageReceived(QStringLiteral("t=12\r\n\r\n  t=13  \n\n\r{\"v\": 7.5}\r"));
     const QList<ChartSeriesData*>& store = engine->seriesStore();
     QCOMPARE(store.size(), 2);
     QCOMPARE(store.at(0)->points.size(), 2);
@@ -483,23 +495,63 @@ void WindowTest::shouldPlotOneValuePerLineOfReceivedFrame()
     QCOMPARE(store.at(1)->points.size(), 1);
     QCOMPARE(store.at(1)->points.at(0).value, 7.5);
 
-    // Received bytes are decoded with the selected encoding before matching:
-    // "t=42" in UTF-16 only matches once decoded as such.
-    window.encodingCombo->setCurrentText(QStringLiteral("Unicode"));
-    window.feedChart(QByteArray("t\0=\0"
-                                "4\0"
-                                "2\0",
-                                8));
-    QCOMPARE(store.at(0)->points.size(), 3);
-    QCOMPARE(store.at(0)->points.at(2).value, 42.0);
-
-    // Received frames take the same road, binary or text.
-    window.encodingCombo->setCurrentText(QStringLiteral("UTF-8"));
-    window.onBinaryMessageReceived(QByteArrayLiteral("t=5\nt=6"));
+    // A binary frame is decoded with the selected encoding before matching:
+    // "t=42" in UTF-16 only matches once decoded as such. A text frame is its
+    // own text whatever encoding is selected.
+    c.encodingCombo->setCurrentText(QStringLiteral("Unicode"));
+    const QByteArray utf16("t\0=\0"
+                           "4\0"
+                           "2\0",
+                           8);
+    window.onBinaryMessageReceived(utf16);
     window.onTextMessageReceived(QStringLiteral("t=7"));
-    QCOMPARE(store.at(0)->points.size(), 6);
-    QCOMPARE(store.at(0)->points.at(5).value, 7.0);
-    QCOMPARE(window.comm->rxBytes(), qint64(7 + 3));
+    QCOMPARE(store.at(0)->points.size(), 4);
+    QCOMPARE(store.at(0)->points.at(2).value, 42.0);
+    QCOMPARE(store.at(0)->points.at(3).value, 7.0);
+}
+
+void WindowTest::shouldRefuseAMistypedAddressWithOneClearWord()
+{
+    WebSocketWidget window;
+    WindowControls c(&window);
+    const QString noScheme = QStringLiteral("地址必须以 ws:// 或 wss:// 开头");
+    const QList<QPair<QString, QString>> cases{
+        {QStringLiteral("127.0.0.1:8080/ws"), noScheme},
+        {QStringLiteral("http://127.0.0.1:8080/ws"), noScheme},
+        {QStringLiteral("ws://"), QStringLiteral("地址缺少主机名")},
+        {QStringLiteral("ws://local host:8080/"), QStringLiteral("地址中不能含有空格")},
+        {QStringLiteral("   "), QStringLiteral("地址为空")},
+    };
+    for (const auto& [typed, message] : cases) {
+        const qsizetype before = sysMessages(window).size();
+        c.urlEdit->setText(typed);
+        c.connectButton->click();
+        QCOMPARE(sysMessages(window).mid(before), QStringList{message});
+        QCOMPARE(c.connection->state(), ConnectionManager::Idle);
+    }
+
+    // Blanks around an address are trimmed before it is tried.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    const QString address = QStringLiteral("ws://127.0.0.1:%1/ws").arg(silent.serverPort());
+    c.urlEdit->setText(QStringLiteral("  ") + address + QStringLiteral(" "));
+    c.connectButton->click();
+    QCOMPARE(sysMessages(window).constLast(), QStringLiteral("正在连接 %1...").arg(address));
+    QCOMPARE(c.connection->state(), ConnectionManager::Connecting);
+}
+
+void WindowTest::shouldShowTheBeginningOfTheAddressWhenNotEditing()
+{
+    WebSocketWidget window;
+    WindowControls c(&window);
+    QCOMPARE(c.urlEdit->cursorPosition(), 0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    c.urlEdit->setFocus();
+    QTRY_VERIFY(c.urlEdit->hasFocus());
+    c.urlEdit->end(false);
+    c.sendEdit->setFocus();
+    QTRY_COMPARE(c.urlEdit->cursorPosition(), 0);
 }
 
 void WindowTest::shouldOpenDocumentationPage()
@@ -508,6 +560,7 @@ void WindowTest::shouldOpenDocumentationPage()
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
     {
         WebSocketWidget window;
+        WindowControls c(&window);
         auto* doc = window.findChild<QPushButton*>(QStringLiteral("docButton"));
         QVERIFY(doc);
         QCOMPARE(doc->text(), QStringLiteral("📖 文档"));
@@ -522,7 +575,7 @@ void WindowTest::shouldOpenDocumentationPage()
 void WindowTest::shouldLogDisconnectedWhenDestroyedIdle()
 {
     auto window = std::make_unique<WebSocketWidget>();
-    QSignalSpy added(window->comm, &CommunicationBase::logEntryAdded);
+    QSignalSpy added(window->findChild<CommunicationBase*>(), &CommunicationBase::logEntryAdded);
     window.reset();
     QCOMPARE(added.size(), 1);
     QCOMPARE(added.constFirst().constFirst().value<LogEntry>().text, QStringLiteral("已断开"));

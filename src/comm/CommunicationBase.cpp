@@ -52,6 +52,17 @@ void CommunicationBase::logReceived(const QByteArray& data)
     emit countersUpdated();
 }
 
+void CommunicationBase::logFrame(LogEntry::Direction direction, const QByteArray& data,
+                                 const QString& text, LogEntry::FrameKind kind, const QString& peer)
+{
+    addEntry(LogEntry(direction, data, text, kind, peer));
+    if (direction == LogEntry::TX)
+        m_txBytes += data.size();
+    else
+        m_rxBytes += data.size();
+    emit countersUpdated();
+}
+
 void CommunicationBase::addEntry(const LogEntry& entry)
 {
     LogEntry stored = entry;

@@ -39,6 +39,10 @@ public:
     void logSystem(const QString& message);
     void logSent(const QByteArray& data);
     void logReceived(const QByteArray& data);
+    // A frame sent (TX) or received (RX): `data` are the bytes on the wire and
+    // are what the counters count; `text` is what the entry shows.
+    void logFrame(LogEntry::Direction direction, const QByteArray& data, const QString& text,
+                  LogEntry::FrameKind kind, const QString& peer);
     void addEntry(const LogEntry& entry);
     void clearLog();
     void resetCounters();

@@ -21,6 +21,17 @@ LogEntry::LogEntry(Direction dir, const QByteArray& data, const QString& encodin
         text = decodeBytes(data, encodingName);
 }
 
+LogEntry::LogEntry(Direction dir, const QByteArray& data, const QString& text, FrameKind kind,
+                   const QString& peer)
+    : timestamp(LocalClock::now())
+    , direction(dir)
+    , rawData(data)
+    , text(text)
+    , hexText(bytesToHex(data))
+    , peer(peer)
+    , frameKind(kind)
+{}
+
 QString LogEntry::timeString() const
 {
     if (!timestamp.isValid())

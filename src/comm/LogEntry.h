@@ -15,9 +15,22 @@ struct LogEntry
         SYS = 2
     };
 
+    // What went over the wire: a text frame (UTF-8 by definition), a binary
+    // frame, or unknown (entries logged without a frame).
+    enum class FrameKind : quint8
+    {
+        Unknown,
+        Text,
+        Binary
+    };
+
     LogEntry() = default;
     explicit LogEntry(const QString& message);
     LogEntry(Direction dir, const QByteArray& data, const QString& encodingName);
+    // A frame whose text is already known (a text frame's own text, or bytes
+    // decoded once by the caller).
+    LogEntry(Direction dir, const QByteArray& data, const QString& text, FrameKind kind,
+             const QString& peer);
 
     QString timeString() const;
     QString directionTag() const;
@@ -29,9 +42,13 @@ struct LogEntry
     QByteArray rawData;
     QString text;
     QString hexText;
+    // RX: who sent it; TX: who it went to (one client, "全部 (N)", or the
+    // server in client mode). Empty for system messages.
+    QString peer;
     // Given by the log when it stores the entry (0: never stored); rows find
     // their full text by it.
     quint64 serial = 0;
+    FrameKind frameKind = FrameKind::Unknown;
 };
 
 Q_DECLARE_METATYPE(LogEntry)

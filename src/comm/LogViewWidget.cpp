@@ -2,6 +2,7 @@
 
 #include "comm/CommunicationBase.h"
 #include "comm/ExportDialogs.h"
+#include "i18n/LanguageManager.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -31,11 +32,37 @@ constexpr int kRowsPerFlush = 200;
 constexpr int kRowsPerBacklogFlush = 2000;
 constexpr int kBottomTolerancePx = 10;
 constexpr int kCounterIntervalMs = 100;
-// Shortened rows remember their entry, to copy it whole.
-constexpr int kSerialRole = Qt::UserRole;
-constexpr int kHexRole = Qt::UserRole + 1;
 
 } // namespace
+
+// A row that knows its entry: a shortened row copies the entry whole, and the
+// tooltip tells who sent or got it and how, looked up only when asked for.
+class LogRowItem : public QListWidgetItem
+{
+public:
+    LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial, bool shortened,
+               bool hex)
+        : QListWidgetItem(text, nullptr, QListWidgetItem::UserType)
+        , view(view)
+        , serial(serial)
+        , shortened(shortened)
+        , hex(hex)
+    {}
+
+    QVariant data(int role) const override
+    {
+        if (role == Qt::ToolTipRole) {
+            const QString tip = view->rowToolTip(serial);
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
+        return QListWidgetItem::data(role);
+    }
+
+    const LogViewWidget* view;
+    quint64 serial;
+    bool shortened;
+    bool hex;
+};
 
 // Draws each row as one unwrapped line centred vertically, whatever padding
 // the item style sheet adds.
@@ -294,14 +321,10 @@ void LogViewWidget::flushPendingItems()
         else
             row = entry.directionTag() % QStringLiteral("  ") %
                   (hexDisplay ? entry.hexText : entry.text);
-        auto* item = new QListWidgetItem(row);
+        auto* item = new LogRowItem(row, this, entry.serial, queued.shortened, hexDisplay);
         const int dir = int(entry.direction);
         item->setForeground(dir >= 0 && dir < 3 ? brushes[dir]
                                                 : QBrush(directionColor(entry.direction)));
-        if (queued.shortened) {
-            item->setData(kSerialRole, entry.serial);
-            item->setData(kHexRole, hexDisplay);
-        }
         logOutput->addItem(item);
     }
     pending.remove(0, batch);
@@ -368,16 +391,40 @@ void LogViewWidget::clearAll()
         comm->clearLog();
 }
 
+QString LogViewWidget::rowToolTip(quint64 serial) const
+{
+    const LogEntry entry = comm ? comm->entryBySerial(serial) : LogEntry();
+    if (entry.serial == 0 || entry.direction == LogEntry::SYS)
+        return QString();
+    const bool english = LanguageManager::isEnglish();
+    QStringList lines;
+    if (!entry.peer.isEmpty()) {
+        const bool sent = entry.direction == LogEntry::TX;
+        lines.append(english ? (sent ? QStringLiteral("To: ") : QStringLiteral("From: "))
+                             : (sent ? QStringLiteral("发往: ") : QStringLiteral("来自: ")));
+        lines.last() += entry.peer;
+    }
+    QString frame;
+    if (entry.frameKind == LogEntry::FrameKind::Text)
+        frame = english ? QStringLiteral("text frame, ") : QStringLiteral("文本帧，");
+    else if (entry.frameKind == LogEntry::FrameKind::Binary)
+        frame = english ? QStringLiteral("binary frame, ") : QStringLiteral("二进制帧，");
+    lines.append(frame + (english ? QStringLiteral("%1 bytes") : QStringLiteral("%1 字节"))
+                             .arg(entry.rawData.size()));
+    return lines.join(QLatin1Char('\n'));
+}
+
 QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 {
     const QString shown = item->text();
-    const QVariant serial = item->data(kSerialRole);
-    if (!serial.isValid() || !comm)
+    const auto* row =
+        item->type() == QListWidgetItem::UserType ? static_cast<const LogRowItem*>(item) : nullptr;
+    if (!row || !row->shortened || !comm)
         return shown;
-    const LogEntry entry = comm->entryBySerial(serial.toULongLong());
+    const LogEntry entry = comm->entryBySerial(row->serial);
     if (entry.serial == 0)
         return shown; // no longer in the log: the row is all that is left
-    const QString& data = item->data(kHexRole).toBool() ? entry.hexText : entry.text;
+    const QString& data = row->hex ? entry.hexText : entry.text;
     // The row's time stamp and tag stay as shown; only the data was shortened.
     const QString tag = entry.directionTag() + QStringLiteral("  ");
     const qsizetype at = shown.indexOf(tag);

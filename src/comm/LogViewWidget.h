@@ -45,6 +45,9 @@ public:
     int fontSize() const { return m_fontSize; }
     // Entries announced but not shown yet.
     int pendingCount() const;
+    // Who sent or got the entry and in which kind of frame; empty for system
+    // messages and entries the log no longer keeps.
+    QString rowToolTip(quint64 serial) const;
 
 private slots:
     void exportLog();

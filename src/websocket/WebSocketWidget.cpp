@@ -8,7 +8,6 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
-#include "websocket/ReadBufferTuner.h"
 
 #include <QChartView>
 #include <QCheckBox>
@@ -17,12 +16,12 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHostAddress>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,29 +31,13 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWebSocket>
-#include <QWebSocketServer>
 
 namespace {
-
-const char kClientTextProperty[] = "clientText";
-const char kReportErrorsProperty[] = "reportErrors";
-
-// Frames and messages above this close the connection with 1009 instead of
-// letting a peer exhaust memory. A socket's read buffer may grow to hold one
-// such frame whole (see ReadBufferTuner).
-constexpr qint64 kMaxFrameSize = 32 * 1024 * 1024;
 
 const QString& sendPlaceholder()
 {
     static const QString text = QStringLiteral("输入要发送的数据...");
     return text;
-}
-
-QString clientTextOf(const QWebSocket* socket)
-{
-    return socket->peerAddress().toString() + QLatin1Char(':') +
-           QString::number(socket->peerPort());
 }
 
 QHBoxLayout* labelledRow(const QString& caption, QWidget* field, QWidget* labelParent)
@@ -72,19 +55,31 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
 {
     comm = new CommunicationBase(this);
     autoSendTimer = new QTimer(this);
-    connect(autoSendTimer, &QTimer::timeout, this, &WebSocketWidget::sendData);
+    autoSendTimer->setObjectName(QStringLiteral("autoSendTimer"));
+    connect(autoSendTimer, &QTimer::timeout, this, &WebSocketWidget::autoSendTick);
+
+    m_connection = new ConnectionManager(this);
+    m_connection->setObjectName(QStringLiteral("connection"));
+    connect(m_connection, &ConnectionManager::notice, comm, &CommunicationBase::logSystem);
+    connect(m_connection, &ConnectionManager::stateChanged, this,
+            &WebSocketWidget::onConnectionStateChanged);
+    connect(m_connection, &ConnectionManager::clientJoined, this,
+            &WebSocketWidget::onClientConnected);
+    connect(m_connection, &ConnectionManager::clientLeft, this,
+            &WebSocketWidget::onClientDisconnected);
+    connect(m_connection, &ConnectionManager::textReceived, this,
+            &WebSocketWidget::onTextMessageReceived);
+    connect(m_connection, &ConnectionManager::binaryReceived, this,
+            &WebSocketWidget::onBinaryMessageReceived);
+
     setupUI();
 }
 
 WebSocketWidget::~WebSocketWidget()
 {
     disconnectAll();
-    clients.clear();
-    // Sockets still closing die with the window; they must not call back
-    // into a half-destroyed window while they go.
-    const auto sockets = findChildren<QWebSocket*>();
-    for (QWebSocket* socket : sockets)
-        socket->disconnect(this);
+    // Nothing may report into a half-destroyed window.
+    m_connection->disconnect(this);
 }
 
 void WebSocketWidget::setupUI()
@@ -184,6 +179,7 @@ QWidget* WebSocketWidget::createSettingsPanel()
 
     // Connection
     auto* connGroup = new QGroupBox(QStringLiteral("连接设置"), panel);
+    connGroup->setObjectName(QStringLiteral("connGroup"));
     auto* connLayout = new QVBoxLayout(connGroup);
 
     clientBox = new QWidget(connGroup);
@@ -192,6 +188,8 @@ QWidget* WebSocketWidget::createSettingsPanel()
     clientBoxLayout->setContentsMargins(0, 0, 0, 0);
     urlEdit = new QLineEdit(QStringLiteral("ws://127.0.0.1:8080/ws"), clientBox);
     urlEdit->setObjectName(QStringLiteral("urlEdit"));
+    urlEdit->setCursorPosition(0);
+    urlEdit->installEventFilter(this);
     clientBoxLayout->addLayout(labelledRow(QStringLiteral("服务器地址"), urlEdit, clientBox));
     connLayout->addWidget(clientBox);
 
@@ -232,6 +230,11 @@ QWidget* WebSocketWidget::createSettingsPanel()
     clientList->setObjectName(QStringLiteral("clientList"));
     clientList->setMinimumHeight(60);
     clientList->setMaximumHeight(120);
+    // The selection is the target of a send: a click on empty space and Esc
+    // clear it (nothing selected means every client).
+    clientList->setSelectionMode(QAbstractItemView::SingleSelection);
+    clientList->installEventFilter(this);
+    clientList->viewport()->installEventFilter(this);
     clientsLayout->addWidget(clientList);
     disconnectClientButton = new QPushButton(QStringLiteral("断开选中客户端"), clientsGroup);
     disconnectClientButton->setObjectName(QStringLiteral("dangerButton"));
@@ -432,271 +435,193 @@ void WebSocketWidget::openDocumentation()
 
 void WebSocketWidget::toggleConnection()
 {
-    if (isConnected) {
+    if (isConnected)
         disconnectAll();
-    } else if (isServerMode) {
-        // A client attempt still pending would later mark a running server
-        // as disconnected.
-        abortPendingClient();
+    else if (isServerMode)
         startServer();
-    } else {
+    else
         connectToServer();
-    }
-}
-
-void WebSocketWidget::prepareSocket(QWebSocket* socket)
-{
-    socket->setMaxAllowedIncomingFrameSize(quint64(kMaxFrameSize));
-    socket->setMaxAllowedIncomingMessageSize(quint64(kMaxFrameSize));
-    connect(socket, &QWebSocket::binaryMessageReceived, this,
-            &WebSocketWidget::onBinaryMessageReceived);
-}
-
-void WebSocketWidget::abortPendingClient()
-{
-    if (!clientSocket)
-        return;
-    // The earlier attempt must not report into the window any more.
-    QWebSocket* stale = clientSocket;
-    clientSocket = nullptr;
-    stale->disconnect(this);
-    stale->abort();
-    stale->deleteLater();
 }
 
 void WebSocketWidget::connectToServer()
 {
-    abortPendingClient();
-
-    clientSocket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
-    clientSocket->setProperty(kReportErrorsProperty, true);
-    connect(clientSocket, &QWebSocket::connected, this, &WebSocketWidget::onWsConnected);
-    connect(clientSocket, &QWebSocket::disconnected, this, &WebSocketWidget::onWsDisconnected);
-    connect(clientSocket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
-            &WebSocketWidget::onWsError);
-    connect(clientSocket, &QWebSocket::textMessageReceived, this,
-            &WebSocketWidget::onWsTextReceived);
-    prepareSocket(clientSocket);
-
-    const QString address = urlEdit->text();
-    comm->logSystem(QStringLiteral("正在连接 %1...").arg(address));
-    clientSocket->open(QUrl(address));
-    ReadBufferTuner::attach(clientSocket, clientSocket, kMaxFrameSize);
+    m_connection->connectTo(urlEdit->text());
 }
 
-void WebSocketWidget::onWsConnected()
+void WebSocketWidget::startServer()
 {
-    if (sender() != clientSocket)
-        return;
-    isConnected = true;
-    updateConnectButton();
-    updateStatusLabel();
-    comm->logSystem(QStringLiteral("WebSocket已连接"));
-}
-
-void WebSocketWidget::onWsDisconnected()
-{
-    if (sender() != clientSocket)
-        return;
-    comm->logSystem(QStringLiteral("WebSocket已断开"));
-    logCloseCode(clientSocket, QString());
-    if (clientSocket) {
-        clientSocket->deleteLater();
-        clientSocket = nullptr;
-    }
-    isConnected = false;
-    updateConnectButton();
-    updateStatusLabel();
-}
-
-void WebSocketWidget::logCloseCode(const QWebSocket* socket, const QString& client)
-{
-    // Qt closes on its own with 1009 (frame or message too large) and 1001
-    // (a frame stalled for 5 s); peers send their own codes. Only a normal
-    // close is no news.
-    const QWebSocketProtocol::CloseCode code = socket->closeCode();
-    if (code == QWebSocketProtocol::CloseCodeNormal)
-        return;
-    QString message = client.isEmpty()
-                          ? QStringLiteral("关闭代码 %1").arg(int(code))
-                          : QStringLiteral("客户端 %1 关闭代码 %2").arg(client).arg(int(code));
-    const QString reason = socket->closeReason();
-    if (!reason.isEmpty())
-        message += QStringLiteral("，原因: ") + reason;
-    comm->logSystem(message);
-}
-
-void WebSocketWidget::onWsError(QAbstractSocket::SocketError)
-{
-    // The socket may already have reported its disconnection (a refused
-    // attempt does so before the error), so the flag, not clientSocket, says
-    // whether its errors are still ours to show.
-    auto* socket = qobject_cast<QWebSocket*>(sender());
-    if (!socket || !socket->property(kReportErrorsProperty).toBool())
-        return;
-    socket->setProperty(kReportErrorsProperty, false); // one entry per failure
-    comm->logSystem(QStringLiteral("连接错误: ") + socket->errorString());
+    m_connection->listen(quint16(portSpin->value()), pathEdit->text());
 }
 
 void WebSocketWidget::disconnectAll()
 {
     autoSendTimer->stop();
+    m_connection->closeAll();
+}
 
-    if (clientSocket) {
-        // Taken first: the socket may report its disconnection during close,
-        // and it must be released exactly once.
-        QWebSocket* socket = clientSocket;
-        clientSocket = nullptr;
-        // Closed on purpose: its own disconnection notice (which may come
-        // during close, before "已断开") and errors are no news to the user.
-        socket->disconnect(this);
-        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-        socket->flush();
-        socket->deleteLater();
-    }
-
-    if (server) {
-        const QList<QWebSocket*> copy = clients;
-        for (QWebSocket* socket : copy) {
-            socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-            socket->flush();
-            socket->deleteLater();
-        }
-        clients.clear();
+void WebSocketWidget::onConnectionStateChanged(ConnectionManager::State state)
+{
+    // An attempt in progress changes nothing shown until it ends.
+    if (state == ConnectionManager::Connecting)
+        return;
+    isConnected = m_connection->isActive();
+    if (state != ConnectionManager::Listening)
         clientList->clear();
-        server->close();
-        delete server;
-        server = nullptr;
-    }
-
-    isConnected = false;
     updateConnectButton();
     updateStatusLabel();
-    comm->logSystem(QStringLiteral("已断开"));
+    updateAutoSend();
 }
 
-void WebSocketWidget::startServer()
+void WebSocketWidget::onClientConnected(ConnectionManager::ClientId id, const QString& text)
 {
-    auto* candidate =
-        new QWebSocketServer(QStringLiteral("Wirebench WS"), QWebSocketServer::NonSecureMode, this);
-    const int port = portSpin->value();
-    if (!candidate->listen(QHostAddress::Any, quint16(port))) {
-        comm->logSystem(QStringLiteral("监听失败: ") + candidate->errorString());
-        delete candidate;
-        return;
-    }
-    server = candidate;
-    isConnected = true;
-    updateConnectButton();
-    updateStatusLabel();
-    comm->logSystem(QStringLiteral("WebSocket服务器已启动，端口 %1，路径 %2")
-                        .arg(QString::number(port), pathEdit->text()));
-    connect(server, &QWebSocketServer::newConnection, this, &WebSocketWidget::onClientConnected);
+    auto* item = new QListWidgetItem(text);
+    item->setData(Qt::UserRole, id);
+    clientList->addItem(item);
 }
 
-void WebSocketWidget::onClientConnected()
+void WebSocketWidget::onClientDisconnected(ConnectionManager::ClientId id, const QString&)
 {
-    while (server && server->hasPendingConnections()) {
-        QWebSocket* socket = server->nextPendingConnection();
-        if (!socket)
+    for (int row = 0; row < clientList->count(); ++row) {
+        QListWidgetItem* item = clientList->item(row);
+        if (item->data(Qt::UserRole).toULongLong() == id) {
+            // The view would move the selection to a neighbour: another client
+            // would silently become the target.
+            const bool wasSelected = item->isSelected();
+            delete clientList->takeItem(row);
+            if (wasSelected)
+                clearClientSelection();
             break;
-        socket->setParent(this);
-        const QString text = clientTextOf(socket);
-        // Kept from arrival: a departing socket may no longer know its peer.
-        socket->setProperty(kClientTextProperty, text);
-        clients.append(socket);
-        clientList->addItem(text);
-        comm->logSystem(QStringLiteral("客户端连接 %1").arg(text));
-        connect(socket, &QWebSocket::textMessageReceived, this,
-                &WebSocketWidget::onTextMessageReceived);
-        prepareSocket(socket);
-        ReadBufferTuner::attach(socket, server, kMaxFrameSize);
-        connect(socket, &QWebSocket::disconnected, this, &WebSocketWidget::onClientDisconnected);
+        }
     }
 }
 
-void WebSocketWidget::onClientDisconnected()
+ConnectionManager::ClientId WebSocketWidget::selectedClient() const
 {
-    auto* socket = qobject_cast<QWebSocket*>(sender());
-    if (!socket)
-        return;
-    const QString text = socket->property(kClientTextProperty).toString();
-    const qsizetype index = clients.indexOf(socket);
-    if (index >= 0) {
-        clients.removeAt(index);
-        delete clientList->takeItem(int(index));
-    }
-    comm->logSystem(QStringLiteral("客户端断开: %1").arg(text));
-    logCloseCode(socket, text);
-    socket->deleteLater();
+    const QList<QListWidgetItem*> selected = clientList->selectedItems();
+    return selected.isEmpty() ? ConnectionManager::everyClient
+                              : selected.first()->data(Qt::UserRole).toULongLong();
+}
+
+void WebSocketWidget::clearClientSelection()
+{
+    clientList->clearSelection();
+    clientList->setCurrentItem(nullptr, QItemSelectionModel::NoUpdate);
 }
 
 void WebSocketWidget::disconnectSelectedClient()
 {
-    const int row = clientList->currentRow();
-    if (row >= 0 && row < clients.size())
-        clients.at(row)->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    const ConnectionManager::ClientId id = selectedClient();
+    if (id != ConnectionManager::everyClient)
+        m_connection->closeClient(id);
 }
 
 // ------------------------------------------------------------------- traffic
 
-QByteArray WebSocketWidget::buildPayload()
-{
-    const QString text = sendEdit->toPlainText();
-    if (text.isEmpty())
-        return QByteArray();
-    if (!hexSendCheck->isChecked())
-        return comm->encode(text);
-    if (isValidHex(text))
-        return hexToBytes(text);
-    comm->logSystem(QStringLiteral("无效的十六进制数据"));
-    return QByteArray();
-}
-
-void WebSocketWidget::sendFrame(QWebSocket* socket, const QByteArray& payload, bool binary)
-{
-    if (binary)
-        socket->sendBinaryMessage(payload);
-    else
-        socket->sendTextMessage(QString::fromUtf8(payload));
-}
-
 void WebSocketWidget::sendData()
 {
-    const QByteArray payload = buildPayload();
-    if (payload.isEmpty())
-        return;
-    const bool binary = binaryRadio->isChecked();
-
-    if (isServerMode) {
-        if (clientList->currentItem()) {
-            const int row = clientList->currentRow();
-            if (row >= 0 && row < clients.size())
-                sendFrame(clients.at(row), payload, binary);
-        } else {
-            for (QWebSocket* socket : std::as_const(clients))
-                sendFrame(socket, payload, binary);
-        }
-        comm->logSent(payload);
-        return;
-    }
-
-    if (clientSocket && clientSocket->state() == QAbstractSocket::ConnectedState) {
-        sendFrame(clientSocket, payload, binary);
-        comm->logSent(payload);
-    }
+    sendFromBox(true);
 }
 
-void WebSocketWidget::toggleAutoSend(bool enabled)
+void WebSocketWidget::autoSendTick()
 {
-    if (enabled && isConnected)
-        autoSendTimer->start(intervalSpin->value());
+    sendFromBox(false);
+}
+
+void WebSocketWidget::sendFromBox(bool byUser)
+{
+    const QString boxText = sendEdit->toPlainText();
+    if (boxText.isEmpty())
+        return;
+    const bool hex = hexSendCheck->isChecked();
+    QByteArray payload;
+    if (hex) {
+        if (!isValidHex(boxText)) {
+            comm->logSystem(QStringLiteral("无效的十六进制数据"));
+            return;
+        }
+        payload = hexToBytes(boxText);
+    }
+
+    const ConnectionManager::ClientId target = selectedClient();
+    ConnectionManager::SendResult result;
+    LogEntry::FrameKind kind = LogEntry::FrameKind::Text;
+    QString shown;
+    if (binaryRadio->isChecked()) {
+        // Binary frames carry the text in the selected encoding.
+        kind = LogEntry::FrameKind::Binary;
+        if (!hex)
+            payload = comm->encode(boxText);
+        result = m_connection->send(payload, kind, target);
+        shown = comm->decode(payload);
+    } else if (hex) {
+        // A text frame is UTF-8 on the wire, whatever encoding is selected.
+        result = m_connection->send(payload, kind, target);
+        shown = QString::fromUtf8(payload);
+    } else {
+        result = m_connection->sendText(boxText, target);
+        payload = boxText.toUtf8();
+        shown = boxText;
+    }
+
+    using Status = ConnectionManager::SendStatus;
+    switch (result.status) {
+    case Status::Sent:
+        comm->logFrame(LogEntry::TX, payload, shown, kind, result.recipients);
+        return;
+    case Status::NotText:
+        comm->logSystem(QStringLiteral("未发送：数据不是有效的 UTF-8，不能作为文本帧发送"));
+        return;
+    case Status::NotConnected:
+    case Status::NoClients:
+    case Status::Failed:
+        break;
+    }
+    // Auto-send ticks that reach nobody stay quiet: one message per tick
+    // would flood the log.
+    if (!byUser)
+        return;
+    if (result.status == Status::NoClients)
+        comm->logSystem(QStringLiteral("未发送：没有已连接的客户端"));
+    else if (result.status == Status::Failed)
+        comm->logSystem(QStringLiteral("未发送：连接未接收数据"));
     else
+        comm->logSystem(QStringLiteral("未发送：未连接"));
+}
+
+void WebSocketWidget::toggleAutoSend(bool)
+{
+    updateAutoSend();
+}
+
+void WebSocketWidget::updateAutoSend()
+{
+    // The ticked box arms auto send; it runs while something is up.
+    if (autoSendCheck->isChecked() && isConnected) {
+        if (!autoSendTimer->isActive())
+            autoSendTimer->start(intervalSpin->value());
+    } else {
         autoSendTimer->stop();
+    }
 }
 
 bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == urlEdit && event->type() == QEvent::FocusOut) {
+        // The scheme is the first thing to check in an address.
+        urlEdit->setCursorPosition(0);
+        return false;
+    }
+    if (watched == clientList->viewport() && event->type() == QEvent::MouseButtonPress) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!clientList->itemAt(mouse->position().toPoint()))
+            clearClientSelection();
+        return false;
+    }
+    if (watched == clientList && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        clearClientSelection();
+        return true;
+    }
     if (watched != sendEdit)
         return QWidget::eventFilter(watched, event);
 
@@ -733,30 +658,25 @@ bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void WebSocketWidget::onWsTextReceived(const QString& message)
+void WebSocketWidget::onTextMessageReceived(const QString& message, const QString& peer)
 {
-    onTextMessageReceived(message);
-}
-
-void WebSocketWidget::onTextMessageReceived(const QString& message)
-{
-    const QByteArray bytes = comm->encode(message);
-    comm->logReceived(bytes);
-    feedChart(bytes);
-}
-
-void WebSocketWidget::onBinaryMessageReceived(const QByteArray& message)
-{
-    comm->logReceived(message);
+    comm->logFrame(LogEntry::RX, message.toUtf8(), message, LogEntry::FrameKind::Text, peer);
     feedChart(message);
 }
 
-void WebSocketWidget::feedChart(const QByteArray& bytes)
+void WebSocketWidget::onBinaryMessageReceived(const QByteArray& message, const QString& peer)
 {
-    // Without rules nothing can be plotted: spare a large frame its decoding.
+    const QString text = comm->decode(message);
+    comm->logFrame(LogEntry::RX, message, text, LogEntry::FrameKind::Binary, peer);
+    feedChart(text);
+}
+
+void WebSocketWidget::feedChart(const QString& text)
+{
+    // Without rules nothing can be plotted: spare a large frame the split.
     if (!chartEngine || chartEngine->rules().isEmpty())
         return;
-    const QStringList lines = splitChartLines(comm->decode(bytes));
+    const QStringList lines = splitChartLines(text);
     for (const QString& line : lines) {
         const QList<ChartRule> rules = chartEngine->rules();
         for (const ChartRule& rule : rules) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QAbstractSocket>
-#include <QList>
+#include "websocket/ConnectionManager.h"
+
 #include <QWidget>
 
 class ChartEngine;
@@ -19,11 +19,9 @@ class QScrollArea;
 class QSpinBox;
 class QTabWidget;
 class QTimer;
-class QWebSocket;
-class QWebSocketServer;
 
-// The tool's one window: settings column, log and chart tabs, send area, and
-// the one client connection or server that runs at a time.
+// The tool's one window: settings column, log and chart tabs, send area. It
+// renders and wires; the connection or server itself is its ConnectionManager.
 class WebSocketWidget : public QWidget
 {
     Q_OBJECT
@@ -32,21 +30,26 @@ public:
     explicit WebSocketWidget(QWidget* parent = nullptr);
     ~WebSocketWidget() override;
 
+    ConnectionManager* connection() const { return m_connection; }
+
+public slots:
+    // A received frame: logged as the bytes that were on the wire, then
+    // offered to the chart rules. Text frames show their own text.
+    void onTextMessageReceived(const QString& message, const QString& peer = QString());
+    void onBinaryMessageReceived(const QByteArray& message, const QString& peer = QString());
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void toggleConnection();
+    // A send by the user (button, Enter): one that reaches nobody says so.
     void sendData();
-    void onClientConnected();
-    void onClientDisconnected();
-    void onTextMessageReceived(const QString& message);
-    void onBinaryMessageReceived(const QByteArray& message);
-    void onWsConnected();
-    void onWsDisconnected();
-    void onWsTextReceived(const QString& message);
+    void autoSendTick();
+    void onConnectionStateChanged(ConnectionManager::State state);
+    void onClientConnected(ConnectionManager::ClientId id, const QString& text);
+    void onClientDisconnected(ConnectionManager::ClientId id, const QString& text);
     void toggleAutoSend(bool enabled);
-    void onWsError(QAbstractSocket::SocketError error);
     void disconnectSelectedClient();
 
 private:
@@ -60,23 +63,20 @@ private:
     void openDocumentation();
 
     void connectToServer();
-    void abortPendingClient();
     void disconnectAll();
     void startServer();
-    void prepareSocket(QWebSocket* socket);
-    void logCloseCode(const QWebSocket* socket, const QString& client);
-    QByteArray buildPayload();
-    void sendFrame(QWebSocket* socket, const QByteArray& payload, bool binary);
-    void feedChart(const QByteArray& bytes);
+    void sendFromBox(bool byUser);
+    void updateAutoSend();
+    ConnectionManager::ClientId selectedClient() const;
+    void clearClientSelection();
+    void feedChart(const QString& text);
 
     QScrollArea* settingsScroll = nullptr;
     CommunicationBase* comm = nullptr;
     LogViewWidget* logView = nullptr;
     QTabWidget* tabWidget = nullptr;
     ChartEngine* chartEngine = nullptr;
-    QWebSocket* clientSocket = nullptr;
-    QWebSocketServer* server = nullptr;
-    QList<QWebSocket*> clients;
+    ConnectionManager* m_connection = nullptr;
     QRadioButton* clientRadio = nullptr;
     QRadioButton* serverRadio = nullptr;
     QLineEdit* urlEdit = nullptr;
@@ -107,8 +107,4 @@ private:
     QWidget* clientBox = nullptr;
     QWidget* serverBox = nullptr;
     QGroupBox* clientsGroup = nullptr;
-
-    friend class WindowTest;
-    friend class ConnectionsTest;
-    friend class LoadTest;
 };

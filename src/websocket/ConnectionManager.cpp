@@ -1,0 +1,179 @@
+#include "websocket/ConnectionManager.h"
+
+#include "websocket/ClientSession.h"
+
+#include <QStringDecoder>
+#include <QUrl>
+#include <QWebSocket>
+
+ConnectionManager::ConnectionManager(QObject* parent)
+    : QObject(parent)
+    , m_client(new ClientSession(this))
+    , m_server(new ServerSession(this))
+{
+    connect(m_client, &ClientSession::notice, this, &ConnectionManager::notice);
+    connect(m_client, &ClientSession::connected, this, [this] { setState(Connected); });
+    connect(m_client, &ClientSession::disconnected, this, [this] { setState(Idle); });
+    connect(m_client, &ClientSession::textReceived, this, &ConnectionManager::textReceived);
+    connect(m_client, &ClientSession::binaryReceived, this, &ConnectionManager::binaryReceived);
+
+    connect(m_server, &ServerSession::notice, this, &ConnectionManager::notice);
+    connect(m_server, &ServerSession::clientJoined, this, &ConnectionManager::clientJoined);
+    connect(m_server, &ServerSession::clientLeft, this, &ConnectionManager::clientLeft);
+    connect(m_server, &ServerSession::textReceived, this, &ConnectionManager::textReceived);
+    connect(m_server, &ServerSession::binaryReceived, this, &ConnectionManager::binaryReceived);
+}
+
+ConnectionManager::~ConnectionManager() = default;
+
+void ConnectionManager::setState(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+QString ConnectionManager::addressProblem(const QString& address)
+{
+    if (address.isEmpty())
+        return QStringLiteral("地址为空");
+    for (const QChar c : address) {
+        if (c.isSpace())
+            return QStringLiteral("地址中不能含有空格");
+    }
+    if (!address.startsWith(QStringLiteral("ws://"), Qt::CaseInsensitive) &&
+        !address.startsWith(QStringLiteral("wss://"), Qt::CaseInsensitive))
+        return QStringLiteral("地址必须以 ws:// 或 wss:// 开头");
+    const QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid())
+        return QStringLiteral("地址无效: ") + url.errorString();
+    if (url.host().isEmpty())
+        return QStringLiteral("地址缺少主机名");
+    return QString();
+}
+
+bool ConnectionManager::connectTo(const QString& typed)
+{
+    const QString address = typed.trimmed();
+    const QString problem = addressProblem(address);
+    if (!problem.isEmpty()) {
+        emit notice(problem);
+        return false;
+    }
+    // One thing at a time; what runs is stopped by closeAll first.
+    if (isActive())
+        return false;
+    emit notice(QStringLiteral("正在连接 %1...").arg(address));
+    m_client->open(QUrl(address));
+    setState(Connecting);
+    return true;
+}
+
+bool ConnectionManager::listen(quint16 port, const QString& shownPath)
+{
+    // An attempt still pending would later mark the running server as gone.
+    abortPendingClient();
+    if (m_client->isOpen() || m_server->isListening())
+        return false;
+    if (!m_server->listen(port, shownPath))
+        return false;
+    setState(Listening);
+    return true;
+}
+
+void ConnectionManager::abortPendingClient()
+{
+    if (m_client->isPending()) {
+        m_client->abort();
+        setState(Idle);
+    }
+}
+
+void ConnectionManager::closeAll()
+{
+    m_client->close();
+    m_server->close();
+    setState(Idle);
+    emit notice(QStringLiteral("已断开"));
+}
+
+QList<ConnectionManager::ClientId> ConnectionManager::clientIds() const
+{
+    return m_server->clientIds();
+}
+
+QString ConnectionManager::clientText(ClientId id) const
+{
+    return m_server->clientText(id);
+}
+
+void ConnectionManager::closeClient(ClientId id)
+{
+    m_server->closeClient(id);
+}
+
+QWebSocket* ConnectionManager::clientModeSocket() const
+{
+    return m_client->socket();
+}
+
+QWebSocket* ConnectionManager::serverClientSocket(ClientId id) const
+{
+    return m_server->clientSocket(id);
+}
+
+ConnectionManager::SendResult ConnectionManager::sendText(const QString& text, ClientId target)
+{
+    return sendFrame(&text, nullptr, target);
+}
+
+ConnectionManager::SendResult ConnectionManager::send(const QByteArray& data,
+                                                      LogEntry::FrameKind kind, ClientId target)
+{
+    if (kind != LogEntry::FrameKind::Text)
+        return sendFrame(nullptr, &data, target);
+    // Never replace what is not UTF-8 by U+FFFD behind the user's back.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(data);
+    if (utf8.hasError()) {
+        SendResult refused;
+        refused.status = SendStatus::NotText;
+        return refused;
+    }
+    return sendFrame(&text, nullptr, target);
+}
+
+ConnectionManager::SendResult ConnectionManager::sendFrame(const QString* text,
+                                                           const QByteArray* data, ClientId target)
+{
+    SendResult result;
+    if (m_client->isOpen()) {
+        const qint64 sent = text ? m_client->sendText(*text) : m_client->sendBinary(*data);
+        result.recipients = m_client->peer();
+        result.frames = sent > 0 ? 1 : 0;
+        result.status = sent > 0 ? SendStatus::Sent : SendStatus::Failed;
+        return result;
+    }
+    if (!m_server->isListening())
+        return result; // NotConnected
+
+    QList<ClientId> targets;
+    if (target == everyClient)
+        targets = m_server->clientIds();
+    else if (m_server->hasClient(target))
+        targets.append(target);
+    if (targets.isEmpty()) {
+        result.status = SendStatus::NoClients;
+        return result;
+    }
+    for (ClientId id : std::as_const(targets)) {
+        const qint64 sent = text ? m_server->sendText(id, *text) : m_server->sendBinary(id, *data);
+        if (sent > 0)
+            ++result.frames;
+    }
+    result.status = result.frames > 0 ? SendStatus::Sent : SendStatus::Failed;
+    result.recipients = target == everyClient ? QStringLiteral("全部 (%1)").arg(result.frames)
+                                              : m_server->clientText(target);
+    return result;
+}

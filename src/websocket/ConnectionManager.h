@@ -1,0 +1,100 @@
+#pragma once
+
+#include "comm/LogEntry.h"
+#include "websocket/ServerSession.h"
+
+#include <QObject>
+#include <QString>
+
+class ClientSession;
+class QWebSocket;
+
+// The one connection or server that runs at a time, whatever the window's
+// mode radio shows: its state, what a send actually reached, and everything
+// that arrives. Texts for the log come out as notices, in the order things
+// happened.
+class ConnectionManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum State
+    {
+        Idle,
+        Connecting,
+        Connected,
+        Listening
+    };
+    Q_ENUM(State)
+
+    using ClientId = ServerSession::ClientId;
+    // A send's target: one client of the server, or every client (also the
+    // one server of client mode).
+    static constexpr ClientId everyClient = 0;
+
+    enum class SendStatus
+    {
+        Sent,
+        NotConnected, // nothing runs
+        NoClients,    // the server has no client (or the chosen one left)
+        NotText,      // bytes for a text frame that are not UTF-8
+        Failed,       // the socket took nothing
+    };
+
+    struct SendResult
+    {
+        SendStatus status = SendStatus::NotConnected;
+        int frames = 0;
+        // Who got it: the server in client mode, one client, or "全部 (N)".
+        QString recipients;
+    };
+
+    explicit ConnectionManager(QObject* parent = nullptr);
+    ~ConnectionManager() override;
+
+    State state() const { return m_state; }
+    // Connected as a client or listening as a server.
+    bool isActive() const { return m_state == Connected || m_state == Listening; }
+
+    // Checks the address first: a mistyped one gets a notice saying what is
+    // wrong and no attempt. Returns whether an attempt started.
+    bool connectTo(const QString& address);
+    bool listen(quint16 port, const QString& shownPath);
+    // Closes whatever runs (a pending attempt too) and notices "已断开".
+    void closeAll();
+    // Drops a client attempt still pending, without a word.
+    void abortPendingClient();
+
+    QList<ClientId> clientIds() const;
+    QString clientText(ClientId id) const;
+    void closeClient(ClientId id);
+    // The sockets, for inspection; null when there is none.
+    QWebSocket* clientModeSocket() const;
+    QWebSocket* serverClientSocket(ClientId id) const;
+
+    // A text frame carries `data` as UTF-8 (refused when it is not UTF-8); a
+    // binary frame carries it unchanged.
+    SendResult send(const QByteArray& data, LogEntry::FrameKind kind,
+                    ClientId target = everyClient);
+    // A text frame of this text, on the wire as its UTF-8.
+    SendResult sendText(const QString& text, ClientId target = everyClient);
+
+    // The reason an address cannot be tried, or empty when it can be.
+    static QString addressProblem(const QString& address);
+
+signals:
+    void stateChanged(ConnectionManager::State state);
+    void notice(const QString& text);
+    void clientJoined(ConnectionManager::ClientId id, const QString& text);
+    void clientLeft(ConnectionManager::ClientId id, const QString& text);
+    void textReceived(const QString& text, const QString& peer);
+    void binaryReceived(const QByteArray& data, const QString& peer);
+
+private:
+    void setState(State state);
+    SendResult sendFrame(const QString* text, const QByteArray* data, ClientId target);
+
+    ClientSession* m_client = nullptr;
+    ServerSession* m_server = nullptr;
+    State m_state = Idle;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QWebSocket;
+
+// What one peer may send at once, and how a close is told in the log.
+class FrameLimits
+{
+public:
+    // Frames and messages above this close the connection with 1009 instead
+    // of letting a peer exhaust memory. A socket's read buffer may grow to
+    // hold one such frame whole (see ReadBufferTuner).
+    static constexpr qint64 maxFrameSize = 32 * 1024 * 1024;
+
+    static void apply(QWebSocket* socket);
+
+    // "1009，原因: <reason>" for a close other than a normal one (Qt closes on
+    // its own with 1009 and 1001, peers send their own codes); empty for 1000.
+    static QString closeInfo(const QWebSocket* socket);
+
+    FrameLimits() = delete;
+};

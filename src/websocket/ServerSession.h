@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QHostAddress;
+class QWebSocket;
+class QWebSocketServer;
+
+// Server mode: the listening server and the clients it accepted, each known
+// by an id that stays its own for as long as it is connected.
+class ServerSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    using ClientId = quint64;
+
+    explicit ServerSession(QObject* parent = nullptr);
+    ~ServerSession() override;
+
+    bool isListening() const { return m_server != nullptr; }
+    // Notices "WebSocket服务器已启动…" or "监听失败: …"; false when it failed.
+    bool listen(quint16 port, const QString& shownPath);
+    // Closes every client with 1000 and stops listening, without waiting for
+    // the clients' closing handshakes.
+    void close();
+    void closeClient(ClientId id);
+
+    // In order of arrival.
+    QList<ClientId> clientIds() const { return m_order; }
+    int clientCount() const { return int(m_order.size()); }
+    bool hasClient(ClientId id) const { return m_clients.contains(id); }
+    QString clientText(ClientId id) const { return m_clients.value(id).text; }
+    QWebSocket* clientSocket(ClientId id) const { return m_clients.value(id).socket; }
+
+    // Payload bytes handed to the client's socket; 0 when it is gone.
+    qint64 sendText(ClientId id, const QString& text);
+    qint64 sendBinary(ClientId id, const QByteArray& data);
+
+    // "address:port" as the list and the log show it; an IPv4 address mapped
+    // into IPv6 shows as IPv4.
+    static QString clientTextOf(const QHostAddress& address, quint16 port);
+
+signals:
+    void clientJoined(ServerSession::ClientId id, const QString& text);
+    void clientLeft(ServerSession::ClientId id, const QString& text);
+    void notice(const QString& text);
+    void textReceived(const QString& text, const QString& peer);
+    void binaryReceived(const QByteArray& data, const QString& peer);
+
+private slots:
+    void onNewConnection();
+    void onClientDisconnected();
+
+private:
+    struct Client
+    {
+        QString text;
+        QWebSocket* socket = nullptr;
+    };
+
+    QWebSocketServer* m_server = nullptr;
+    QHash<ClientId, Client> m_clients;
+    QList<ClientId> m_order;
+    ClientId m_nextId = 1;
+};
