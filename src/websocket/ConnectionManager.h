@@ -1,6 +1,8 @@
 #pragma once
 
 #include "comm/LogEntry.h"
+#include "websocket/ClientOptions.h"
+#include "websocket/ServerOptions.h"
 #include "websocket/ServerSession.h"
 
 #include <QObject>
@@ -53,6 +55,12 @@ public:
     ~ConnectionManager() override;
 
     State state() const { return m_state; }
+
+    // Take effect with the next connection or listen.
+    void setClientOptions(const ClientOptions& options) { m_clientOptions = options; }
+    const ClientOptions& clientOptions() const { return m_clientOptions; }
+    void setServerOptions(const ServerOptions& options) { m_serverOptions = options; }
+    const ServerOptions& serverOptions() const { return m_serverOptions; }
     // Connected as a client or listening as a server.
     bool isActive() const { return m_state == Connected || m_state == Listening; }
 
@@ -97,4 +105,6 @@ private:
     ClientSession* m_client = nullptr;
     ServerSession* m_server = nullptr;
     State m_state = Idle;
+    ClientOptions m_clientOptions;
+    ServerOptions m_serverOptions;
 };

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+// How client mode opens its connection. Every field at its default gives the
+// plain connection of a user who never opened the options.
+struct ClientOptions
+{
+    enum class Proxy
+    {
+        None,   // no proxy, whatever the environment says
+        System, // http_proxy / https_proxy / no_proxy
+        Http,
+        Socks5
+    };
+
+    // Extra request headers as typed: one "Name: value" per line.
+    QString headers;
+    // Offered in this order.
+    QStringList subprotocols;
+    // Empty: no Origin header.
+    QString origin;
+    bool ignoreCertificateErrors = false;
+    // A PEM file of certificates to trust besides the system's.
+    QString caFile;
+    // 0: wait as long as the socket does.
+    int handshakeTimeoutSeconds = 10;
+    bool autoReconnect = false;
+    // 0: no heartbeat.
+    int heartbeatSeconds = 0;
+    Proxy proxy = Proxy::None;
+    QString proxyHost;
+    quint16 proxyPort = 0;
+    QString proxyUser;
+    QString proxyPassword;
+
+    bool operator==(const ClientOptions& other) const;
+    bool operator!=(const ClientOptions& other) const { return !(*this == other); }
+    bool isDefault() const { return *this == ClientOptions(); }
+
+    // For settings files. Secret values (Authorization/Cookie header values,
+    // the proxy password) are left out unless asked for.
+    QVariantMap toVariantMap(bool withSecrets) const;
+    // Values of the wrong type or out of range keep their defaults; their keys
+    // are added to `rejected`.
+    static ClientOptions fromVariantMap(const QVariantMap& map, QStringList* rejected = nullptr);
+};

@@ -1,0 +1,51 @@
+#include "websocket/ServerOptions.h"
+
+#include "websocket/OptionMap.h"
+
+namespace {
+
+const QStringList& bindNames()
+{
+    static const QStringList names{QStringLiteral("any"), QStringLiteral("127.0.0.1"),
+                                   QStringLiteral("::1"), QStringLiteral("address")};
+    return names;
+}
+
+} // namespace
+
+bool ServerOptions::operator==(const ServerOptions& o) const
+{
+    return bind == o.bind && address == o.address && restrictPath == o.restrictPath &&
+           subprotocols == o.subprotocols && certificateFile == o.certificateFile &&
+           privateKeyFile == o.privateKeyFile &&
+           handshakeTimeoutSeconds == o.handshakeTimeoutSeconds;
+}
+
+QVariantMap ServerOptions::toVariantMap() const
+{
+    return {
+        {QStringLiteral("bind"), bindNames().at(int(bind))},
+        {QStringLiteral("address"), address},
+        {QStringLiteral("restrictPath"), restrictPath},
+        {QStringLiteral("subprotocols"), subprotocols},
+        {QStringLiteral("certificateFile"), certificateFile},
+        {QStringLiteral("privateKeyFile"), privateKeyFile},
+        {QStringLiteral("handshakeTimeoutSeconds"), handshakeTimeoutSeconds},
+    };
+}
+
+ServerOptions ServerOptions::fromVariantMap(const QVariantMap& map, QStringList* rejected)
+{
+    ServerOptions options;
+    const OptionMap in(map, rejected);
+    int bind = int(options.bind);
+    in.readChoice("bind", &bind, bindNames());
+    options.bind = Bind(bind);
+    in.read("address", &options.address);
+    in.read("restrictPath", &options.restrictPath);
+    in.read("subprotocols", &options.subprotocols);
+    in.read("certificateFile", &options.certificateFile);
+    in.read("privateKeyFile", &options.privateKeyFile);
+    in.read("handshakeTimeoutSeconds", &options.handshakeTimeoutSeconds, 1, 3600);
+    return options;
+}
