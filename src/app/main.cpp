@@ -1,4 +1,5 @@
 #include "app/RunLog.h"
+#include "app/SettingsStore.h"
 #include "app/StartUp.h"
 #include "websocket/WebSocketWidget.h"
 
@@ -15,6 +16,8 @@ int main(int argc, char* argv[])
     StartUp::applyStyleSheet(StartUp::resourceStyleSheetPath(), StartUp::fallbackStyleSheetPath());
 
     WebSocketWidget window;
+    // After the identity, which names the configuration directory.
+    window.useSettingsFile(SettingsStore::defaultFilePath());
     StartUp::showMainWindow(window);
     return app.exec();
 }

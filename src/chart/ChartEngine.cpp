@@ -20,6 +20,7 @@
 #include <QPieSeries>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QSplineSeries>
 #include <QTimer>
@@ -498,4 +499,23 @@ void ChartEngine::resetChart()
     if (m_ruleListWidget)
         m_ruleListWidget->clear();
     onChartTypeChanged(m_chartTypeCombo ? m_chartTypeCombo->currentIndex() : m_currentChartType);
+}
+
+// ------------------------------------------------- settings kept across starts
+
+void ChartEngine::restoreRules(const QList<ChartRule>& rules)
+{
+    for (const ChartRule& rule : rules) {
+        m_ruleNameEdit->setText(rule.name);
+        m_expressionEdit->setText(rule.expression);
+        onAddRule();
+    }
+    m_ruleNameEdit->clear();
+    m_expressionEdit->clear();
+}
+
+void ChartEngine::showTemplateWithoutApplying(int idx)
+{
+    const QSignalBlocker blocker(m_templateCombo);
+    m_templateCombo->setCurrentIndex(idx);
 }
