@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Regenerates docs/screenshots/{client,server,english}.png from the real
-# program running under Xvfb.
+# Regenerates docs/screenshots/{client,server,english,quick-send}.png from the
+# real program running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -191,3 +191,58 @@ park_pointer
 settle "$work/client-again.png" "$work/english.png" \
     || { echo "the window did not settle in English" >&2; exit 1; }
 save "$work/english.png" english.png
+
+# ---------------------------------------------------------------- quick send
+# The program started a second time with saved messages in its settings file
+# (as a user who saved them earlier finds them), then the "快捷发送" tab with
+# its first message selected.
+QUICK_SEND_TAB=(425 75)
+QUICK_SEND_FIRST_ITEM=(400 115)
+
+kill "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+settings_dir="$XDG_CONFIG_HOME/Sockwise"
+mkdir -p "$settings_dir"
+cat >"$settings_dir/Sockwise.conf" <<'SETTINGS'
+[quickSend]
+1\name=订阅行情
+1\text="{\"op\": \"subscribe\", \"channel\": \"ticker\", \"symbol\": \"BTC-USDT\"}"
+1\hex=false
+1\frame=text
+2\name=心跳
+2\text=ping
+2\hex=false
+2\frame=text
+3\name=设备查询 (Modbus)
+3\text=01 03 00 00 00 0A C5 CD
+3\hex=true
+3\frame=binary
+4\name=取消订阅
+4\text="{\"op\": \"unsubscribe\", \"channel\": \"ticker\"}"
+4\hex=false
+4\frame=text
+size=4
+SETTINGS
+
+starts_before="$(grep -c "Window shown" "$run_log")"
+started_again() { [ "$(grep -c "Window shown" "$run_log" 2>/dev/null)" -gt "$starts_before" ]; }
+"$program" >"$work/program-again.log" 2>&1 &
+app_pid=$!
+wid=""
+if ! wait_for "$START_TIMEOUT" started_again || ! wait_for "$START_TIMEOUT" find_window; then
+    echo "the window did not appear again; program output:" >&2
+    cat "$work/program-again.log" >&2
+    exit 1
+fi
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/again.png" || { echo "the restarted window never settled" >&2; exit 1; }
+
+click_at "${QUICK_SEND_TAB[@]}"
+settle "$work/again.png" "$work/quick-send-tab.png" \
+    || { echo "clicking the quick-send tab changed nothing: has it moved?" >&2; exit 1; }
+click_at "${QUICK_SEND_FIRST_ITEM[@]}"
+settle "$work/quick-send-tab.png" "$work/quick-send.png" \
+    || { echo "clicking the first saved message changed nothing: has it moved?" >&2; exit 1; }
+save "$work/quick-send.png" quick-send.png

@@ -80,9 +80,13 @@ private slots:
         keepNetworkOnLoopback();
         QVERIFY(m_dir.isValid());
         ExportDialogs::getOpenFileName = [this](QWidget*, const QString&, const QString&,
-                                                const QString&) { return m_importPath; };
+                                                const QString&) {
+            return m_importPath;
+        };
         ExportDialogs::getSaveFileName = [this](QWidget*, const QString&, const QString&,
-                                                const QString&) { return m_importPath; };
+                                                const QString&) {
+            return m_importPath;
+        };
         ExportDialogs::warning = [this](QWidget*, const QString&, const QString& text) {
             m_warnings.append(text);
         };
@@ -226,9 +230,9 @@ private slots:
             QCOMPARE(s.sendHistory, QList<SendBoxContent>({{u"hello"_s, false, false}}));
             const QStringList messages = sysMessages(window);
             QCOMPARE(messages.size(), 1);
-            for (const char* key : {"connection/port", "connection/encoding", "display/fontSize",
-                                    "display/timestamp", "chart/type", "window/geometry",
-                                    "history/2"})
+            for (const char* key :
+                 {"connection/port", "connection/encoding", "display/fontSize", "display/timestamp",
+                  "chart/type", "window/geometry", "history/2"})
                 QVERIFY2(messages.first().contains(QLatin1String(key)), key);
         }
 
@@ -296,8 +300,7 @@ private slots:
         const QList<SendBoxContent> walk{sent[0], sent[1], sent[2], sent[2],
                                          sent[1], sent[0], draft,   draft};
         for (int step = 0; step < walk.size(); ++step) {
-            QTest::keyClick(c.sendEdit, step < 4 ? Qt::Key_Up : Qt::Key_Down,
-                            Qt::ControlModifier);
+            QTest::keyClick(c.sendEdit, step < 4 ? Qt::Key_Up : Qt::Key_Down, Qt::ControlModifier);
             QCOMPARE(box(), walk.at(step));
         }
 
@@ -353,7 +356,9 @@ private slots:
             WindowControls c(&window);
             auto* panel = c.find<QuickSendPanel>("quickSendPanel");
             auto* list = c.find<QListWidget>("quickSendList");
-            const auto click = [&c](const char* name) { c.find<QPushButton>(name)->click(); };
+            const auto click = [&c](const char* name) {
+                c.find<QPushButton>(name)->click();
+            };
             const std::unique_ptr<QWebSocket> client = listenWithClient(c);
             QVERIFY(client);
             QSignalSpy binary(client.get(), &QWebSocket::binaryMessageReceived);

@@ -159,9 +159,9 @@ void QuickSendPanel::applyEdits()
     const int row = m_list->currentRow();
     if (m_filling || row < 0 || row >= m_messages.count())
         return;
-    SavedMessage message{m_nameEdit->text(),
-                         {m_contentEdit->toPlainText(), m_hexCheck->isChecked(),
-                          m_binaryRadio->isChecked()}};
+    SavedMessage message{
+        m_nameEdit->text(),
+        {m_contentEdit->toPlainText(), m_hexCheck->isChecked(), m_binaryRadio->isChecked()}};
     // A message always has a name, also while the user retypes it.
     if (message.name.trimmed().isEmpty())
         message.name = SavedMessages::defaultName(message.content);
@@ -237,8 +237,7 @@ void QuickSendPanel::exportMessages()
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".json");
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_messages.toJson()) < 0 ||
-        !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_messages.toJson()) < 0 || !file.commit()) {
         ExportDialogs::warning(this, LanguageManager::translate(QStringLiteral("导出失败")),
                                QStringLiteral("无法写入文件: ") + path);
         return;

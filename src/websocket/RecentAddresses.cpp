@@ -8,7 +8,7 @@ namespace {
 bool isSecretQueryName(const QString& name)
 {
     static const QStringList words{QStringLiteral("token"), QStringLiteral("key"),
-                                   QStringLiteral("auth"),  QStringLiteral("pass"),
+                                   QStringLiteral("auth"), QStringLiteral("pass"),
                                    QStringLiteral("secret")};
     const QString lower = name.toLower();
     for (const QString& word : words) {

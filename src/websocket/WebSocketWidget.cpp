@@ -886,14 +886,15 @@ void WebSocketWidget::applySettings(const WindowSettings& s, QStringList* reject
 
 void WebSocketWidget::watchSettings()
 {
-    const auto save = [this] { scheduleSettingsSave(); };
-    for (QAbstractButton* button :
-         std::initializer_list<QAbstractButton*>{
+    const auto save = [this] {
+        scheduleSettingsSave();
+    };
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
              clientRadio, rememberSecretsCheck, hexDisplayCheck, timestampCheck, autoScrollCheck,
              hexSendCheck, binaryRadio, enterSendCheck, chartEngine->enableCheckBox()})
         connect(button, &QAbstractButton::toggled, this, save);
-    for (QSpinBox* spin : {portSpin, lineSpacingSpin, fontSizeSpin, intervalSpin,
-                           chartEngine->timeWindowSpin()})
+    for (QSpinBox* spin :
+         {portSpin, lineSpacingSpin, fontSizeSpin, intervalSpin, chartEngine->timeWindowSpin()})
         connect(spin, &QSpinBox::valueChanged, this, save);
     for (QLineEdit* edit : {urlEdit, pathEdit})
         connect(edit, &QLineEdit::textChanged, this, save);

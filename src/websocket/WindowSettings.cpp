@@ -31,9 +31,9 @@ const QStringList& frameNames()
 
 const QStringList& chartTypeNames()
 {
-    static const QStringList names{QStringLiteral("line"),  QStringLiteral("spline"),
+    static const QStringList names{QStringLiteral("line"),    QStringLiteral("spline"),
                                    QStringLiteral("scatter"), QStringLiteral("area"),
-                                   QStringLiteral("bar"),   QStringLiteral("pie")};
+                                   QStringLiteral("bar"),     QStringLiteral("pie")};
     return names;
 }
 
@@ -139,19 +139,18 @@ bool readContent(const OptionMap& in, SendBoxContent* content)
 
 bool sameRules(const QList<ChartRule>& a, const QList<ChartRule>& b)
 {
-    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
-                      [](const ChartRule& x, const ChartRule& y) {
-                          return x.name == y.name && x.kind == y.kind &&
-                                 x.expression == y.expression;
-                      });
+    return std::equal(
+        a.cbegin(), a.cend(), b.cbegin(), b.cend(), [](const ChartRule& x, const ChartRule& y) {
+            return x.name == y.name && x.kind == y.kind && x.expression == y.expression;
+        });
 }
 
 } // namespace
 
 bool WindowSettings::operator==(const WindowSettings& o) const
 {
-    return serverMode == o.serverMode && address == o.address && port == o.port &&
-           path == o.path && encoding == o.encoding && rememberSecrets == o.rememberSecrets &&
+    return serverMode == o.serverMode && address == o.address && port == o.port && path == o.path &&
+           encoding == o.encoding && rememberSecrets == o.rememberSecrets &&
            recentAddresses == o.recentAddresses && clientOptions == o.clientOptions &&
            serverOptions == o.serverOptions && hexDisplay == o.hexDisplay &&
            showTimestamp == o.showTimestamp && autoScroll == o.autoScroll &&
@@ -189,12 +188,12 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
     });
 
     QStringList local;
-    s.clientOptions = ClientOptions::fromVariantMap(groupValues(file, QStringLiteral("client")),
-                                                    &local);
+    s.clientOptions =
+        ClientOptions::fromVariantMap(groupValues(file, QStringLiteral("client")), &local);
     nameRejected(QStringLiteral("client"), local, rejected);
     local.clear();
-    s.serverOptions = ServerOptions::fromVariantMap(groupValues(file, QStringLiteral("server")),
-                                                    &local);
+    s.serverOptions =
+        ServerOptions::fromVariantMap(groupValues(file, QStringLiteral("server")), &local);
     nameRejected(QStringLiteral("server"), local, rejected);
 
     readGroup(file, QStringLiteral("display"), rejected, [&s](const OptionMap& in) {
@@ -213,11 +212,11 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
         in.read("enterSends", &s.enterSends);
         in.read("autoSendIntervalMs", &s.autoSendIntervalMs, 10, 60000);
     });
-    s.sendHistory = readArray<SendBoxContent>(
-        file, QStringLiteral("history"), SendHistory::capacity, rejected,
-        [](const OptionMap& in, SendBoxContent* content) {
-            return readContent(in, content) && !content->text.isEmpty();
-        });
+    s.sendHistory =
+        readArray<SendBoxContent>(file, QStringLiteral("history"), SendHistory::capacity, rejected,
+                                  [](const OptionMap& in, SendBoxContent* content) {
+                                      return readContent(in, content) && !content->text.isEmpty();
+                                  });
     s.savedMessages = readArray<SavedMessage>(
         file, QStringLiteral("quickSend"), maxSavedMessages, rejected,
         [](const OptionMap& in, SavedMessage* message) {
@@ -231,16 +230,16 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
         in.readChoice("type", &s.chartType, chartTypeNames());
         in.read("timeWindowSeconds", &s.timeWindowSeconds, 5, 600);
     });
-    s.chartRules = readArray<ChartRule>(
-        file, QStringLiteral("chartRules"), maxRules, rejected,
-        [](const OptionMap& in, ChartRule* rule) {
-            in.read("name", &rule->name);
-            in.read("expression", &rule->expression);
-            rule->name = rule->name.trimmed();
-            rule->expression = rule->expression.trimmed();
-            rule->kind = ruleKindForExpression(rule->expression);
-            return !rule->name.isEmpty() && !rule->expression.isEmpty();
-        });
+    s.chartRules =
+        readArray<ChartRule>(file, QStringLiteral("chartRules"), maxRules, rejected,
+                             [](const OptionMap& in, ChartRule* rule) {
+                                 in.read("name", &rule->name);
+                                 in.read("expression", &rule->expression);
+                                 rule->name = rule->name.trimmed();
+                                 rule->expression = rule->expression.trimmed();
+                                 rule->kind = ruleKindForExpression(rule->expression);
+                                 return !rule->name.isEmpty() && !rule->expression.isEmpty();
+                             });
 
     file.beginGroup(QStringLiteral("window"));
     const QVariant geometry = file.value(QStringLiteral("geometry"));
@@ -311,8 +310,8 @@ void WindowSettings::write(QSettings& file) const
                 {QStringLiteral("timeWindowSeconds"), timeWindowSeconds}});
     QList<QVariantMap> rules;
     for (const ChartRule& rule : chartRules) {
-        rules.append({{QStringLiteral("name"), rule.name},
-                      {QStringLiteral("expression"), rule.expression}});
+        rules.append(
+            {{QStringLiteral("name"), rule.name}, {QStringLiteral("expression"), rule.expression}});
     }
     writeArray(file, QStringLiteral("chartRules"), rules);
 
