@@ -152,6 +152,19 @@ private slots:
         QCOMPARE(markPixels(radioOff), 0);
     }
 
+    void shouldFindEveryPictureTheSheetNamesAtBothScales()
+    {
+        static const QRegularExpression url(u"url\\((:/[^)]+)\\.png\\)"_s);
+        int count = 0;
+        for (auto it = url.globalMatch(darkTheme()); it.hasNext(); ++count) {
+            const QString path = it.next().captured(1);
+            const QImage normal(path + u".png"_s);
+            QVERIFY2(!normal.isNull(), qPrintable(path));
+            QCOMPARE(QImage(path + u"@2x.png"_s).size(), normal.size() * 2);
+        }
+        QVERIFY2(count > 0, "the sheet names no pictures");
+    }
+
     void shouldPassTheWheelToTheSettingsColumnUnlessFocused_data()
     {
         QTest::addColumn<QString>("name");
