@@ -1,5 +1,6 @@
 #include "websocket/WebSocketWidget.h"
 
+#include "app/WheelGuard.h"
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
@@ -155,6 +156,8 @@ void WebSocketWidget::setupUI()
 
     retranslateWidgetTree(this);
     LanguageManager::addListener(this, [this] { retranslateWidgetTree(this); });
+
+    WheelGuard::install(this);
 }
 
 QWidget* WebSocketWidget::createSettingsPanel()
