@@ -1,6 +1,7 @@
 #include "app/RunLog.h"
 #include "app/SettingsStore.h"
 #include "app/StartUp.h"
+#include "i18n/QtTranslations.h"
 #include "websocket/WebSocketWidget.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@ int main(int argc, char* argv[])
     StartUp::setIdentity();
     // Before the window exists, so it is built already styled.
     StartUp::applyStyleSheet(StartUp::resourceStyleSheetPath(), StartUp::fallbackStyleSheetPath());
+    // Qt's own dialog texts in the interface language, for the window's whole life.
+    QtTranslations qtTranslations;
 
     WebSocketWidget window;
     // After the identity, which names the configuration directory.

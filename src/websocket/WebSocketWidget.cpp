@@ -1,6 +1,7 @@
 #include "websocket/WebSocketWidget.h"
 
 #include "app/SettingsStore.h"
+#include "app/WheelGuard.h"
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
@@ -162,6 +163,8 @@ void WebSocketWidget::setupUI()
 
     retranslateWidgetTree(this);
     LanguageManager::addListener(this, [this] { retranslateWidgetTree(this); });
+
+    WheelGuard::install(this);
 }
 
 QWidget* WebSocketWidget::createSettingsPanel()
