@@ -175,11 +175,11 @@ save "$work/client.png" client.png
 # log export's file dialog, whose own texts follow the interface language;
 # it differs on every run, since the proposed file name carries the time.
 # Positions inside the window (x y), as above.
-SETTINGS_CROP=280x463+0+52
-DISPLAY_CROP=258x196+14+320
-HEX_DISPLAY_BOX=(40 367)
-TIMESTAMP_BOX=(40 393)
-LINE_SPACING_UP=(245 443)
+SETTINGS_CROP=280x489+0+52
+DISPLAY_CROP=258x196+14+346
+HEX_DISPLAY_BOX=(40 393)
+TIMESTAMP_BOX=(40 419)
+LINE_SPACING_UP=(245 469)
 EXPORT_BUTTON=(1049 510)
 # A hover changes less than a click: a border and a small background.
 HOVER_MIN_DIFF=40
