@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 63);
+        QCOMPARE(LanguageManager::dictionarySize(), 70);
     }
 
     void cleanup()

@@ -1,6 +1,7 @@
 #include "LoopbackOnly.h"
 
 #include "WindowControls.h"
+#include "chart/AnalysisDialog.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartSeriesData.h"
 #include "comm/CommunicationBase.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -64,6 +66,8 @@ private slots:
     void shouldShowTheBeginningOfTheAddressWhenNotEditing();
     void shouldOpenDocumentationPage();
     void shouldLogDisconnectedWhenDestroyedIdle();
+    void shouldKeepTheLogAtTheBottomAcrossModeSwitchAndResize();
+    void shouldOfferValuesOfRecentReceivedEntriesForAnalysis();
 
 private:
     static quint16 freePort();
@@ -579,6 +583,52 @@ void WindowTest::shouldLogDisconnectedWhenDestroyedIdle()
     window.reset();
     QCOMPARE(added.size(), 1);
     QCOMPARE(added.constFirst().constFirst().value<LogEntry>().text, QStringLiteral("已断开"));
+}
+
+void WindowTest::shouldKeepTheLogAtTheBottomAcrossModeSwitchAndResize()
+{
+    WebSocketWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* comm = window.findChild<CommunicationBase*>();
+    auto* rows = window.findChild<QListWidget*>(QStringLiteral("logOutput"));
+    for (int i = 0; i < 200; ++i)
+        comm->logReceived("row");
+    QTRY_COMPARE(rows->count(), 200);
+    QScrollBar* bar = rows->verticalScrollBar();
+    QCOMPARE(bar->value(), bar->maximum());
+
+    const int height = rows->height();
+    window.findChild<QRadioButton*>(QStringLiteral("serverRadio"))->setChecked(true);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+    window.resize(window.width(), window.height() - 120);
+    QTRY_VERIFY(rows->height() < height);
+    QCOMPARE(bar->value(), bar->maximum());
+    comm->logReceived("next");
+    QTRY_COMPARE(rows->count(), 201);
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void WindowTest::shouldOfferValuesOfRecentReceivedEntriesForAnalysis()
+{
+    WebSocketWidget window;
+    auto* comm = window.findChild<CommunicationBase*>();
+    auto* engine = window.findChild<ChartEngine*>(QStringLiteral("chartEngine"));
+    for (int i = 0; i < 3; ++i) {
+        comm->logReceived(QStringLiteral("{\"temp\": 2%1}").arg(i).toUtf8());
+        comm->logSent("{\"sent\": 1}");
+    }
+    QStringList offered;
+    AnalysisDialog::choose = [&offered](QWidget*, const QList<ValueProposal>& proposals) {
+        for (const ValueProposal& proposal : proposals)
+            offered.append(proposal.rule.name);
+        return QList<int>{0};
+    };
+    engine->enableCheckBox()->setChecked(true);
+    engine->analyzeButton()->click();
+    AnalysisDialog::restoreDefault();
+    QCOMPARE(offered, QStringList{QStringLiteral("temp")});
+    QCOMPARE(engine->seriesStore().first()->points.size(), 3);
 }
 
 QTEST_MAIN(WindowTest)
