@@ -305,9 +305,8 @@ void WebSocketWidget::createChartGroupContent(QGroupBox* group)
     chartEngine = new ChartEngine(group);
     chartEngine->setObjectName(QStringLiteral("chartEngine"));
     // "智能分析" looks at what arrived lately.
-    chartEngine->setAnalysisProvider([this] {
-        return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries()));
-    });
+    chartEngine->setAnalysisProvider(
+        [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
     layout->addWidget(chartEngine->controlPanel());
     // Its two visible pieces now live in the group and the chart tab; the
     // empty shell must not sit over the group's title and take its clicks.
