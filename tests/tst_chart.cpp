@@ -579,9 +579,11 @@ private slots:
                 {t0.addSecs(i), u"{\"temp\": %1, \"hum\": %2}"_s.arg(20 + i).arg(50 + i)});
         engine.setAnalysisProvider([&samples] { return DataAnalyzer::analyze(samples); });
         QStringList offered;
-        AnalysisDialog::choose = [&offered](QWidget*, const QList<ValueProposal>& proposals) {
+        AnalysisDialog::choose = [&](QWidget*, const QList<ValueProposal>& proposals) {
             for (const ValueProposal& proposal : proposals)
                 offered.append(proposal.rule.name);
+            // What arrives while the user chooses is in the series too.
+            samples.append({t0.addSecs(5), u"{\"temp\": 25}"_s});
             return QList<int>{0, 1};
         };
         engine.analyzeButton()->click();
@@ -590,10 +592,10 @@ private slots:
         QCOMPARE(engine.rules().at(1).expression, u"hum"_s);
         QCOMPARE(engine.seriesStore().at(2)->points.first().time, t0);
         // Plotted at once, and growing with what arrives.
-        QCOMPARE(pointCountOf(engine.chart()->series().at(2)), 3);
+        QCOMPARE(pointCountOf(engine.chart()->series().at(2)), 4);
         engine.addValue(engine.rules().at(2), 30);
         WAIT_FOR_REPLOT(engine);
-        QCOMPARE(pointCountOf(engine.chart()->series().at(2)), 4);
+        QCOMPARE(pointCountOf(engine.chart()->series().at(2)), 5);
 
         // Nothing new to offer, then nothing at all.
         offered.clear();

@@ -35,6 +35,8 @@ AnalysisDialog::AnalysisDialog(const QList<ValueProposal>& proposals, QWidget* p
 {
     setObjectName(QStringLiteral("analysisDialog"));
     setWindowTitle(QStringLiteral("智能分析"));
+    // Set apart from the window below it, also where no frame is drawn around it.
+    setStyleSheet(QStringLiteral("QDialog#analysisDialog { border: 1px solid #1E3A5F; }"));
     auto* layout = new QVBoxLayout(this);
 
     auto* heading =

@@ -617,10 +617,23 @@ void ChartEngine::onAnalyzeData()
     }
     QWidget* parent = m_controlPanel ? m_controlPanel->window() : window();
     const QList<int> chosen = AnalysisDialog::choose(parent, offered);
+    if (chosen.isEmpty())
+        return;
+    // Values kept arriving while the user chose; the series start with them too.
+    const QList<ValueProposal> latest = m_analysisProvider();
     bool added = false;
     for (int i : chosen) {
-        if (i >= 0 && i < offered.size())
-            added = appendRule(offered.at(i).rule, offered.at(i).points) || added;
+        if (i < 0 || i >= offered.size())
+            continue;
+        const ChartRule& rule = offered.at(i).rule;
+        const auto current =
+            std::find_if(latest.cbegin(), latest.cend(), [&rule](const ValueProposal& proposal) {
+                return proposal.rule.kind == rule.kind &&
+                       proposal.rule.expression == rule.expression;
+            });
+        added =
+            appendRule(rule, current != latest.cend() ? current->points : offered.at(i).points) ||
+            added;
     }
     if (added) {
         onChartTypeChanged(m_currentChartType);
