@@ -54,22 +54,17 @@ class TestLogView : public QObject
 
     QListWidget* rows() { return view->findChild<QListWidget*>(QStringLiteral("logOutput")); }
     QString row(int i) { return rows()->item(i)->text(); }
-    // Height in pixels of the RX-coloured text painted in row i.
+    // Pixel lines of row i that hold text in the RX colour, as painted.
     int glyphHeight(int i)
     {
         const QImage image = rows()->viewport()->grab().toImage();
         const QRect rect = rows()->visualItemRect(rows()->item(i)) & image.rect();
-        const QColor rx = LogViewWidget::directionColor(LogEntry::RX);
         int height = 0;
         for (int y = rect.top(); y <= rect.bottom(); ++y) {
-            for (int x = rect.left(); x <= rect.right(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                if (qAbs(c.green() - rx.green()) < 40 && qAbs(c.blue() - rx.blue()) < 40 &&
-                    c.red() < 60) {
-                    ++height;
-                    break;
-                }
-            }
+            bool ink = false;
+            for (int x = rect.left(); x <= rect.right() && !ink; ++x)
+                ink = image.pixelColor(x, y).green() > 200 && image.pixelColor(x, y).red() < 60;
+            height += ink;
         }
         return height;
     }
@@ -298,18 +293,12 @@ private slots:
         QTRY_COMPARE(rows()->count(), 101);
         QCOMPARE(bar->value(), bar->maximum());
 
-        // A view scrolled up stays where it is; so does any view with auto scroll off.
+        // A view scrolled up stays where it is.
         bar->setValue(bar->maximum() - 40);
         const int reading = bar->value();
         view->setFontSize(18);
         QTRY_VERIFY(bar->maximum() > reading + 40);
         QCOMPARE(bar->value(), reading);
-        comm->setAutoScroll(false);
-        bar->setValue(bar->maximum());
-        const int oldBottom = bar->value();
-        view->setLineSpacing(10);
-        QTRY_VERIFY(bar->maximum() > oldBottom);
-        QCOMPARE(bar->value(), oldBottom);
     }
 
     void shouldClearRowsQueueAndStoreButKeepCountersUntilReset()
@@ -457,7 +446,8 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("[SYS]  last"));
     }
 
-    void shouldMarkLineBreaksInRowsButCopyAndExportThemAsTheyCame()
+    // The export writes the entries, line breaks and all (see the byte-for-byte test).
+    void shouldMarkLineBreaksInRowsButCopyThemAsTheyCame()
     {
         view->resize(500, 400);
         view->show();
@@ -474,10 +464,6 @@ private slots:
                                QStringLiteral("复制全部")));
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QStringLiteral("[RX]  test\nline2\r\nline3\r\n[SYS]  a\n\nb"));
-        QTemporaryDir dir;
-        answerPath = dir.filePath(QStringLiteral("log.txt"));
-        click(QStringLiteral("导出"));
-        QVERIFY(readAll(answerPath).contains(" [RX] test\nline2\r\nline3\r\n"));
     }
 
     void shouldExportTextAndCsvByteForByte()
