@@ -68,6 +68,19 @@ class TestLogView : public QObject
         }
         return height;
     }
+    // The view shown with `count` rows; its scroll bar, or null on failure.
+    QScrollBar* showRowsAtTheBottom(int count)
+    {
+        view->resize(500, 400);
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            return nullptr;
+        for (int i = 0; i < count; ++i)
+            comm->logReceived("row");
+        return QTest::qWaitFor([&] { return rows()->count() == count; })
+                   ? rows()->verticalScrollBar()
+                   : nullptr;
+    }
     void click(const QString& text)
     {
         for (QPushButton* b : view->findChildren<QPushButton*>()) {
@@ -177,13 +190,8 @@ private slots:
 
     void shouldFollowNewRowsOnlyWithinTenPixelsOfTheBottom()
     {
-        view->resize(500, 400);
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-        for (int i = 0; i < 100; ++i)
-            comm->logReceived("row");
-        QTRY_COMPARE(rows()->count(), 100);
-        QScrollBar* bar = rows()->verticalScrollBar();
+        QScrollBar* bar = showRowsAtTheBottom(100);
+        QVERIFY(bar);
         QVERIFY(bar->maximum() > 100);
         QCOMPARE(bar->value(), bar->maximum());
 
@@ -270,13 +278,8 @@ private slots:
 
     void shouldStayAtTheBottomAcrossFontSpacingAndSizeChanges()
     {
-        view->resize(500, 400);
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-        for (int i = 0; i < 100; ++i)
-            comm->logReceived("row");
-        QTRY_COMPARE(rows()->count(), 100);
-        QScrollBar* bar = rows()->verticalScrollBar();
+        QScrollBar* bar = showRowsAtTheBottom(100);
+        QVERIFY(bar);
         QCOMPARE(bar->value(), bar->maximum());
 
         const auto atBottomAfter = [&](const std::function<void()>& change) {
