@@ -84,7 +84,7 @@ private slots:
             return m_importPath;
         };
         ExportDialogs::getSaveFileName = [this](QWidget*, const QString&, const QString&,
-                                                const QString&) {
+                                                const QString&, QString*) {
             return m_importPath;
         };
         ExportDialogs::warning = [this](QWidget*, const QString&, const QString& text) {

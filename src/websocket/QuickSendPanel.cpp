@@ -231,7 +231,7 @@ void QuickSendPanel::exportMessages()
 {
     const QString title = LanguageManager::translate(QStringLiteral("导出快捷发送"));
     QString path = ExportDialogs::getSaveFileName(this, title, QStringLiteral("quick-send.json"),
-                                                  jsonFilter());
+                                                  jsonFilter(), nullptr);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
