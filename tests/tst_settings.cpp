@@ -143,6 +143,8 @@ private slots:
             chart->ruleNameEdit()->setText(u"温度"_s);
             chart->expressionEdit()->setText(u"t=(\\d+)"_s);
             chart->onAddRule();
+            // Made by the analysis: a kind the expression alone would not give.
+            chart->addRule(ChartRule{u"第一"_s, IndexedValue, u"0"_s});
             chart->chartTypeCombo()->setCurrentIndex(ChartEngine::Scatter);
             chart->timeWindowSpin()->setValue(120);
             ClientOptions client;
@@ -155,7 +157,7 @@ private slots:
             c.languageCombo->setCurrentIndex(1);
             window.resize(1000, 700);
             expected = window.settings();
-            QCOMPARE(expected.chartRules.size(), 3);
+            QCOMPARE(expected.chartRules.size(), 4);
         }
         LanguageManager::setEnglish(false);
 
@@ -166,9 +168,9 @@ private slots:
         WindowSettings restored = again.settings();
         restored.geometry = expected.geometry;
         QCOMPARE(restored, expected);
-        // The template is shown, not applied: its two rules and the typed one stay.
+        // The template is shown, not applied: its two rules and the others stay.
         QCOMPARE(c.chartEngine->templateCombo()->currentIndex(), 2);
-        QCOMPARE(c.chartEngine->ruleListWidget()->count(), 3);
+        QCOMPARE(c.chartEngine->ruleListWidget()->count(), 4);
         QCOMPARE(c.chartEngine->currentChartType(), int(ChartEngine::Scatter));
         QVERIFY(!c.autoSendCheck->isChecked());
         QCOMPARE(c.comm->encoding(), u"GBK"_s);

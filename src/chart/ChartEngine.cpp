@@ -701,13 +701,8 @@ void ChartEngine::resetChart()
 
 void ChartEngine::restoreRules(const QList<ChartRule>& rules)
 {
-    for (const ChartRule& rule : rules) {
-        m_ruleNameEdit->setText(rule.name);
-        m_expressionEdit->setText(rule.expression);
-        onAddRule();
-    }
-    m_ruleNameEdit->clear();
-    m_expressionEdit->clear();
+    for (const ChartRule& rule : rules)
+        addRule(rule);
 }
 
 void ChartEngine::showTemplateWithoutApplying(int idx)

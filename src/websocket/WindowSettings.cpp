@@ -137,6 +137,18 @@ bool readContent(const OptionMap& in, SendBoxContent* content)
     return frame >= 0;
 }
 
+bool readRule(const OptionMap& in, ChartRule* rule)
+{
+    in.read("name", &rule->name);
+    in.read("expression", &rule->expression);
+    rule->name = rule->name.trimmed();
+    rule->expression = rule->expression.trimmed();
+    // A hand-written rule may leave the kind to the expression, as typed ones do.
+    rule->kind = ruleKindForExpression(rule->expression);
+    in.read("kind", &rule->kind, JsonPath, RegexPresence);
+    return !rule->name.isEmpty() && !rule->expression.isEmpty();
+}
+
 bool sameRules(const QList<ChartRule>& a, const QList<ChartRule>& b)
 {
     return std::equal(
@@ -231,15 +243,7 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
         in.read("timeWindowSeconds", &s.timeWindowSeconds, 5, 600);
     });
     s.chartRules =
-        readArray<ChartRule>(file, QStringLiteral("chartRules"), maxRules, rejected,
-                             [](const OptionMap& in, ChartRule* rule) {
-                                 in.read("name", &rule->name);
-                                 in.read("expression", &rule->expression);
-                                 rule->name = rule->name.trimmed();
-                                 rule->expression = rule->expression.trimmed();
-                                 rule->kind = ruleKindForExpression(rule->expression);
-                                 return !rule->name.isEmpty() && !rule->expression.isEmpty();
-                             });
+        readArray<ChartRule>(file, QStringLiteral("chartRules"), maxRules, rejected, readRule);
 
     file.beginGroup(QStringLiteral("window"));
     const QVariant geometry = file.value(QStringLiteral("geometry"));
@@ -310,8 +314,9 @@ void WindowSettings::write(QSettings& file) const
                 {QStringLiteral("timeWindowSeconds"), timeWindowSeconds}});
     QList<QVariantMap> rules;
     for (const ChartRule& rule : chartRules) {
-        rules.append(
-            {{QStringLiteral("name"), rule.name}, {QStringLiteral("expression"), rule.expression}});
+        rules.append({{QStringLiteral("name"), rule.name},
+                      {QStringLiteral("kind"), rule.kind},
+                      {QStringLiteral("expression"), rule.expression}});
     }
     writeArray(file, QStringLiteral("chartRules"), rules);
 
