@@ -1,3 +1,4 @@
+#include "ProcessStatus.h"
 #include "banner/AdBanner.h"
 
 #include <QtNetwork>
@@ -103,18 +104,6 @@ private:
 
     QMultiMap<QString, QTcpSocket*> m_held;
 };
-
-qint64 peakRssKb()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // Starts a new peak from the current memory use.
 bool resetPeakRss()
@@ -390,7 +379,7 @@ private slots:
                                          200, false, false, true};
         if (!resetPeakRss())
             QSKIP("peak memory cannot be reset here");
-        const qint64 startKb = peakRssKb();
+        const qint64 startKb = processStatusKiB("VmHWM");
 
         AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
         QSignalSpy finished(banner.networkManager(), &QNetworkAccessManager::finished);
@@ -401,7 +390,7 @@ private slots:
         QVERIFY(!banner.hasCachedPicture(m_server.url(endless)));
         // The cap, a read buffer, the server's queue and what the kernel holds
         // for the socket (measured: 8 MB streamed, 14 MiB grown).
-        const qint64 grownKb = peakRssKb() - startKb;
+        const qint64 grownKb = processStatusKiB("VmHWM") - startKb;
         QVERIFY2(grownKb < 24 * 1024, qPrintable(u"%1 KiB"_s.arg(grownKb)));
         QVERIFY2(m_server.streamed < AdBanner::maxReplyBytes + (16 << 20),
                  qPrintable(QString::number(m_server.streamed)));
