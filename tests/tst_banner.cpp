@@ -379,7 +379,7 @@ private slots:
                                          200, false, false, true};
         if (!resetPeakRss())
             QSKIP("peak memory cannot be reset here");
-        const qint64 startKb = processStatusKiB("VmHWM");
+        [[maybe_unused]] const qint64 startKb = processStatusKiB("VmHWM");
 
         AdBanner banner(u"sockwise"_s, nullptr, m_server.base());
         QSignalSpy finished(banner.networkManager(), &QNetworkAccessManager::finished);
@@ -388,12 +388,14 @@ private slots:
         QTRY_COMPARE(finished.size(), picture ? 2 : 1);
         QCOMPARE(titlesOf(banner), picture ? QStringList{u"P"_s} : builtInTitles);
         QVERIFY(!banner.hasCachedPicture(m_server.url(endless)));
+        QVERIFY2(m_server.streamed < AdBanner::maxReplyBytes + (16 << 20),
+                 qPrintable(QString::number(m_server.streamed)));
+#if !defined(__SANITIZE_ADDRESS__) // which holds freed memory back
         // The cap, a read buffer, the server's queue and what the kernel holds
         // for the socket (measured: 8 MB streamed, 14 MiB grown).
         const qint64 grownKb = processStatusKiB("VmHWM") - startKb;
         QVERIFY2(grownKb < 24 * 1024, qPrintable(u"%1 KiB"_s.arg(grownKb)));
-        QVERIFY2(m_server.streamed < AdBanner::maxReplyBytes + (16 << 20),
-                 qPrintable(QString::number(m_server.streamed)));
+#endif
     }
 
     void shouldShowPictureScaledWhenItsNoticeIsCurrent()
