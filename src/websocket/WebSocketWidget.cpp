@@ -671,7 +671,8 @@ bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
         urlEdit->setCursorPosition(0);
         return false;
     }
-    if (watched == clientList->viewport() && event->type() == QEvent::MouseButtonPress) {
+    if (clientList && watched == clientList->viewport() &&
+        event->type() == QEvent::MouseButtonPress) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (!clientList->itemAt(mouse->position().toPoint()))
             clearClientSelection();
