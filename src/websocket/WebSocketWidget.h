@@ -51,6 +51,8 @@ private slots:
     void onClientDisconnected(ConnectionManager::ClientId id, const QString& text);
     void toggleAutoSend(bool enabled);
     void disconnectSelectedClient();
+    void openConnectionOptions();
+    void pingServer();
 
 private:
     void setupUI();
@@ -70,6 +72,9 @@ private:
     ConnectionManager::ClientId selectedClient() const;
     void clearClientSelection();
     void feedChart(const QString& text);
+    // The address row's tooltip lists the client options that differ from
+    // their defaults, in the active language.
+    void updateAddressToolTip();
 
     QScrollArea* settingsScroll = nullptr;
     CommunicationBase* comm = nullptr;
@@ -107,4 +112,6 @@ private:
     QWidget* clientBox = nullptr;
     QWidget* serverBox = nullptr;
     QGroupBox* clientsGroup = nullptr;
+    QPushButton* clientOptionsButton = nullptr;
+    QPushButton* pingButton = nullptr;
 };
