@@ -100,7 +100,6 @@ QMap<QString, QString> buildDictionary()
         {u"代理端口"_s, u"Proxy Port"_s},
         {u"代理用户"_s, u"Proxy User"_s},
         {u"代理密码"_s, u"Proxy Password"_s},
-        {u"确定"_s, u"OK"_s},
         {u"取消"_s, u"Cancel"_s},
         {u"每行一个 Name: value，如 Authorization: Bearer …"_s,
          u"One Name: value per line, e.g. Authorization: Bearer …"_s},

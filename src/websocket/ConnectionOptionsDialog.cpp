@@ -120,9 +120,7 @@ ConnectionOptionsDialog::ConnectionOptionsDialog(const ClientOptions& options, Q
     form->addRow(m_problems);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("optionsOkButton"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
     connect(buttons, &QDialogButtonBox::accepted, this, &ConnectionOptionsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ConnectionOptionsDialog::reject);
     form->addRow(buttons);

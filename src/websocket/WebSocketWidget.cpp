@@ -1,5 +1,6 @@
 #include "websocket/WebSocketWidget.h"
 
+#include "app/WheelGuard.h"
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
@@ -166,6 +167,8 @@ void WebSocketWidget::setupUI()
         if (m_connection->state() == ConnectionManager::Reconnecting)
             updateStatusLabel();
     });
+
+    WheelGuard::install(this);
 }
 
 QWidget* WebSocketWidget::createSettingsPanel()
