@@ -49,6 +49,7 @@ ConnectionOptionsDialog::ConnectionOptionsDialog(const ClientOptions& options, Q
 {
     setObjectName(QStringLiteral("connectionOptionsDialog"));
     setWindowTitle(QStringLiteral("连接选项"));
+    setMinimumWidth(460);
     auto* form = new QFormLayout(this);
 
     m_headers = new QPlainTextEdit(options.headers, this);
