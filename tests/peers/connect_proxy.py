@@ -1,7 +1,5 @@
-"""An HTTP CONNECT proxy on 127.0.0.1 that prints "PORT <n>", then
-"CONNECT <host:port>" for each tunnel it opens, and relays the bytes."""
+"""HTTP CONNECT proxy: prints "PORT <n>", then "CONNECT <host:port>" per tunnel."""
 import asyncio
-import sys
 
 
 async def relay(reader, writer):
@@ -11,18 +9,16 @@ async def relay(reader, writer):
             await writer.drain()
     except ConnectionError:
         pass
-    finally:
-        writer.close()
+    writer.close()
 
 
 async def tunnel(reader, writer):
-    head = await reader.readuntil(b"\r\n\r\n")
-    target = head.split(b"\r\n")[0].split()[1].decode()
-    print("CONNECT " + target, flush=True)
-    host, port = target.rsplit(":", 1)
-    up_reader, up_writer = await asyncio.open_connection(host.strip("[]"), int(port))
+    request = (await reader.readuntil(b"\r\n\r\n")).split()[1].decode()
+    print("CONNECT " + request, flush=True)
+    host, port = request.rsplit(":", 1)
+    upstream = await asyncio.open_connection(host, int(port))
     writer.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
-    await asyncio.gather(relay(reader, up_writer), relay(up_reader, writer))
+    await asyncio.gather(relay(reader, upstream[1]), relay(upstream[0], writer))
 
 
 async def main():

@@ -1,14 +1,7 @@
-"""Echo server that records each opening handshake, for client options.
-
-Arguments: [--port N] [--protocols a,b] [--token NAME:VALUE] [--tls CERT KEY]
-Prints "PORT <n>", then per request "HEADER <name>: <value>" for every
-request header; a request without the token header is refused with 401
-("REFUSED 401"); "OPEN <subprotocol or ->" when one is accepted. Each ping
-received is printed "PING". Commands on stdin: "mute" stops answering pings,
-"close" closes with 1000, "drop" cuts every connection without a close
-frame, "stop" stops listening
-and closes with 1001, "start" listens again on the same port.
-"""
+"""Echo server printing "PORT <n>", each request header ("HEADER <name>: <value>"),
+"REFUSED 401" without the --token header, "OPEN <subprotocol or ->" and "PING"
+per ping. Commands on stdin: mute (pings unanswered), close (1000), drop (no
+close frame), stop (stop listening, closing with 1001), start (listen again)."""
 import argparse
 import asyncio
 import http
@@ -20,18 +13,15 @@ import websockets
 from websockets.legacy.server import WebSocketServerProtocol
 
 args = argparse.ArgumentParser()
-args.add_argument("--port", type=int, default=0)
 args.add_argument("--protocols", default="")
 args.add_argument("--token", default="")
 args.add_argument("--tls", nargs=2)
 options = args.parse_args()
-muted = False
-server = None
+port, muted, server = 0, False, None
 
 
 def emit(line):
-    sys.stdout.write(line + "\n")
-    sys.stdout.flush()
+    print(line, flush=True)
 
 
 class Protocol(WebSocketServerProtocol):
@@ -44,15 +34,13 @@ class Protocol(WebSocketServerProtocol):
 async def check(path, headers):
     for name, value in headers.raw_items():
         emit("HEADER %s: %s" % (name, value))
-    if options.token:
-        name, value = options.token.split(":", 1)
-        if headers.get(name) != value:
-            emit("REFUSED 401")
-            return http.HTTPStatus.UNAUTHORIZED, [], b"token required\n"
-    return None
+    name, _, value = options.token.partition(":")
+    if name and headers.get(name) != value:
+        emit("REFUSED 401")
+        return http.HTTPStatus.UNAUTHORIZED, [], b"token required\n"
 
 
-async def handler(ws, path=None):
+async def echo(ws, path=None):
     emit("OPEN " + (ws.subprotocol or "-"))
     try:
         async for message in ws:
@@ -62,47 +50,36 @@ async def handler(ws, path=None):
 
 
 async def listen():
-    global server
-    context = None
+    global server, port
+    tls = None
     if options.tls:
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*options.tls)
-    protocols = [p for p in options.protocols.split(",") if p]
-    server = await websockets.serve(handler, "127.0.0.1", options.port, ssl=context,
-                                    subprotocols=protocols or None, process_request=check,
-                                    create_protocol=Protocol)
-    options.port = server.sockets[0].getsockname()[1]
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(*options.tls)
+    protocols = [p for p in options.protocols.split(",") if p] or None
+    server = await websockets.serve(echo, "127.0.0.1", port, ssl=tls, subprotocols=protocols,
+                                    process_request=check, create_protocol=Protocol)
+    port = server.sockets[0].getsockname()[1]
 
 
-async def command(line):
+async def command(word):
     global muted
-    word = line.strip()
     if word == "mute":
         muted = True
-    elif word == "close":
+    elif word in ("close", "drop"):
         for ws in list(server.websockets):
-            await ws.close(1000)
-    elif word == "drop":
-        for ws in list(server.websockets):
-            ws.transport.abort()
+            await ws.close(1000) if word == "close" else ws.transport.abort()
     elif word == "stop":
         server.close()
-        await server.wait_closed()
-        emit("STOPPED")
     elif word == "start":
         await listen()
-        emit("STARTED")
-
-
-def read_stdin(loop):
-    for line in sys.stdin:
-        asyncio.run_coroutine_threadsafe(command(line), loop)
 
 
 async def main():
     await listen()
-    emit("PORT %d" % options.port)
-    threading.Thread(target=read_stdin, args=(asyncio.get_running_loop(),), daemon=True).start()
+    emit("PORT %d" % port)
+    loop = asyncio.get_running_loop()
+    threading.Thread(target=lambda: [asyncio.run_coroutine_threadsafe(command(line.strip()), loop)
+                                     for line in sys.stdin], daemon=True).start()
     await asyncio.Future()
 
 
