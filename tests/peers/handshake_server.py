@@ -20,28 +20,24 @@ options = args.parse_args()
 port, muted, server = 0, False, None
 
 
-def emit(line):
-    print(line, flush=True)
-
-
 class Protocol(WebSocketServerProtocol):
     async def pong(self, data=b""):
-        emit("PING")
+        print("PING")
         if not muted:
             await super().pong(data)
 
 
 async def check(path, headers):
     for name, value in headers.raw_items():
-        emit("HEADER %s: %s" % (name, value))
+        print("HEADER %s: %s" % (name, value))
     name, _, value = options.token.partition(":")
     if name and headers.get(name) != value:
-        emit("REFUSED 401")
+        print("REFUSED 401")
         return http.HTTPStatus.UNAUTHORIZED, [], b"token required\n"
 
 
 async def echo(ws, path=None):
-    emit("OPEN " + (ws.subprotocol or "-"))
+    print("OPEN " + (ws.subprotocol or "-"))
     try:
         async for message in ws:
             await ws.send(message)
@@ -76,7 +72,7 @@ async def command(word):
 
 async def main():
     await listen()
-    emit("PORT %d" % port)
+    print("PORT %d" % port)
     loop = asyncio.get_running_loop()
     threading.Thread(target=lambda: [asyncio.run_coroutine_threadsafe(command(line.strip()), loop)
                                      for line in sys.stdin], daemon=True).start()
