@@ -544,7 +544,8 @@ void WebSocketWidget::onClientDisconnected(ConnectionManager::ClientId id, const
 
 void WebSocketWidget::openConnectionOptions()
 {
-    if (auto* open = findChild<ConnectionOptionsDialog*>()) {
+    // One at a time; one closing is on its way out.
+    if (auto* open = findChild<ConnectionOptionsDialog*>(); open && open->isVisible()) {
         open->raise();
         open->activateWindow();
         return;
