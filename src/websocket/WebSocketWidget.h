@@ -65,6 +65,8 @@ private slots:
     void onClientDisconnected(ConnectionManager::ClientId id, const QString& text);
     void toggleAutoSend(bool enabled);
     void disconnectSelectedClient();
+    void openConnectionOptions();
+    void pingServer();
 
 private:
     void setupUI();
@@ -93,6 +95,9 @@ private:
     ConnectionManager::ClientId selectedClient() const;
     void clearClientSelection();
     void feedChart(const QString& text);
+    // The address row's tooltip lists the client options that differ from
+    // their defaults, in the active language.
+    void updateAddressToolTip();
 
     QScrollArea* settingsScroll = nullptr;
     CommunicationBase* comm = nullptr;
@@ -141,4 +146,6 @@ private:
     QStringListModel* addressModel = nullptr;
     // The address of the attempt in progress, remembered once it connects.
     QString pendingAddress;
+    QPushButton* clientOptionsButton = nullptr;
+    QPushButton* pingButton = nullptr;
 };
