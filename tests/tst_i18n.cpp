@@ -105,7 +105,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 63);
+        QCOMPARE(LanguageManager::dictionarySize(), 87);
     }
 
     void cleanup()

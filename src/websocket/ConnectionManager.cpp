@@ -34,6 +34,14 @@ void ConnectionManager::setState(State state)
     emit stateChanged(state);
 }
 
+void ConnectionManager::setServerOptions(const ServerOptions& options)
+{
+    if (options == m_serverOptions)
+        return;
+    m_serverOptions = options;
+    emit serverOptionsChanged();
+}
+
 QString ConnectionManager::addressProblem(const QString& address)
 {
     if (address.isEmpty())
@@ -76,7 +84,7 @@ bool ConnectionManager::listen(quint16 port, const QString& shownPath)
     abortPendingClient();
     if (m_client->isOpen() || m_server->isListening())
         return false;
-    if (!m_server->listen(port, shownPath))
+    if (!m_server->listen(port, shownPath, m_serverOptions))
         return false;
     setState(Listening);
     return true;

@@ -59,7 +59,7 @@ public:
     // Take effect with the next connection or listen.
     void setClientOptions(const ClientOptions& options) { m_clientOptions = options; }
     const ClientOptions& clientOptions() const { return m_clientOptions; }
-    void setServerOptions(const ServerOptions& options) { m_serverOptions = options; }
+    void setServerOptions(const ServerOptions& options);
     const ServerOptions& serverOptions() const { return m_serverOptions; }
     // Connected as a client or listening as a server.
     bool isActive() const { return m_state == Connected || m_state == Listening; }
@@ -92,6 +92,7 @@ public:
 
 signals:
     void stateChanged(ConnectionManager::State state);
+    void serverOptionsChanged();
     void notice(const QString& text);
     void clientJoined(ConnectionManager::ClientId id, const QString& text);
     void clientLeft(ConnectionManager::ClientId id, const QString& text);

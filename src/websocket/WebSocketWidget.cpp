@@ -8,6 +8,7 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/ServerOptionsDialog.h"
 
 #include <QChartView>
 #include <QCheckBox>
@@ -71,6 +72,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
             &WebSocketWidget::onTextMessageReceived);
     connect(m_connection, &ConnectionManager::binaryReceived, this,
             &WebSocketWidget::onBinaryMessageReceived);
+    connect(m_connection, &ConnectionManager::serverOptionsChanged, this,
+            &WebSocketWidget::updateServerOptionsTip);
 
     setupUI();
 }
@@ -154,7 +157,10 @@ void WebSocketWidget::setupUI()
     connect(fontSizeSpin, &QSpinBox::valueChanged, logView, &LogViewWidget::setFontSize);
 
     retranslateWidgetTree(this);
-    LanguageManager::addListener(this, [this] { retranslateWidgetTree(this); });
+    LanguageManager::addListener(this, [this] {
+        retranslateWidgetTree(this);
+        updateServerOptionsTip();
+    });
 }
 
 QWidget* WebSocketWidget::createSettingsPanel()
@@ -205,6 +211,10 @@ QWidget* WebSocketWidget::createSettingsPanel()
     pathEdit = new QLineEdit(QStringLiteral("/ws"), serverBox);
     pathEdit->setObjectName(QStringLiteral("pathEdit"));
     serverBoxLayout->addLayout(labelledRow(QStringLiteral("监听路径"), pathEdit, serverBox));
+    serverOptionsButton = new QPushButton(QStringLiteral("服务选项"), serverBox);
+    serverOptionsButton->setObjectName(QStringLiteral("serverOptionsButton"));
+    connect(serverOptionsButton, &QPushButton::clicked, this, &WebSocketWidget::openServerOptions);
+    serverBoxLayout->addWidget(serverOptionsButton);
     serverBox->hide();
     connLayout->addWidget(serverBox);
 
@@ -429,6 +439,23 @@ void WebSocketWidget::openDocumentation()
     QUrl page = AdBanner::vendorBaseUrl();
     page.setPath(QStringLiteral("/docs/gaugely/sockwise"));
     QDesktopServices::openUrl(page);
+}
+
+void WebSocketWidget::openServerOptions()
+{
+    if (!serverOptionsDialog) {
+        serverOptionsDialog = new ServerOptionsDialog(this);
+        connect(serverOptionsDialog, &QDialog::accepted, this,
+                [this] { m_connection->setServerOptions(serverOptionsDialog->options()); });
+    }
+    serverOptionsDialog->setOptions(m_connection->serverOptions());
+    // Window-modal without a nested loop: nothing waits on it.
+    serverOptionsDialog->open();
+}
+
+void WebSocketWidget::updateServerOptionsTip()
+{
+    serverOptionsButton->setToolTip(ServerOptionsDialog::toolTipFor(m_connection->serverOptions()));
 }
 
 // ---------------------------------------------------------------- connection

@@ -19,6 +19,7 @@ class QScrollArea;
 class QSpinBox;
 class QTabWidget;
 class QTimer;
+class ServerOptionsDialog;
 
 // The tool's one window: settings column, log and chart tabs, send area. It
 // renders and wires; the connection or server itself is its ConnectionManager.
@@ -51,6 +52,7 @@ private slots:
     void onClientDisconnected(ConnectionManager::ClientId id, const QString& text);
     void toggleAutoSend(bool enabled);
     void disconnectSelectedClient();
+    void openServerOptions();
 
 private:
     void setupUI();
@@ -61,6 +63,7 @@ private:
     void updateConnectButton();
     void updateStatusLabel();
     void openDocumentation();
+    void updateServerOptionsTip();
 
     void connectToServer();
     void disconnectAll();
@@ -82,6 +85,8 @@ private:
     QLineEdit* urlEdit = nullptr;
     QSpinBox* portSpin = nullptr;
     QLineEdit* pathEdit = nullptr;
+    QPushButton* serverOptionsButton = nullptr;
+    ServerOptionsDialog* serverOptionsDialog = nullptr;
     QComboBox* encodingCombo = nullptr;
     QPushButton* connectButton = nullptr;
     QListWidget* clientList = nullptr;
