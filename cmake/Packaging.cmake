@@ -45,6 +45,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # them; the Qt plugins it loads at run time live in those same packages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Not linked, only read at run time: Qt's Chinese texts for the standard
+# dialogs, and a colour emoji font for the glyphs in the header and banner.
+# Without them the program still runs; dialogs keep Qt's English texts and
+# emoji show as empty boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-noto-color-emoji")
 
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/_[^/]*/")

@@ -97,8 +97,9 @@ def png_chunk(kind, data):
 
 
 def encode_png(rows):
+    """PNG bytes of RGBA rows (4 bytes per pixel); the size comes from the rows."""
     raw = b"".join(b"\x00" + row for row in rows)  # filter type 0 per row
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    header = struct.pack(">IIBBBBB", len(rows[0]) // 4, len(rows), 8, 6, 0, 0, 0)  # 8-bit RGBA
     return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header)
             + png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b""))
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Regenerates docs/screenshots/{client,server,english}.png from the real
-# program running under Xvfb.
+# Regenerates docs/screenshots/{client,server,english}.png and the close-ups
+# controls.png, controls-hover.png and dialog.png from the real program
+# running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -99,6 +100,8 @@ chmod 700 "$XDG_RUNTIME_DIR"
 export QT_QPA_PLATFORM=xcb
 run_log="$XDG_DATA_HOME/sockwise/logs/Sockwise.log"
 
+# From the clean home too: the export dialog opens in the working directory.
+cd "$HOME"
 "$program" >"$work/program.log" 2>&1 &
 app_pid=$!
 
@@ -162,6 +165,77 @@ save() {
 park_pointer
 settle "" "$work/client.png" || { echo "the window never settled" >&2; exit 1; }
 save "$work/client.png" client.png
+
+# --- Controls: arrows, check marks, hover looks and a standard dialog --------
+# controls.png: the settings column at rest, at twice the size, pixels kept
+# sharp (radio buttons on and off, check boxes on and off, combo and spin box
+# arrows). controls-hover.png: the display group four times at twice the size,
+# left to right and top to bottom: at rest, the pointer on an unchecked box,
+# on a checked box, on the up button of the line spacing box. dialog.png: the
+# log export's file dialog, whose own texts follow the interface language;
+# it differs on every run, since the proposed file name carries the time.
+# Positions inside the window (x y), as above.
+SETTINGS_CROP=280x463+0+52
+DISPLAY_CROP=258x196+14+320
+HEX_DISPLAY_BOX=(40 367)
+TIMESTAMP_BOX=(40 393)
+LINE_SPACING_UP=(245 443)
+EXPORT_BUTTON=(1049 510)
+# A hover changes less than a click: a border and a small background.
+HOVER_MIN_DIFF=40
+
+# An enlarged, framed crop; the frames keep the four hover tiles apart.
+zoom() { convert "$1" -crop "$2" +repage -filter point -resize 200% -bordercolor "#334155" -border 2 "$3"; }
+# settle, with a smaller change counting as one.
+settle_hover() {
+    local CHANGED_MIN_DIFF=$HOVER_MIN_DIFF
+    settle "$@"
+}
+
+zoom "$work/client.png" "$SETTINGS_CROP" "$work/controls.png"
+save "$work/controls.png" controls.png
+
+# Back at rest between two spots, so that each picture has one hover only.
+back_to_rest() {
+    park_pointer
+    settle_hover "$1" "$work/rest.png" || { echo "the window did not return to rest" >&2; exit 1; }
+}
+hovered=("$work/client.png")
+for spot in HEX_DISPLAY_BOX TIMESTAMP_BOX LINE_SPACING_UP; do
+    declare -n position="$spot"
+    xdotool mousemove --window "$wid" "${position[@]}"
+    settle_hover "$work/client.png" "$work/hover-$spot.png" \
+        || { echo "pointing at $spot changed nothing: has the layout moved?" >&2; exit 1; }
+    unset -n position
+    hovered+=("$work/hover-$spot.png")
+    back_to_rest "$work/hover-$spot.png"
+done
+for i in "${!hovered[@]}"; do
+    zoom "${hovered[$i]}" "$DISPLAY_CROP" "$work/display-$i.png"
+done
+convert \( "$work/display-0.png" "$work/display-1.png" +append \) \
+    \( "$work/display-2.png" "$work/display-3.png" +append \) -append "$work/controls-hover.png"
+save "$work/controls-hover.png" controls-hover.png
+
+other_window() {
+    dialog="$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | grep -vx "$wid" | head -n 1)"
+    [ -n "$dialog" ]
+}
+no_other_window() { ! other_window; }
+dialog=""
+click_at "${EXPORT_BUTTON[@]}"
+wait_for 10 other_window || { echo "the export dialog did not open: has the button moved?" >&2; exit 1; }
+# capture and settle take the picture of the window in wid.
+shoot_dialog() {
+    local wid="$dialog"
+    settle "" "$work/dialog.png"
+}
+shoot_dialog || { echo "the export dialog never settled" >&2; exit 1; }
+save "$work/dialog.png" dialog.png
+xdotool windowfocus --sync "$dialog" key Escape
+wait_for 10 no_other_window || { echo "the export dialog did not close" >&2; exit 1; }
+park_pointer
+# --- end of the controls block ------------------------------------------------
 
 click_at "${SERVER_RADIO[@]}"
 settle "$work/client.png" "$work/server.png" \

@@ -9,10 +9,11 @@
 SOCKWISE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 SOCKWISE_BUILD_DIR="${SOCKWISE_BUILD_DIR:-$SOCKWISE_ROOT/build}"
 
-# Build tools and Qt, then what the tests use: a virtual display for manual
-# runs without a desktop, CJK fonts for the Chinese interface, Python's
-# websockets for the loopback peer, and clang with its libFuzzer runtime for
-# the fuzz harnesses.
+# Build tools and Qt, then what the program reads at run time and the tests
+# use: Qt's own Chinese texts, a virtual display for manual runs without a
+# desktop, CJK and colour emoji fonts for the interface, Python's websockets
+# for the loopback peer, and clang with its libFuzzer runtime for the fuzz
+# harnesses.
 SOCKWISE_PACKAGES=(
     qt6-base-dev
     qt6-websockets-dev
@@ -21,9 +22,11 @@ SOCKWISE_PACKAGES=(
     ninja-build
     g++
     libgl-dev
+    qt6-translations-l10n
     xvfb
     xauth
     fonts-noto-cjk
+    fonts-noto-color-emoji
     desktop-file-utils
     python3
     python3-websockets

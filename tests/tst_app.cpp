@@ -1,13 +1,21 @@
+#include "LoopbackOnly.h"
+
 #include "app/RunLog.h"
 #include "app/StartUp.h"
+#include "websocket/WebSocketWidget.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtTest/qtestspontaneevent.h>
 #include <QtTest>
 
 namespace {
@@ -36,6 +44,19 @@ QString normalised(const QString& log)
                                           QRegularExpression::MultilineOption);
     QString text = log;
     return text.replace(header, QStringLiteral("=== D ")).replace(entry, QStringLiteral("T "));
+}
+
+// A wheel turn down as the window system delivers it: to the widget under the
+// pointer, then to its parents for as long as each one ignores it.
+void turnWheelDown(QWidget* target)
+{
+    const QPoint centre = target->rect().center();
+    QWidget* receiver = target->childAt(centre) ? target->childAt(centre) : target;
+    const QPointF local = receiver->mapFrom(target, centre);
+    QWheelEvent event(local, receiver->mapToGlobal(local), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    qApp->notify(receiver, &event);
 }
 
 } // namespace
@@ -187,6 +208,50 @@ private slots:
         const QString block =
             QStringLiteral("\n=== D Sockwise ===\nT DarkTheme QSS loaded\nT Window shown\n");
         QCOMPARE(normalised(readAll(log)), block + block);
+    }
+
+    void shouldPassTheWheelToTheSettingsColumnUnlessFocused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("focused");
+        QTest::newRow("combo") << QStringLiteral("encodingCombo") << false;
+        QTest::newRow("spin box") << QStringLiteral("lineSpacingSpin") << false;
+        QTest::newRow("combo added later") << QStringLiteral("laterCombo") << false;
+        QTest::newRow("focused combo") << QStringLiteral("encodingCombo") << true;
+        QTest::newRow("focused spin box") << QStringLiteral("lineSpacingSpin") << true;
+    }
+
+    void shouldPassTheWheelToTheSettingsColumnUnlessFocused()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, focused);
+        keepNetworkOnLoopback();
+        WebSocketWidget window;
+        auto* later = new QComboBox(window.findChild<QWidget*>(QStringLiteral("settingsPanel")));
+        later->setObjectName(QStringLiteral("laterCombo"));
+        later->addItems({QStringLiteral("a"), QStringLiteral("b")});
+        window.resize(900, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QScrollBar* bar =
+            window.findChild<QScrollArea*>(QStringLiteral("settingsScroll"))->verticalScrollBar();
+        auto* box = window.findChild<QWidget*>(name);
+        QVERIFY(box && bar->maximum() > 0);
+
+        QWidget* focus = focused ? box : window.findChild<QWidget*>(QStringLiteral("sendEdit"));
+        focus->setFocus();
+        QTRY_VERIFY(focus->hasFocus());
+        const auto value = [box] {
+            auto* combo = qobject_cast<QComboBox*>(box);
+            return combo ? combo->currentIndex() : qobject_cast<QSpinBox*>(box)->value();
+        };
+        const int before = value();
+        turnWheelDown(box);
+
+        QCOMPARE(value() != before, focused);
+        QCOMPARE(bar->value() > 0, !focused);
+        // A real wheel would otherwise hand it the focus first.
+        QCOMPARE(box->focusPolicy(), Qt::StrongFocus);
     }
 };
 

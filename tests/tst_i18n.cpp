@@ -1,9 +1,11 @@
 #include "i18n/LanguageManager.h"
+#include "i18n/QtTranslations.h"
 #include "i18n/Retranslate.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFrame>
 #include <QGroupBox>
@@ -14,8 +16,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -92,6 +96,27 @@ QString darkTheme()
 {
     QFile file(u":/styles/DarkTheme.qss"_s);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Rows of the widget's area holding pixels of the colour, with their count.
+QList<int> rowWidths(QWidget* widget, const QRect& area, QRgb colour)
+{
+    const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto near = [](int a, int b) {
+        return qAbs(a - b) <= 12;
+    };
+    QList<int> widths;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        int count = 0;
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            count += near(qRed(p), qRed(colour)) && near(qGreen(p), qGreen(colour)) &&
+                     near(qBlue(p), qBlue(colour));
+        }
+        if (count > 0)
+            widths.append(count);
+    }
+    return widths;
 }
 
 } // namespace
@@ -320,6 +345,74 @@ private slots:
         QCOMPARE(title->font().pixelSize(), 18);
         QCOMPARE(button->palette().color(QPalette::ButtonText), QColor(0x0B, 0x0E, 0x14));
         QVERIFY(button->font().bold());
+    }
+
+    void shouldDrawArrowsAndMarksThatTellTheState()
+    {
+        qApp->setStyleSheet(darkTheme());
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* spin = new QSpinBox(&window);
+        spin->setValue(5);
+        auto* combo = new QComboBox(&window);
+        combo->addItem(u"UTF-8"_s);
+        QCheckBox* boxes[] = {new QCheckBox(u"开"_s, &window), new QCheckBox(u"关"_s, &window)};
+        QRadioButton* radios[] = {new QRadioButton(u"开"_s, &window),
+                                  new QRadioButton(u"关"_s, &window)};
+        boxes[0]->setChecked(true);
+        radios[0]->setChecked(true);
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{spin, combo, boxes[0], boxes[1], radios[0], radios[1]})
+            layout->addWidget(w);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // Triangles in the buttons at the right: wide at the base, narrow at the tip.
+        const QRgb arrow = qRgb(0x94, 0xA3, 0xB8);
+        const int half = spin->height() / 2;
+        const QList<int> up = rowWidths(spin, QRect(spin->width() - 20, 0, 20, half), arrow);
+        const QList<int> down = rowWidths(spin, QRect(spin->width() - 20, half, 20, half), arrow);
+        const QList<int> drop =
+            rowWidths(combo, QRect(combo->width() - 24, 0, 24, combo->height()), arrow);
+        QVERIFY(up.size() >= 3 && up.first() < up.last());
+        QVERIFY(down.size() >= 3 && down.first() > down.last());
+        QVERIFY(drop.size() >= 3 && drop.first() > drop.last());
+
+        // Inside the indicator at the left, clear of its border, cyan too when checked.
+        const auto mark = [](QWidget* button) {
+            return rowWidths(button, QRect(4, button->height() / 2 - 4, 10, 8), qRgb(0, 0xD4, 0xFF))
+                .size();
+        };
+        QVERIFY(mark(boxes[0]) >= 4 && mark(radios[0]) >= 4);
+        QCOMPARE(mark(boxes[1]) + mark(radios[1]), 0);
+    }
+
+    void shouldSpeakTheInterfaceLanguageInQtsOwnTexts()
+    {
+        const auto cancel = [] {
+            return QCoreApplication::translate("QPlatformTheme", "Cancel");
+        };
+        {
+            QTemporaryDir empty;
+            QtTranslations missing(empty.path());
+            LanguageManager::setEnglish(true);
+            LanguageManager::setEnglish(false);
+            QCOMPARE(cancel(), u"Cancel"_s);
+        }
+        const QString directory = QtTranslations::systemDirectory();
+        if (!QFile::exists(directory + u"/qtbase_zh_CN.qm"_s))
+            QSKIP("Qt's Chinese catalogue is not installed (qt6-translations-l10n)");
+
+        QtTranslations translations(directory);
+        QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+        QPushButton* button = buttons.button(QDialogButtonBox::Cancel);
+        QCOMPARE(cancel(), u"取消"_s);
+        QCOMPARE(button->text(), u"取消"_s);
+        LanguageManager::setEnglish(true);
+        QCOMPARE(cancel(), u"Cancel"_s);
+        QTRY_COMPARE(button->text(), u"Cancel"_s); // an open dialog follows
+        LanguageManager::setEnglish(false);
+        QTRY_COMPARE(button->text(), u"取消"_s);
     }
 
     void shouldShipSheetWithBalancedRulesAndCommentsWithoutRules()

@@ -1,5 +1,6 @@
 #include "app/RunLog.h"
 #include "app/StartUp.h"
+#include "i18n/QtTranslations.h"
 #include "websocket/WebSocketWidget.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@ int main(int argc, char* argv[])
     StartUp::setIdentity();
     // Before the window exists, so it is built already styled.
     StartUp::applyStyleSheet(StartUp::resourceStyleSheetPath(), StartUp::fallbackStyleSheetPath());
+    // Qt's own dialog texts in the interface language, for the window's whole life.
+    QtTranslations qtTranslations;
 
     WebSocketWidget window;
     StartUp::showMainWindow(window);

@@ -1,5 +1,6 @@
 #include "websocket/WebSocketWidget.h"
 
+#include "app/WheelGuard.h"
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
@@ -161,6 +162,8 @@ void WebSocketWidget::setupUI()
         retranslateWidgetTree(this);
         updateServerOptionsTip();
     });
+
+    WheelGuard::install(this);
 }
 
 QWidget* WebSocketWidget::createSettingsPanel()
