@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Regenerates docs/screenshots/{client,server,english}.png and the close-ups
-# controls.png, controls-hover.png and dialog.png from the real program
-# running under Xvfb.
+# Regenerates docs/screenshots/{client,server,english}.png, the close-ups
+# controls.png, controls-hover.png and dialog.png, one picture per chart type
+# (chart-<type>.png) and the smart-analysis dialog (analysis.png) from the
+# real program running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -55,8 +56,10 @@ fi
 work="$(mktemp -d)"
 xvfb_pid=""
 app_pid=""
+sensor_pid=""
 cleanup() {
     local status=$?
+    if [ -n "$sensor_pid" ]; then kill "$sensor_pid" 2>/dev/null; wait "$sensor_pid" 2>/dev/null || true; fi
     if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null || true; fi
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true; fi
     rm -rf "$work"
@@ -265,3 +268,81 @@ park_pointer
 settle "$work/client-again.png" "$work/english.png" \
     || { echo "the window did not settle in English" >&2; exit 1; }
 save "$work/english.png" english.png
+
+# --- Chart types and the smart-analysis dialog ------------------------------
+# A fresh window, in Chinese, connects as a client to a local sensor server
+# (scripts/sensor_server.py, one JSON reading a second); "智能分析" turns the
+# recurring values into two rules, and each chart type is pictured with them.
+
+# Positions inside the window at its default size; the last three once the
+# settings column has been scrolled to its end.
+CHART_URL_EDIT=(175 207)
+CHART_CONNECT_BUTTON=(143 283)
+CHART_ENABLE_CHECK=(31 558)
+SETTINGS_SCROLLBAR=(270 300)
+ANALYZE_BUTTON=(190 564)
+CHART_TYPE_COMBO=(142 414)
+CHART_TAB=(425 76)
+CHART_TYPES=(line spline scatter area bar pie)   # in the order of the combo box
+DATA_SECONDS=20   # readings to collect before the analysis, one a second
+
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+
+sensor_log="$work/sensor.log"
+/usr/bin/python3 -u "$root/scripts/sensor_server.py" 0 1 >"$sensor_log" 2>&1 &
+sensor_pid=$!
+sensor_port() { awk '/^PORT /{ print $2; exit }' "$sensor_log" | grep -q .; }
+wait_for "$START_TIMEOUT" sensor_port || { echo "the sensor server did not start:" >&2; cat "$sensor_log" >&2; exit 1; }
+port="$(awk '/^PORT /{ print $2; exit }' "$sensor_log")"
+
+"$program" >"$work/program2.log" 2>&1 &
+app_pid=$!
+wait_for "$START_TIMEOUT" find_window || { echo "the second window did not appear" >&2; exit 1; }
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/fresh.png" || { echo "the second window never settled" >&2; exit 1; }
+
+xdotool mousemove --window "$wid" "${CHART_URL_EDIT[@]}" click 1 key ctrl+a
+xdotool type --delay 20 "ws://127.0.0.1:$port/"
+click_at "${CHART_CONNECT_BUTTON[@]}"
+connected() { grep -q '^OPEN' "$sensor_log"; }
+wait_for 10 connected || { echo "the window did not connect: has the address field moved?" >&2; exit 1; }
+click_at "${CHART_ENABLE_CHECK[@]}"
+xdotool mousemove --window "$wid" "${SETTINGS_SCROLLBAR[@]}" click --repeat 20 --delay 30 5
+park_pointer
+sleep "$DATA_SECONDS"
+
+# The dialog is a window of its own: the picture is the screen over the window.
+capture_screen() { import -window root -crop 1120x760+0+0 +repage "$1"; }
+click_at "${ANALYZE_BUTTON[@]}"
+wait_for 10 list_open \
+    || { echo "the analysis dialog did not open: has the button moved?" >&2; exit 1; }
+sleep 1
+capture_screen "$work/analysis.png"
+save "$work/analysis.png" analysis.png
+xdotool key Return   # "添加到图表", with the values found ticked
+wait_for 10 list_closed || { echo "the analysis dialog did not close" >&2; exit 1; }
+
+click_at "${CHART_TAB[@]}"
+previous=""
+for index in "${!CHART_TYPES[@]}"; do
+    if [ "$index" -gt 0 ]; then
+        click_at "${CHART_TYPE_COMBO[@]}"
+        wait_for 10 list_open \
+            || { echo "the chart type list did not open: has it moved?" >&2; exit 1; }
+        xdotool key --delay 50 Home
+        for ((step = 0; step < index; step++)); do xdotool key --delay 50 Down; done
+        xdotool key Return
+        wait_for 10 list_closed || { echo "the chart type list did not close" >&2; exit 1; }
+        # A rebuilt chart plots its points from the next reading on.
+        sleep 1.5
+    fi
+    picture="$work/chart-${CHART_TYPES[$index]}.png"
+    settle "$previous" "$picture" \
+        || { echo "the ${CHART_TYPES[$index]} chart did not show" >&2; exit 1; }
+    save "$picture" "chart-${CHART_TYPES[$index]}.png"
+    previous="$picture"
+done
+# --- end of the chart block ----------------------------------------------------

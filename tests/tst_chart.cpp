@@ -1,7 +1,10 @@
+#include "chart/AnalysisDialog.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
 #include "chart/ChartSeriesData.h"
 #include "chart/ChartWidget.h"
+#include "chart/DataAnalyzer.h"
+#include "comm/LogEntry.h"
 #include "i18n/LanguageManager.h"
 
 #include <QtCharts>
@@ -175,12 +178,18 @@ private slots:
         QVERIFY(splitChartLines(u"\r\n \r\n"_s).isEmpty());
     }
 
-    void shouldFeedFirstSeriesOfTheirNameUpToCap()
+    void shouldFeedSeriesOfTheirNameUpToCapRefusingATakenName()
     {
         ChartEngine engine;
         addRule(engine, u"v"_s, u"a(\\d)"_s);
-        addRule(engine, u"v"_s, u"b(\\d)"_s);
-        for (const QString& line : splitChartLines(u"a1 b2\r\n\r\na3"_s)) {
+        addRule(engine, u"w"_s, u"b(\\d)"_s);
+        // A second "v" would pour its values into the first one's series.
+        addRule(engine, u"v"_s, u"c(\\d)"_s);
+        QCOMPARE(engine.rules().size(), 2);
+        QVERIFY(!engine.ruleMessageLabel()->isHidden());
+        QCOMPARE(engine.ruleMessageLabel()->text(), u"规则名称已存在"_s);
+        QCOMPARE(engine.expressionEdit()->text(), u"c(\\d)"_s); // kept to be mended
+        for (const QString& line : splitChartLines(u"a1 b2 c4\r\n\r\na3"_s)) {
             for (const ChartRule& rule : engine.rules()) {
                 if (const std::optional<double> value = evaluateRule(line, rule))
                     engine.addValue(rule, *value);
@@ -191,8 +200,8 @@ private slots:
         QList<double> values;
         for (const DataPoint& point : engine.seriesStore().at(0)->points)
             values.append(point.value);
-        QCOMPARE(values, QList<double>({1, 2, 3}));
-        QVERIFY(engine.seriesStore().at(1)->points.isEmpty());
+        QCOMPARE(values, QList<double>({1, 3}));
+        QCOMPARE(engine.seriesStore().at(1)->points.size(), 1);
 
         // Beyond the cap the oldest points go, on the chart as well.
         QList<DataPoint>& points = engine.seriesStore().first()->points;
@@ -200,7 +209,7 @@ private slots:
             points.append(DataPoint{QDateTime::currentDateTime(), 0});
         engine.addValue(engine.rules().first(), 7);
         QCOMPARE(points.size(), 5000);
-        QCOMPARE(points.first().value, 2.0);
+        QCOMPARE(points.first().value, 3.0);
         QCOMPARE(points.last().value, 7.0);
         WAIT_FOR_REPLOT(engine);
         QCOMPARE(pointCountOf(engine.chart()->series().first()), 5000);
@@ -399,9 +408,9 @@ private slots:
         ageFirstPoint(pie, 61);
         auto* slices = qobject_cast<QPieSeries*>(pie.chart()->series().first());
         QCOMPARE(slices->count(), 2);
-        QCOMPARE(slices->slices().at(0)->label(), u"A"_s);
+        QCOMPARE(slices->slices().at(0)->label(), u"A 100.0%"_s);
         QCOMPARE(slices->slices().at(0)->value(), 5.0);
-        QCOMPARE(slices->slices().at(1)->label(), u"B"_s);
+        QCOMPARE(slices->slices().at(1)->label(), u"B 0.0%"_s);
         QCOMPARE(slices->slices().at(1)->value(), 0.0);
     }
 
@@ -424,43 +433,58 @@ private slots:
         QCOMPARE(pointCountOf(engine.chart()->series().first()), 2);
     }
 
-    void shouldKeepSeriesAndTheirColoursAcrossChartTypes()
+    void shouldShowEverySeriesInItsOwnColourInPlotAndLegendOfEveryType()
     {
         ChartEngine engine;
         QChart* chart = engine.chart();
         QCOMPARE(chart->backgroundBrush().color(), QColor(u"#0D1321"_s));
-        // The dark theme must not repaint the series in its own colours, not even the first.
         addRule(engine, u"a"_s, u"a(\\d+)"_s);
-        QCOMPARE(lineOf(chart->series().first())->pen().color(),
-                 engine.seriesStore().first()->color);
         addRule(engine, u"b"_s, u"b(\\d+)"_s);
         engine.addValue(engine.rules().at(0), 1);
         engine.addValue(engine.rules().at(1), 2);
         engine.addValue(engine.rules().at(1), 3);
-        for (int type :
-             {ChartEngine::Spline, ChartEngine::Scatter, ChartEngine::Area, ChartEngine::Line}) {
+        const QColor colours[] = {engine.seriesStore().at(0)->color,
+                                  engine.seriesStore().at(1)->color};
+        QVERIFY(colours[0] != colours[1]);
+        // Applied before the series joined the chart, the theme's colours won.
+        for (int type : {ChartEngine::Spline, ChartEngine::Scatter, ChartEngine::Area,
+                         ChartEngine::Bar, ChartEngine::Pie, ChartEngine::Line}) {
             engine.chartTypeCombo()->setCurrentIndex(type);
             engine.refresh();
             const QList<QAbstractSeries*> series = chart->series();
-            QCOMPARE(series.size(), 2);
-            for (qsizetype i = 0; i < 2; ++i) {
-                const ChartSeriesData* data = engine.seriesStore().at(i);
-                QCOMPARE(series.at(i)->type(), seriesTypeOf(type));
-                QCOMPARE(series.at(i)->name(), data->name);
-                QCOMPARE(pointCountOf(series.at(i)), int(i + 1));
-                QCOMPARE(lineOf(series.at(i))->pen().color(), data->color);
-                QCOMPARE(lineOf(series.at(i))->pen().widthF(), 2.0);
+            QList<QColor> plotted, legend;
+            if (auto* bars = qobject_cast<QBarSeries*>(series.first())) {
+                for (QBarSet* set : bars->barSets())
+                    plotted.append(set->color());
+            } else if (auto* pie = qobject_cast<QPieSeries*>(series.first())) {
+                for (QPieSlice* slice : pie->slices())
+                    plotted.append(slice->brush().color());
+            } else {
+                QCOMPARE(series.size(), 2);
+                for (qsizetype i = 0; i < 2; ++i) {
+                    QCOMPARE(series.at(i)->type(), seriesTypeOf(type));
+                    QCOMPARE(series.at(i)->name(), engine.seriesStore().at(i)->name);
+                    QCOMPARE(pointCountOf(series.at(i)), int(i + 1));
+                    QCOMPARE(lineOf(series.at(i))->pen().widthF(), 2.0);
+                    plotted.append(lineOf(series.at(i))->pen().color());
+                }
             }
-            if (type == ChartEngine::Area)
-                QCOMPARE(qobject_cast<QAreaSeries*>(series.at(0))->brush().color(),
-                         engine.seriesStore().at(0)->color.darker(150));
-            for (QAbstractAxis* axis : chart->axes()) {
-                QCOMPARE(axis->labelsColor(), QColor(u"#64748B"_s));
-                QCOMPARE(axis->gridLineColor(), QColor(u"#1E2A3A"_s));
+            for (QAbstractSeries* s : series) {
+                for (QLegendMarker* marker : chart->legend()->markers(s))
+                    legend.append(marker->brush().color());
             }
+            // An area is filled darker and listed in its fill.
+            const int darker = type == ChartEngine::Area ? 150 : 100;
+            QCOMPARE(legend, (QList<QColor>{colours[0].darker(darker), colours[1].darker(darker)}));
+            QCOMPARE(plotted, (QList<QColor>{colours[0], colours[1]}));
+            if (auto* scatter = qobject_cast<QScatterSeries*>(series.first())) {
+                QCOMPARE(scatter->brush().color(), colours[0]);
+                QCOMPARE(scatter->markerSize(), 8.0);
+            }
+            if (auto* pie = qobject_cast<QPieSeries*>(series.first()))
+                QVERIFY(pie->slices().at(1)->isLabelVisible());
         }
         QCOMPARE(chart->theme(), QChart::ChartThemeDark);
-        QCOMPARE(chart->backgroundBrush().color(), QColor(u"#0D1321"_s));
         QCOMPARE(chart->plotAreaBackgroundBrush().color(), QColor(u"#0A1018"_s));
 
         // Clearing drops the points only.
@@ -489,33 +513,114 @@ private slots:
         QVERIFY2(linePixels > 150, qPrintable(QString::number(linePixels)));
     }
 
-    void shouldUseAtMostFiveAnalysedSeries()
+    void shouldProposeValuesThatRecurInRecordedMessages()
+    {
+        // Received from a sensor: JSON documents and "name=value" lines.
+        const char* recorded[] = {
+            R"({"temp": 21.5, "hum": 40, "meta": {"seq": 1, "id": "a1"}, "ok": [true]})",
+            "volt=3.30 cur: 0.5\nboot ok",
+            R"({"temp": 21.7, "hum": 41, "meta": {"seq": 2, "id": "a2"}})",
+            "volt = 3.31, cur: -0.25 once=9 status: ready",
+            R"({"temp": 21.9, "meta": {"seq": 3}, "list": [1, 2]})"};
+        const QDateTime t0 = QDateTime::currentDateTime().addSecs(-30);
+        QList<LogEntry> entries;
+        for (int i = 0; i < 5; ++i) {
+            entries.append(LogEntry(LogEntry::RX, recorded[i], u"UTF-8"_s));
+            entries.last().timestamp = t0.addSecs(i);
+        }
+        // Only what was received counts.
+        entries.insert(1, LogEntry(LogEntry::TX, "volt=99", u"UTF-8"_s));
+        entries.append(LogEntry(u"sys=1"_s));
+        const QList<AnalysisSample> samples = DataAnalyzer::recentReceived(entries);
+        QCOMPARE(samples.size(), 5);
+        QCOMPARE(DataAnalyzer::recentReceived(entries, 2).first().time, t0.addSecs(3));
+
+        // Found in most messages first; "once", "list.*" and words are no series.
+        const QList<ValueProposal> found = DataAnalyzer::analyze(samples);
+        QStringList listed;
+        for (const ValueProposal& proposal : found) {
+            listed.append(proposal.rule.name + u" = "_s + proposal.rule.expression);
+            // As a user would type it.
+            QCOMPARE(ruleKindForExpression(proposal.rule.expression), proposal.rule.kind);
+        }
+        QCOMPARE(listed, QStringList({u"meta.seq = meta.seq"_s, u"temp = temp"_s, u"hum = hum"_s,
+                                      u"volt = \\bvolt\\s*=\\s*(-?\\d+\\.?\\d*)"_s,
+                                      u"cur = \\bcur\\s*:\\s*(-?\\d+\\.?\\d*)"_s}));
+        QCOMPARE(found.at(4).points.size(), 2);
+        QCOMPARE(found.at(4).points.at(1).value, -0.25);
+        QCOMPARE(found.at(4).points.at(1).time, t0.addSecs(3));
+    }
+
+    void shouldTurnChosenProposalsIntoRulesWhoseSeriesStartFilledAndGrow()
     {
         ChartEngine engine;
         engine.enableCheckBox()->setChecked(true);
-        engine.analyzeButton()->click(); // no provider by default: nothing happens
+        engine.analyzeButton()->click(); // no provider: nothing happens
         QCOMPARE(engine.ruleListWidget()->count(), 0);
 
-        int destroyed = 0;
-        engine.setAnalysisProvider([&destroyed] {
-            QList<ChartSeriesData*> found;
-            for (int i = 0; i < 7; ++i) {
-                found.append(new ChartSeriesData(u"s%1"_s.arg(i), Qt::red));
-                QObject::connect(found.last(), &QObject::destroyed, [&destroyed] { ++destroyed; });
-            }
-            return found;
-        });
+        addRule(engine, u"hum"_s, u"h=(\\d+)"_s);
+        const QDateTime t0 = QDateTime::currentDateTime().addSecs(-10);
+        QList<AnalysisSample> samples;
+        for (int i = 0; i < 3; ++i)
+            samples.append(
+                {t0.addSecs(i), u"{\"temp\": %1, \"hum\": %2}"_s.arg(20 + i).arg(50 + i)});
+        engine.setAnalysisProvider([&samples] { return DataAnalyzer::analyze(samples); });
+        QStringList offered;
+        AnalysisDialog::choose = [&](QWidget*, const QList<ValueProposal>& proposals) {
+            for (const ValueProposal& proposal : proposals)
+                offered.append(proposal.rule.name);
+            // What arrives while the user chooses is in the series too.
+            samples.append({t0.addSecs(5), u"{\"temp\": 25}"_s});
+            return QList<int>{0, 1};
+        };
         engine.analyzeButton()->click();
-        QCOMPARE(engine.seriesStore().size(), 5);
-        QCOMPARE(engine.ruleListWidget()->item(4)->text(), u"s4"_s);
-        QCOMPARE(engine.chart()->series().size(), 5);
-        QCOMPARE(destroyed, 2); // the unused ones are freed
+        QCOMPARE(offered, QStringList({u"hum_2"_s, u"temp"_s})); // "hum" is taken
+        QCOMPARE(engine.rules().size(), 3);
+        QCOMPARE(engine.seriesStore().at(2)->points.first().time, t0);
+        // Plotted at once, and growing with what arrives.
+        QCOMPARE(pointCountOf(engine.chart()->series().at(2)), 4);
+        engine.addValue(engine.rules().at(2), 30);
+        WAIT_FOR_REPLOT(engine);
+        QCOMPARE(pointCountOf(engine.chart()->series().at(2)), 5);
 
-        engine.setAnalysisProvider([] { return QList<ChartSeriesData*>(); });
+        // Nothing new to offer, then nothing at all.
+        offered.clear();
         engine.analyzeButton()->click();
-        QCOMPARE(engine.ruleListWidget()->item(5)->text(), u"未发现可用数值 — 请检查数据"_s);
-        engine.resetChart();
-        QCOMPARE(destroyed, 7);
+        QVERIFY(offered.isEmpty());
+        QCOMPARE(engine.ruleMessageLabel()->text(), u"发现的数值都已有规则"_s);
+        samples.clear();
+        engine.analyzeButton()->click();
+        QCOMPARE(engine.ruleListWidget()->item(3)->text(), u"未发现可用数值 — 请检查数据"_s);
+        AnalysisDialog::restoreDefault();
+    }
+
+    void shouldRemoveRuleAndSeriesByDeleteKeyOrMenuEntry()
+    {
+        ChartEngine engine;
+        engine.show();
+        engine.enableCheckBox()->setChecked(true);
+        QVERIFY(QTest::qWaitForWindowActive(&engine));
+        for (const QString& name : {u"a"_s, u"b"_s, u"c"_s})
+            addRule(engine, name, name);
+        const QColor first = engine.seriesStore().first()->color;
+        QListWidget* list = engine.ruleListWidget();
+        list->setFocus();
+        list->setCurrentRow(0);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(engine.rules().size(), 2);
+        QCOMPARE(engine.seriesStore().first()->name, u"b"_s);
+        QCOMPARE(engine.chart()->series().size(), 2);
+
+        list->setCurrentRow(1);
+        QCOMPARE(engine.deleteRuleAction()->text(), u"删除规则"_s);
+        engine.deleteRuleAction()->trigger();
+        QCOMPARE(engine.rules().size(), 1);
+        QCOMPARE(list->count(), 1);
+        // A freed colour is given again before any is worn twice.
+        addRule(engine, u"d"_s, u"d"_s);
+        QCOMPARE(engine.seriesStore().last()->color, first);
+        LanguageManager::setEnglish(true);
+        QCOMPARE(engine.deleteRuleAction()->text(), u"Delete Rule"_s);
     }
 
     void shouldSurviveViewDestroyedBeforePanel()

@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 87);
+        QCOMPARE(LanguageManager::dictionarySize(), 94);
     }
 
     void cleanup()

@@ -50,10 +50,37 @@ class TestLogView : public QObject
     std::unique_ptr<Log> comm;
     std::unique_ptr<LogViewWidget> view;
     QStringList dialogArgs, warnings;
-    QString answerPath;
+    QString answerPath, answerFilter;
 
     QListWidget* rows() { return view->findChild<QListWidget*>(QStringLiteral("logOutput")); }
     QString row(int i) { return rows()->item(i)->text(); }
+    // Pixel lines of row i that hold text in the RX colour, as painted.
+    int glyphHeight(int i)
+    {
+        const QImage image = rows()->viewport()->grab().toImage();
+        const QRect rect = rows()->visualItemRect(rows()->item(i)) & image.rect();
+        int height = 0;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            bool ink = false;
+            for (int x = rect.left(); x <= rect.right() && !ink; ++x)
+                ink = image.pixelColor(x, y).green() > 200 && image.pixelColor(x, y).red() < 60;
+            height += ink;
+        }
+        return height;
+    }
+    // The view shown with `count` rows; its scroll bar, or null on failure.
+    QScrollBar* showRowsAtTheBottom(int count)
+    {
+        view->resize(500, 400);
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            return nullptr;
+        for (int i = 0; i < count; ++i)
+            comm->logReceived("row");
+        return QTest::qWaitFor([&] { return rows()->count() == count; })
+                   ? rows()->verticalScrollBar()
+                   : nullptr;
+    }
     void click(const QString& text)
     {
         for (QPushButton* b : view->findChildren<QPushButton*>()) {
@@ -92,12 +119,14 @@ private slots:
         comm = std::make_unique<Log>();
         view = std::make_unique<LogViewWidget>(comm.get());
         answerPath.clear();
+        answerFilter.clear();
         dialogArgs.clear();
         warnings.clear();
         ExportDialogs::getSaveFileName = [this](QWidget*, const QString& caption,
-                                                const QString& initialPath,
-                                                const QString& filters) {
+                                                const QString& initialPath, const QString& filters,
+                                                QString* filter) {
             dialogArgs = QStringList{caption, initialPath, filters};
+            *filter = answerFilter;
             return answerPath;
         };
         ExportDialogs::warning = [this](QWidget*, const QString& title, const QString& text) {
@@ -105,7 +134,11 @@ private slots:
         };
     }
 
-    void cleanup() { ExportDialogs::restoreDefaults(); }
+    void cleanup()
+    {
+        ExportDialogs::restoreDefaults();
+        qApp->setStyleSheet(QString());
+    }
 
     void shouldBatchRowsBehindTheTimerAndDrainABacklogWithoutNewEntries()
     {
@@ -157,13 +190,8 @@ private slots:
 
     void shouldFollowNewRowsOnlyWithinTenPixelsOfTheBottom()
     {
-        view->resize(500, 400);
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-        for (int i = 0; i < 100; ++i)
-            comm->logReceived("row");
-        QTRY_COMPARE(rows()->count(), 100);
-        QScrollBar* bar = rows()->verticalScrollBar();
+        QScrollBar* bar = showRowsAtTheBottom(100);
+        QVERIFY(bar);
         QVERIFY(bar->maximum() > 100);
         QCOMPARE(bar->value(), bar->maximum());
 
@@ -213,20 +241,67 @@ private slots:
     void shouldClampFontSizeAndLineSpacingIntoTheItemStyle()
     {
         const QString style =
-            QStringLiteral("QListWidget::item { padding: %1px 6px %1px 6px; font-size: %2pt; }");
+            QStringLiteral("QListWidget#logOutput { font-size: %2pt; }"
+                           "QListWidget::item { padding: %1px 6px %1px 6px; font-size: %2pt; }");
         QCOMPARE(rows()->styleSheet(), style.arg(2).arg(11));
-        comm->logSent("a");
-        QTRY_COMPARE(rows()->count(), 1);
-
         view->setFontSize(30);
         view->setLineSpacing(-20);
-        QCOMPARE(rows()->item(0)->font().pointSize(), 18);
         QCOMPARE(rows()->styleSheet(), style.arg(-8).arg(18));
-
         view->setFontSize(2);
         view->setLineSpacing(99);
-        QCOMPARE(rows()->item(0)->font().pointSize(), 7);
         QCOMPARE(rows()->styleSheet(), style.arg(12).arg(7));
+    }
+
+    void shouldDrawOldAndNewRowsInTheChosenSizeOverTheApplicationSheet()
+    {
+        // The theme gives the list a size of its own, which beat the view's
+        // font for every row that carried none.
+        QFile qss(QStringLiteral(":/styles/DarkTheme.qss"));
+        QVERIFY(qss.open(QIODevice::ReadOnly));
+        qApp->setStyleSheet(QString::fromUtf8(qss.readAll()));
+        view = std::make_unique<LogViewWidget>(comm.get());
+        view->resize(500, 300);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        comm->setShowTimestamp(false);
+        comm->logReceived("HHHH");
+        QTRY_COMPARE(rows()->count(), 1);
+        const int before = glyphHeight(0);
+        view->setFontSize(18);
+        comm->logReceived("HHHH");
+        QTRY_COMPARE(rows()->count(), 2);
+        const int oldRow = glyphHeight(0), newRow = glyphHeight(1);
+        QVERIFY2(oldRow > before + 4, qPrintable(QStringLiteral("%1 %2").arg(before).arg(oldRow)));
+        QCOMPARE(newRow, oldRow);
+        QVERIFY(!rows()->item(0)->data(Qt::FontRole).isValid());
+    }
+
+    void shouldStayAtTheBottomAcrossFontSpacingAndSizeChanges()
+    {
+        QScrollBar* bar = showRowsAtTheBottom(100);
+        QVERIFY(bar);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        const auto atBottomAfter = [&](const std::function<void()>& change) {
+            const int oldMaximum = bar->maximum();
+            change();
+            return QTest::qWaitFor([&] { return bar->maximum() != oldMaximum; }) &&
+                   bar->value() == bar->maximum();
+        };
+        QVERIFY(atBottomAfter([&] { view->setFontSize(16); }));
+        QVERIFY(atBottomAfter([&] { view->setLineSpacing(6); }));
+        QVERIFY(atBottomAfter([&] { view->resize(500, 250); }));
+        // ...and keeps following.
+        comm->logReceived("next");
+        QTRY_COMPARE(rows()->count(), 101);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        // A view scrolled up stays where it is.
+        bar->setValue(bar->maximum() - 40);
+        const int reading = bar->value();
+        view->setFontSize(18);
+        QTRY_VERIFY(bar->maximum() > reading + 40);
+        QCOMPARE(bar->value(), reading);
     }
 
     void shouldClearRowsQueueAndStoreButKeepCountersUntilReset()
@@ -374,6 +449,26 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("[SYS]  last"));
     }
 
+    // The export writes the entries, line breaks and all (see the byte-for-byte test).
+    void shouldMarkLineBreaksInRowsButCopyThemAsTheyCame()
+    {
+        view->resize(500, 400);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        comm->setShowTimestamp(false);
+        comm->logReceived("test\nline2\r\nline3\r");
+        comm->logSystem(QStringLiteral("a\n\nb"));
+        QTRY_COMPARE(rows()->count(), 2);
+        QCOMPARE(row(0), QStringLiteral("[RX]  test\u21B5line2\u21B5line3\u21B5"));
+        QCOMPARE(row(1), QStringLiteral("[SYS]  a\u21B5\u21B5b"));
+        QCOMPARE(comm->entries().at(0).text, QStringLiteral("test\nline2\r\nline3\r"));
+
+        QVERIFY(runContextMenu(rows()->visualItemRect(rows()->item(0)).center(),
+                               QStringLiteral("复制全部")));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("[RX]  test\nline2\r\nline3\r\n[SYS]  a\n\nb"));
+    }
+
     void shouldExportTextAndCsvByteForByte()
     {
         QTemporaryDir dir;
@@ -417,31 +512,48 @@ private slots:
         QCOMPARE(row(5), QStringLiteral("[SYS]  日志已导出: ") + answerPath);
     }
 
-    void shouldReplaceAnEarlierExportChoosingCsvByEndingInAnyCase_data()
+    void shouldReplaceAnEarlierExportInTheFormatOfItsEndingOrElseItsFilter_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("written");
         QTest::addColumn<bool>("csv");
-        QTest::newRow("upper") << QStringLiteral("a.CSV") << true;
-        QTest::newRow("none") << QStringLiteral("a") << false;
-        QTest::newRow("csv inside") << QStringLiteral("a.csv.txt") << false;
+        const char* text = "文本文件 (*.txt)";
+        const char* csv = "CSV文件 (*.csv)";
+        const auto row = [](const char* tag, const char* name, const char* filter,
+                            const char* written, bool isCsv) {
+            QTest::newRow(tag) << QString::fromUtf8(name) << QString::fromUtf8(filter)
+                               << QString::fromUtf8(written) << isCsv;
+        };
+        row("csv ending, any case", "a.CSV", text, "a.CSV", true);
+        row("txt ending beats the filter", "a.txt", csv, "a.txt", false);
+        row("csv inside", "a.csv.txt", csv, "a.csv.txt", false);
+        row("no ending, csv filter", "a", csv, "a.csv", true);
+        row("no ending, text filter", "a", text, "a.txt", false);
+        row("other ending, csv filter", "a.log", csv, "a.log", true);
+        row("no filter reported", "a", "", "a", false);
     }
 
-    void shouldReplaceAnEarlierExportChoosingCsvByEndingInAnyCase()
+    void shouldReplaceAnEarlierExportInTheFormatOfItsEndingOrElseItsFilter()
     {
         QFETCH(QString, name);
+        QFETCH(QString, filter);
+        QFETCH(QString, written);
         QFETCH(bool, csv);
         QTemporaryDir dir;
         answerPath = dir.filePath(name);
+        answerFilter = filter;
         comm->addEntry(stamped(LogEntry(LogEntry::TX, "a much longer first payload", {}), 9));
         click(QStringLiteral("导出"));
         comm->clearLog();
         comm->addEntry(stamped(LogEntry(LogEntry::RX, "v", {}), 1));
         click(QStringLiteral("导出"));
-        QCOMPARE(readAll(answerPath),
+        QCOMPARE(readAll(dir.filePath(written)),
                  csv ? QByteArray("Timestamp,Direction,Data\n\"14:03:07.001\",\"[RX]\",\"v\"\n")
                      : QByteArray("14:03:07.001 [RX] v\n"));
         // No temporary file is left behind.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{written});
+        QVERIFY(comm->entries().last().text.endsWith(dir.filePath(written)));
     }
 
     void shouldOfferTheDialogAndWarnWithoutConfirmationWhenExportFails()

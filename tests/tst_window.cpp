@@ -1,6 +1,7 @@
 #include "LoopbackOnly.h"
 
 #include "WindowControls.h"
+#include "chart/AnalysisDialog.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartSeriesData.h"
 #include "comm/CommunicationBase.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -64,6 +66,8 @@ private slots:
     void shouldShowTheBeginningOfTheAddressWhenNotEditing();
     void shouldOpenDocumentationPage();
     void shouldLogDisconnectedWhenDestroyedIdle();
+    void shouldKeepTheLogAtTheBottomAcrossModeSwitchAndResize();
+    void shouldOfferValuesOfRecentReceivedEntriesForAnalysis();
 
 private:
     static quint16 freePort();
@@ -579,6 +583,47 @@ void WindowTest::shouldLogDisconnectedWhenDestroyedIdle()
     window.reset();
     QCOMPARE(added.size(), 1);
     QCOMPARE(added.constFirst().constFirst().value<LogEntry>().text, QStringLiteral("已断开"));
+}
+
+void WindowTest::shouldKeepTheLogAtTheBottomAcrossModeSwitchAndResize()
+{
+    WebSocketWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* comm = window.findChild<CommunicationBase*>();
+    auto* rows = window.findChild<QListWidget*>(QStringLiteral("logOutput"));
+    for (int i = 0; i < 200; ++i)
+        comm->logReceived("row");
+    QTRY_COMPARE(rows->count(), 200);
+    QScrollBar* bar = rows->verticalScrollBar();
+    QCOMPARE(bar->value(), bar->maximum());
+
+    const int height = rows->height();
+    window.findChild<QRadioButton*>(QStringLiteral("serverRadio"))->setChecked(true);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+    window.resize(window.width(), window.height() - 120);
+    QTRY_VERIFY(rows->height() < height);
+    QCOMPARE(bar->value(), bar->maximum());
+    comm->logReceived("next");
+    QTRY_COMPARE(rows->count(), 201);
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void WindowTest::shouldOfferValuesOfRecentReceivedEntriesForAnalysis()
+{
+    WebSocketWidget window;
+    auto* comm = window.findChild<CommunicationBase*>();
+    auto* engine = window.findChild<ChartEngine*>(QStringLiteral("chartEngine"));
+    for (const char* frame : {"{\"temp\": 20}", "{\"temp\": 21}", "{\"temp\": 22}"})
+        comm->logReceived(frame);
+    AnalysisDialog::choose = [](QWidget*, const QList<ValueProposal>&) {
+        return QList<int>{0};
+    };
+    engine->enableCheckBox()->setChecked(true);
+    engine->analyzeButton()->click();
+    AnalysisDialog::restoreDefault();
+    QCOMPARE(engine->rules().value(0).expression, QStringLiteral("temp"));
+    QCOMPARE(engine->seriesStore().first()->points.size(), 3);
 }
 
 QTEST_MAIN(WindowTest)

@@ -1,9 +1,11 @@
 #include "chart/ChartEngine.h"
 
+#include "chart/AnalysisDialog.h"
 #include "chart/ChartSeriesData.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 
+#include <QAction>
 #include <QAreaSeries>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -16,6 +18,7 @@
 #include <QLegend>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMenu>
 #include <QPen>
 #include <QPieSeries>
 #include <QPushButton>
@@ -26,14 +29,24 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace {
 
+// Rule list entries carry the name of their rule; notices carry none.
+constexpr int kRuleNameRole = Qt::UserRole;
+constexpr int kSeriesHues = 6;
+
 QPen seriesPen(const QColor& color)
 {
     return QPen(QBrush(color), 2.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+}
+
+QColor seriesColour(qsizetype k)
+{
+    return QColor::fromHsv(int((60 * k) % 360), 200, 220, 255);
 }
 
 struct TemplateRule
@@ -78,8 +91,17 @@ ChartEngine::ChartEngine(QWidget* parent)
         m_timeWindowSeconds = seconds;
         refresh();
     });
+    connect(m_ruleNameEdit, &QLineEdit::textEdited, m_ruleMessage, &QWidget::hide);
+    connect(m_deleteRuleAction, &QAction::triggered, this, &ChartEngine::removeSelectedRule);
+    connect(m_ruleListWidget, &QWidget::customContextMenuRequested, this,
+            &ChartEngine::showRuleMenu);
 
-    LanguageManager::addListener(this, [this] { retranslateWidgetTree(this); });
+    LanguageManager::addListener(this, [this] {
+        retranslateWidgetTree(this);
+        // A menu entry is no widget, so the walk does not reach it.
+        if (m_deleteRuleAction)
+            m_deleteRuleAction->setText(LanguageManager::translate(QStringLiteral("删除规则")));
+    });
 }
 
 ChartEngine::~ChartEngine()
@@ -126,6 +148,13 @@ void ChartEngine::buildControls()
     m_expressionEdit->setPlaceholderText(QStringLiteral("例: temperature 或 data\\.value"));
     settingsLayout->addWidget(m_expressionEdit);
 
+    m_ruleMessage = new QLabel(m_settingsBox);
+    m_ruleMessage->setObjectName(QStringLiteral("ruleMessageLabel"));
+    m_ruleMessage->setWordWrap(true);
+    m_ruleMessage->setStyleSheet(QStringLiteral("color: #F87171;"));
+    m_ruleMessage->hide();
+    settingsLayout->addWidget(m_ruleMessage);
+
     auto* buttonRow = new QHBoxLayout;
     m_addButton = new QPushButton(QStringLiteral("添加规则"), m_settingsBox);
     m_analyzeButton = new QPushButton(QStringLiteral("智能分析"), m_settingsBox);
@@ -135,8 +164,16 @@ void ChartEngine::buildControls()
     settingsLayout->addLayout(buttonRow);
 
     m_ruleListWidget = new QListWidget(m_settingsBox);
+    m_ruleListWidget->setObjectName(QStringLiteral("ruleList"));
     m_ruleListWidget->setMaximumHeight(80);
+    m_ruleListWidget->setContextMenuPolicy(Qt::CustomContextMenu);
     settingsLayout->addWidget(m_ruleListWidget);
+    m_deleteRuleAction =
+        new QAction(LanguageManager::translate(QStringLiteral("删除规则")), m_ruleListWidget);
+    m_deleteRuleAction->setObjectName(QStringLiteral("deleteRuleAction"));
+    m_deleteRuleAction->setShortcut(QKeySequence(Qt::Key_Delete));
+    m_deleteRuleAction->setShortcutContext(Qt::WidgetShortcut);
+    m_ruleListWidget->addAction(m_deleteRuleAction);
 
     auto* windowRow = new QHBoxLayout;
     windowRow->addWidget(new QLabel(QStringLiteral("时间窗口:"), m_settingsBox));
@@ -238,7 +275,6 @@ void ChartEngine::onChartTypeChanged(int idx)
         auto* barSeries = new QBarSeries;
         for (const ChartSeriesData* data : std::as_const(m_seriesStore)) {
             auto* set = new QBarSet(data->name);
-            set->setColor(data->color);
             set->append(0.0);
             barSeries->append(set);
         }
@@ -254,13 +290,10 @@ void ChartEngine::onChartTypeChanged(int idx)
         for (const ChartSeriesData* data : std::as_const(m_seriesStore)) {
             auto* upper = new QLineSeries;
             upper->setName(data->name);
-            upper->setPen(seriesPen(data->color));
             auto* area = new QAreaSeries(upper);
             // The area series does not own its upper line.
             upper->setParent(area);
             area->setName(data->name);
-            area->setBrush(data->color.darker(150));
-            area->setPen(QPen(data->color));
             m_chart->addSeries(area);
             area->attachAxis(timeAxis);
             area->attachAxis(valueAxis);
@@ -275,13 +308,63 @@ void ChartEngine::onChartTypeChanged(int idx)
             else
                 series = new QLineSeries;
             series->setName(data->name);
-            series->setPen(seriesPen(data->color));
             m_chart->addSeries(series);
             series->attachAxis(timeAxis);
             series->attachAxis(valueAxis);
         }
     }
     applyChartStyle(m_chart);
+    colourSeries();
+}
+
+void ChartEngine::colourSeries()
+{
+    // Given after the series joined the chart: joining lets the chart theme
+    // paint them, and a legend marker shows what its series shows.
+    qsizetype next = 0;
+    const QList<QAbstractSeries*> chartSeries = m_chart->series();
+    for (QAbstractSeries* series : chartSeries) {
+        if (auto* bars = qobject_cast<QBarSeries*>(series)) {
+            const QList<QBarSet*> sets = bars->barSets();
+            for (qsizetype j = 0; j < sets.size() && j < m_seriesStore.size(); ++j) {
+                sets.at(j)->setColor(m_seriesStore.at(j)->color);
+                sets.at(j)->setBorderColor(m_seriesStore.at(j)->color);
+            }
+            continue;
+        }
+        if (next >= m_seriesStore.size())
+            break;
+        const QColor colour = m_seriesStore.at(next)->color;
+        if (auto* area = qobject_cast<QAreaSeries*>(series)) {
+            area->upperSeries()->setPen(seriesPen(colour));
+            area->setBrush(colour.darker(150));
+            area->setPen(QPen(colour));
+            ++next;
+        } else if (auto* xy = qobject_cast<QXYSeries*>(series)) {
+            xy->setPen(seriesPen(colour));
+            if (auto* scatter = qobject_cast<QScatterSeries*>(xy)) {
+                scatter->setBrush(colour);
+                scatter->setMarkerSize(scatterMarkerSize);
+            }
+            ++next;
+        }
+    }
+}
+
+void ChartEngine::colourPie(QPieSeries* pie)
+{
+    const QList<QPieSlice*> slices = pie->slices();
+    for (qsizetype k = 0; k < slices.size() && k < m_seriesStore.size(); ++k) {
+        const ChartSeriesData* data = m_seriesStore.at(k);
+        QPieSlice* slice = slices.at(k);
+        slice->setBrush(data->color);
+        // Edged in the chart's background, so that neighbours stay apart.
+        slice->setPen(QPen(QColor(QStringLiteral("#0D1321")), 2.0));
+        slice->setLabel(data->name + QLatin1Char(' ') +
+                        QString::number(slice->percentage() * 100.0, 'f', 1) + QLatin1Char('%'));
+        slice->setLabelColor(QColor(QStringLiteral("#F1F5F9")));
+        slice->setLabelVisible(true);
+    }
 }
 
 void ChartEngine::refresh()
@@ -376,6 +459,7 @@ void ChartEngine::refresh()
             pie->clear();
             for (qsizetype k = 0; k < count; ++k)
                 pie->append(m_seriesStore.at(k)->name, sums.at(k));
+            colourPie(pie);
         }
     }
 }
@@ -408,41 +492,153 @@ void ChartEngine::onAddRule()
     const QString expression = m_expressionEdit->text().trimmed();
     if (name.isEmpty() || expression.isEmpty())
         return;
-
-    const int hue = int((60 * m_seriesStore.size()) % 360);
-    m_seriesStore.append(new ChartSeriesData(name, QColor::fromHsv(hue, 200, 220, 255)));
-    if (m_ruleListWidget)
-        m_ruleListWidget->addItem(name % QStringLiteral(" = ") % expression);
-    m_ruleStore.append(ChartRule{name, ruleKindForExpression(expression), expression});
-
+    // Refused, the fields stay for the user to mend.
+    if (!addRule(ChartRule{name, ruleKindForExpression(expression), expression}))
+        return;
     m_ruleNameEdit->clear();
     m_expressionEdit->clear();
+}
+
+bool ChartEngine::addRule(const ChartRule& rule, const QList<DataPoint>& points)
+{
+    if (!appendRule(rule, points))
+        return false;
     onChartTypeChanged(m_currentChartType);
+    if (!points.isEmpty())
+        refresh();
+    return true;
+}
+
+bool ChartEngine::appendRule(const ChartRule& rule, const QList<DataPoint>& points)
+{
+    // Values go to the series of the rule's name: a second rule of that name
+    // would pour its values into the first one's series.
+    const bool taken =
+        std::any_of(m_seriesStore.cbegin(), m_seriesStore.cend(),
+                    [&rule](const ChartSeriesData* data) { return data->name == rule.name; });
+    if (taken) {
+        showRuleMessage(QStringLiteral("规则名称已存在"));
+        return false;
+    }
+    auto* data = new ChartSeriesData(rule.name, nextSeriesColour());
+    for (const DataPoint& point : points)
+        data->appendPoint(point);
+    m_seriesStore.append(data);
+    if (m_ruleListWidget) {
+        auto* item = new QListWidgetItem(rule.name % QStringLiteral(" = ") % rule.expression);
+        item->setData(kRuleNameRole, rule.name);
+        m_ruleListWidget->addItem(item);
+    }
+    m_ruleStore.append(rule);
+    if (m_ruleMessage)
+        m_ruleMessage->hide();
+    return true;
+}
+
+QColor ChartEngine::nextSeriesColour() const
+{
+    // The first hue no series wears: after a removal its colour comes back
+    // before any colour is worn twice.
+    for (int k = 0; k < kSeriesHues; ++k) {
+        const QColor colour = seriesColour(k);
+        const bool worn =
+            std::any_of(m_seriesStore.cbegin(), m_seriesStore.cend(),
+                        [&colour](const ChartSeriesData* data) { return data->color == colour; });
+        if (!worn)
+            return colour;
+    }
+    return seriesColour(m_seriesStore.size());
+}
+
+void ChartEngine::showRuleMessage(const QString& chinese)
+{
+    if (!m_ruleMessage)
+        return;
+    setRuntimeText(m_ruleMessage, chinese, LanguageManager::translate(chinese));
+    m_ruleMessage->show();
+}
+
+void ChartEngine::removeRule(const QString& name)
+{
+    m_ruleStore.removeIf([&name](const ChartRule& rule) { return rule.name == name; });
+    for (qsizetype i = m_seriesStore.size(); i-- > 0;) {
+        if (m_seriesStore.at(i)->name == name)
+            delete m_seriesStore.takeAt(i);
+    }
+    if (m_ruleListWidget) {
+        for (int row = m_ruleListWidget->count(); row-- > 0;) {
+            if (m_ruleListWidget->item(row)->data(kRuleNameRole).toString() == name)
+                delete m_ruleListWidget->takeItem(row);
+        }
+    }
+    onChartTypeChanged(m_currentChartType);
+    refresh();
+}
+
+void ChartEngine::removeSelectedRule()
+{
+    if (!m_ruleListWidget)
+        return;
+    const QList<QListWidgetItem*> selected = m_ruleListWidget->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QString name = selected.first()->data(kRuleNameRole).toString();
+    if (name.isEmpty())
+        delete selected.first(); // a notice, not a rule
+    else
+        removeRule(name);
+}
+
+void ChartEngine::showRuleMenu(QPoint pos)
+{
+    QListWidgetItem* item = m_ruleListWidget ? m_ruleListWidget->itemAt(pos) : nullptr;
+    if (!item)
+        return;
+    m_ruleListWidget->setCurrentItem(item);
+    QMenu menu(m_ruleListWidget);
+    menu.addAction(m_deleteRuleAction);
+    menu.exec(m_ruleListWidget->viewport()->mapToGlobal(pos));
 }
 
 void ChartEngine::onAnalyzeData()
 {
     if (!m_analysisProvider)
         return;
-    QList<ChartSeriesData*> found = m_analysisProvider();
+    const QList<ValueProposal> found = m_analysisProvider();
     if (found.isEmpty()) {
         if (m_ruleListWidget)
             m_ruleListWidget->addItem(QStringLiteral("未发现可用数值 — 请检查数据"));
         return;
     }
-    for (qsizetype i = 0; i < found.size(); ++i) {
-        ChartSeriesData* data = found.at(i);
-        if (i >= 5) {
-            // Handed over but not used: nobody else would free them.
-            delete data;
-            continue;
-        }
-        data->setParent(nullptr);
-        m_seriesStore.append(data);
-        if (m_ruleListWidget)
-            m_ruleListWidget->addItem(data->name);
+    const QList<ValueProposal> offered = DataAnalyzer::withoutRules(found, m_ruleStore);
+    if (offered.isEmpty()) {
+        showRuleMessage(QStringLiteral("发现的数值都已有规则"));
+        return;
     }
-    onChartTypeChanged(m_chartTypeCombo ? m_chartTypeCombo->currentIndex() : m_currentChartType);
+    QWidget* parent = m_controlPanel ? m_controlPanel->window() : window();
+    const QList<int> chosen = AnalysisDialog::choose(parent, offered);
+    if (chosen.isEmpty())
+        return;
+    // Values kept arriving while the user chose; the series start with them too.
+    const QList<ValueProposal> latest = m_analysisProvider();
+    bool added = false;
+    for (int i : chosen) {
+        if (i < 0 || i >= offered.size())
+            continue;
+        const ChartRule& rule = offered.at(i).rule;
+        const auto current =
+            std::find_if(latest.cbegin(), latest.cend(), [&rule](const ValueProposal& proposal) {
+                return proposal.rule.kind == rule.kind &&
+                       proposal.rule.expression == rule.expression;
+            });
+        added =
+            appendRule(rule, current != latest.cend() ? current->points : offered.at(i).points) ||
+            added;
+    }
+    if (added) {
+        onChartTypeChanged(m_currentChartType);
+        refresh();
+    }
 }
 
 void ChartEngine::onTemplateChanged(int idx)

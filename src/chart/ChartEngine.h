@@ -1,10 +1,13 @@
 #pragma once
 
 #include "chart/ChartRule.h"
+#include "chart/DataAnalyzer.h"
 
+#include <QAction>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QLabel>
 #include <QList>
 #include <QListWidget>
 #include <QPointer>
@@ -15,6 +18,7 @@
 class ChartSeriesData;
 class QCheckBox;
 class QLineEdit;
+class QPieSeries;
 class QPushButton;
 class QSpinBox;
 
@@ -36,8 +40,11 @@ public:
     };
     Q_ENUM(ChartType)
 
-    // Returns new, filled series; the panel takes ownership of those it keeps.
-    using AnalysisProvider = std::function<QList<ChartSeriesData*>()>;
+    // Returns the rules to offer, with the values they already find; those
+    // the user picks become rules whose series start with these values.
+    using AnalysisProvider = std::function<QList<ValueProposal>()>;
+
+    static constexpr int scatterMarkerSize = 8;
 
     explicit ChartEngine(QWidget* parent = nullptr);
     ~ChartEngine() override;
@@ -48,6 +55,12 @@ public:
 
     QList<ChartRule> rules() const { return m_ruleStore; }
     const QList<ChartSeriesData*>& seriesStore() const { return m_seriesStore; }
+
+    // Adds the rule and its series, which starts with `points`; refused, with
+    // the reason shown under the rule inputs, when the name is taken.
+    bool addRule(const ChartRule& rule, const QList<DataPoint>& points = {});
+    // Removes the rule of that name together with its series.
+    void removeRule(const QString& name);
 
     // Appends the value to its series and asks for one re-plot in the next
     // event-loop pass, however many values arrive before it.
@@ -74,6 +87,8 @@ public:
     QPushButton* analyzeButton() const { return m_analyzeButton; }
     QPushButton* clearButton() const { return m_clearButton; }
     QListWidget* ruleListWidget() const { return m_ruleListWidget; }
+    QLabel* ruleMessageLabel() const { return m_ruleMessage; }
+    QAction* deleteRuleAction() const { return m_deleteRuleAction; }
     QSpinBox* timeWindowSpin() const { return m_timeWindowSpin; }
 
 public slots:
@@ -86,10 +101,17 @@ public slots:
 
 private slots:
     void runScheduledRefresh();
+    void removeSelectedRule();
+    void showRuleMenu(QPoint pos);
 
 private:
     void buildControls();
     void buildChart();
+    bool appendRule(const ChartRule& rule, const QList<DataPoint>& points);
+    QColor nextSeriesColour() const;
+    void showRuleMessage(const QString& chinese);
+    void colourSeries();
+    void colourPie(QPieSeries* pie);
 
     // The window moves the view and the control panel into its own widgets,
     // which may be destroyed before the panel.
@@ -107,6 +129,8 @@ private:
     QPushButton* m_analyzeButton = nullptr;
     QPushButton* m_clearButton = nullptr;
     QPointer<QListWidget> m_ruleListWidget;
+    QPointer<QLabel> m_ruleMessage;
+    QPointer<QAction> m_deleteRuleAction;
     QSpinBox* m_timeWindowSpin = nullptr;
     int m_timeWindowSeconds = 60;
     int m_currentChartType = Line;

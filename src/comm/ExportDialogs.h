@@ -11,17 +11,23 @@ class QWidget;
 class ExportDialogs
 {
 public:
+    // Returns the chosen path (empty when cancelled) and stores the name
+    // filter the user chose in `selectedFilter`.
     using SaveFileNameHook =
         std::function<QString(QWidget* parent, const QString& caption, const QString& initialPath,
-                              const QString& filters)>;
+                              const QString& filters, QString* selectedFilter)>;
     using WarningHook =
         std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
-    // Default to QFileDialog::getSaveFileName and QMessageBox::warning.
+    // Default to a save-file QFileDialog and QMessageBox::warning.
     static SaveFileNameHook getSaveFileName;
     static WarningHook warning;
 
     static void restoreDefaults();
+
+    // The extension a name filter such as "CSV文件 (*.csv)" stands for ("csv");
+    // empty when it names none.
+    static QString filterSuffix(const QString& filter);
 
     ExportDialogs() = delete;
 };

@@ -1,5 +1,6 @@
 #include "comm/LogViewWidget.h"
 
+#include "comm/BottomFollower.h"
 #include "comm/CommunicationBase.h"
 #include "comm/ExportDialogs.h"
 #include "i18n/LanguageManager.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -30,22 +32,23 @@ constexpr int kRowsPerFlush = 200;
 // insert), so a backlog drains in larger batches: the stall of a flush is the
 // relayout, not the rows added.
 constexpr int kRowsPerBacklogFlush = 2000;
-constexpr int kBottomTolerancePx = 10;
+constexpr int kBottomTolerancePx = BottomFollower::tolerancePx;
 constexpr int kCounterIntervalMs = 100;
 
 } // namespace
 
-// A row that knows its entry: a shortened row copies the entry whole, and the
-// tooltip tells who sent or got it and how, looked up only when asked for.
+// A row that knows its entry: a row that shows its entry shortened or on one
+// line copies the entry whole, and the tooltip tells who sent or got it and
+// how, looked up only when asked for.
 class LogRowItem : public QListWidgetItem
 {
 public:
-    LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial, bool shortened,
+    LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial, bool rowDiffers,
                bool hex)
         : QListWidgetItem(text, nullptr, QListWidgetItem::UserType)
         , view(view)
         , serial(serial)
-        , shortened(shortened)
+        , rowDiffers(rowDiffers)
         , hex(hex)
     {}
 
@@ -60,7 +63,7 @@ public:
 
     const LogViewWidget* view;
     quint64 serial;
-    bool shortened;
+    bool rowDiffers;
     bool hex;
 };
 
@@ -122,6 +125,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     logOutput->setFrameShape(QFrame::NoFrame);
     logOutput->setItemDelegate(new VCenterDelegate(logOutput));
+    new BottomFollower(logOutput, [comm] { return !comm || comm->autoScroll(); });
     layout->addWidget(logOutput, 1);
 
     layout->addWidget(createCounterBar(), 0);
@@ -211,19 +215,33 @@ int LogViewWidget::pendingCount() const
     return int(pending.size());
 }
 
+bool LogViewWidget::hasLineBreak(const QString& data)
+{
+    return data.contains(QLatin1Char('\n')) || data.contains(QLatin1Char('\r'));
+}
+
 QString LogViewWidget::rowData(const QString& data, qint64 byteCount, bool isMessage)
 {
-    if (data.size() <= maxRowChars)
-        return data;
     // Measuring and painting a row of megabytes would freeze the window.
-    return data.left(maxRowChars) % QStringLiteral(" \u2026 (") % QString::number(byteCount) %
+    const bool cut = data.size() > maxRowChars;
+    QString shown = cut ? data.left(maxRowChars) : data;
+    // A row is one line: its line breaks would run the lines together.
+    if (hasLineBreak(shown)) {
+        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\u21B5"));
+        shown.replace(QLatin1Char('\r'), QChar(0x21B5));
+        shown.replace(QLatin1Char('\n'), QChar(0x21B5));
+    }
+    if (!cut)
+        return shown;
+    return shown % QStringLiteral(" \u2026 (") % QString::number(byteCount) %
            (isMessage ? QStringLiteral(" characters)") : QStringLiteral(" bytes)"));
 }
 
 void LogViewWidget::onNewLogEntry(LogEntry entry)
 {
     PendingEntry queued;
-    if (entry.text.size() > maxRowChars || entry.hexText.size() > maxRowChars) {
+    if (entry.text.size() > maxRowChars || entry.hexText.size() > maxRowChars ||
+        hasLineBreak(entry.text)) {
         const bool message = entry.direction == LogEntry::SYS;
         const qint64 size = message ? entry.text.size() : entry.rawData.size();
         queued.entry.timestamp = entry.timestamp;
@@ -231,7 +249,7 @@ void LogViewWidget::onNewLogEntry(LogEntry entry)
         queued.entry.serial = entry.serial;
         queued.entry.text = rowData(entry.text, size, message);
         queued.entry.hexText = message ? queued.entry.text : rowData(entry.hexText, size, message);
-        queued.shortened = true;
+        queued.rowDiffers = true;
     } else {
         queued.entry = std::move(entry);
     }
@@ -321,7 +339,7 @@ void LogViewWidget::flushPendingItems()
         else
             row = entry.directionTag() % QStringLiteral("  ") %
                   (hexDisplay ? entry.hexText : entry.text);
-        auto* item = new LogRowItem(row, this, entry.serial, queued.shortened, hexDisplay);
+        auto* item = new LogRowItem(row, this, entry.serial, queued.rowDiffers, hexDisplay);
         const int dir = int(entry.direction);
         item->setForeground(dir >= 0 && dir < 3 ? brushes[dir]
                                                 : QBrush(directionColor(entry.direction)));
@@ -364,15 +382,16 @@ void LogViewWidget::setFontSize(int pt)
 void LogViewWidget::applyItemStyle()
 {
     const int padding = m_lineSpacing + 2;
+    // The size goes on the list itself: the list's own sheet outranks the
+    // application's (which gives the list a size of its own), and every row,
+    // old or new, is drawn in the list's font. No row carries a font.
     logOutput->setStyleSheet(
-        QStringLiteral("QListWidget::item { padding: %1px 6px %2px 6px; font-size: %3pt; }")
+        QStringLiteral("QListWidget#logOutput { font-size: %3pt; }"
+                       "QListWidget::item { padding: %1px 6px %2px 6px; font-size: %3pt; }")
             .arg(padding)
             .arg(padding)
             .arg(m_fontSize));
-    const QFont font(QStringLiteral("Consolas"), m_fontSize);
-    logOutput->setFont(font);
-    for (int i = 0; i < logOutput->count(); ++i)
-        logOutput->item(i)->setFont(font);
+    logOutput->setFont(QFont(QStringLiteral("Consolas"), m_fontSize));
 }
 
 void LogViewWidget::discardRowsAndQueue()
@@ -419,13 +438,13 @@ QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
     const QString shown = item->text();
     const auto* row =
         item->type() == QListWidgetItem::UserType ? static_cast<const LogRowItem*>(item) : nullptr;
-    if (!row || !row->shortened || !comm)
+    if (!row || !row->rowDiffers || !comm)
         return shown;
     const LogEntry entry = comm->entryBySerial(row->serial);
     if (entry.serial == 0)
         return shown; // no longer in the log: the row is all that is left
     const QString& data = row->hex ? entry.hexText : entry.text;
-    // The row's time stamp and tag stay as shown; only the data was shortened.
+    // The row's time stamp and tag stay as shown; only the data differs.
     const QString tag = entry.directionTag() + QStringLiteral("  ");
     const qsizetype at = shown.indexOf(tag);
     return at < 0 ? data : shown.left(at + tag.size()) + data;
@@ -476,13 +495,22 @@ void LogViewWidget::exportLog()
     const QString defaultName =
         QStringLiteral("Communication_Log_") +
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
-    const QString path =
-        ExportDialogs::getSaveFileName(this, QStringLiteral("导出日志"), defaultName,
-                                       QStringLiteral("文本文件 (*.txt);;CSV文件 (*.csv)"));
+    QString filter;
+    QString path = ExportDialogs::getSaveFileName(
+        this, QStringLiteral("导出日志"), defaultName,
+        QStringLiteral("文本文件 (*.txt);;CSV文件 (*.csv)"), &filter);
     if (path.isEmpty())
         return;
 
-    const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
+    // A name ending in .csv or .txt decides; otherwise the chosen filter does,
+    // and a name without any extension gets the filter's.
+    bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
+    if (!csv && !path.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive)) {
+        const QString suffix = ExportDialogs::filterSuffix(filter);
+        csv = suffix.compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0;
+        if (!suffix.isEmpty() && !QFileInfo(path).fileName().contains(QLatin1Char('.')))
+            path += QLatin1Char('.') + suffix;
+    }
     if (comm->exportToFile(path, comm->hexDisplay(), csv))
         comm->logSystem(QStringLiteral("日志已导出: %1").arg(path));
     else

@@ -29,8 +29,10 @@ public:
     // Rows show at most this many characters of an entry's text; the rest is
     // replaced by an ellipsis and the full size, and copying takes it whole.
     static constexpr int maxRowChars = 512;
-    // The shown form of data with this many bytes: unchanged when short enough.
+    // The shown form of data with this many bytes: line breaks (CR LF counting
+    // as one) become "\u21B5", and data too long is cut short.
     static QString rowData(const QString& data, qint64 byteCount, bool isMessage);
+    static bool hasLineBreak(const QString& data);
 
 public slots:
     void onNewLogEntry(LogEntry entry);
@@ -77,11 +79,13 @@ private:
     QTimer* counterTimer = nullptr;
 
     // Entries whose text was too long for a row are queued shortened (their
-    // bytes stay in the log only), so the queue never holds large frames.
+    // bytes stay in the log only), so the queue never holds large frames;
+    // texts with line breaks are queued in their one-line form. Such rows
+    // copy their entry whole, found by its serial.
     struct PendingEntry
     {
         LogEntry entry;
-        bool shortened = false;
+        bool rowDiffers = false;
     };
     QList<PendingEntry> pending;
     mutable QMutex pendingMutex;

@@ -4,6 +4,7 @@
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "chart/ChartRule.h"
+#include "chart/DataAnalyzer.h"
 #include "comm/CommunicationBase.h"
 #include "comm/HexText.h"
 #include "comm/LogViewWidget.h"
@@ -313,6 +314,9 @@ void WebSocketWidget::createChartGroupContent(QGroupBox* group)
     layout->setContentsMargins(0, 0, 0, 0);
     chartEngine = new ChartEngine(group);
     chartEngine->setObjectName(QStringLiteral("chartEngine"));
+    // "智能分析" looks at what arrived lately.
+    chartEngine->setAnalysisProvider(
+        [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
     layout->addWidget(chartEngine->controlPanel());
     // Its two visible pieces now live in the group and the chart tab; the
     // empty shell must not sit over the group's title and take its clicks.
