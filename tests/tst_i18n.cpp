@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 94);
+        QCOMPARE(LanguageManager::dictionarySize(), 93);
     }
 
     void cleanup()

@@ -108,7 +108,6 @@ QMap<QString, QString> buildDictionary()
         {u"无"_s, u"None"_s},
         {u"恢复默认"_s, u"Defaults"_s},
         {u"确定"_s, u"OK"_s},
-        {u"取消"_s, u"Cancel"_s},
         {u"监听地址无效"_s, u"Invalid listen address"_s},
         {u"子协议名称含有无效字符"_s, u"A subprotocol name has invalid characters"_s},
         {u"证书文件和私钥文件须同时填写"_s, u"Certificate and private key go together"_s},

@@ -95,6 +95,17 @@ ServerAcceptor::ServerAcceptor(QWebSocketServer* upgrader, QObject* parent)
     });
 }
 
+ServerAcceptor::~ServerAcceptor()
+{
+    // Transports that go with us must not report back.
+    const QList<QAbstractSocket*> transports =
+        findChildren<QAbstractSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QAbstractSocket* transport : transports) {
+        if (auto* state = dynamic_cast<TransportState*>(transport))
+            state->acceptor = nullptr;
+    }
+}
+
 bool ServerAcceptor::start(const QHostAddress& address, quint16 port)
 {
     if (!listen(address, port))
@@ -126,17 +137,6 @@ void ServerAcceptor::acceptPending()
                                        ? reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port
                                        : reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
         take(descriptor, address, port);
-    }
-}
-
-ServerAcceptor::~ServerAcceptor()
-{
-    // Transports that go with us must not report back.
-    const QList<QAbstractSocket*> transports =
-        findChildren<QAbstractSocket*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QAbstractSocket* transport : transports) {
-        if (auto* state = dynamic_cast<TransportState*>(transport))
-            state->acceptor = nullptr;
     }
 }
 

@@ -1,10 +1,8 @@
-"""Many clients at once for the window's server mode.
+"""Clients all at once for server mode: crowd.py URL N.
 
-Usage: crowd.py URL N. Opens N connections at once. Prints "OPEN <i>" per
-upgrade, "FAILED <i>" when one cannot connect, "CLOSED <i> <code>" when the
-server closes one, and "SETTLED" once every attempt of the wave has opened or
-failed. Commands on stdin: "leave K" closes K open connections with 1000;
-"more M" opens a wave of M more.
+Prints "SETTLED" once every client of a wave has opened or failed, and
+"CLOSED <code>" whenever the server closes one. Commands on stdin: "leave K"
+closes K open clients with 1000; "more M" opens a wave of M more.
 """
 import asyncio
 import sys
@@ -12,60 +10,47 @@ import threading
 
 import websockets
 
-sockets = {}
-counter = 0
+clients = set()
 
 
-def emit(line):
-    sys.stdout.write(line + "\n")
-    sys.stdout.flush()
-
-
-async def one(i, url):
+async def one(url, settled):
     try:
         ws = await websockets.connect(url, open_timeout=30, ping_interval=None)
-    except Exception:
-        emit("FAILED %d" % i)
+    except Exception:  # refused or timed out: settled all the same
+        settled.set_result(None)
         return
-    emit("OPEN %d" % i)
-    sockets[i] = ws
+    clients.add(ws)
+    settled.set_result(None)
     await ws.wait_closed()
-    if sockets.pop(i, None) is not None:
-        emit("CLOSED %d %s" % (i, ws.close_code))
+    if ws in clients:
+        clients.discard(ws)
+        print("CLOSED", ws.close_code, flush=True)
 
 
 async def wave(url, n):
-    global counter
-    first = counter
-    counter += n
-    tasks = [asyncio.create_task(one(i, url)) for i in range(first, first + n)]
-    while not all(t.done() or i in sockets for i, t in zip(range(first, first + n), tasks)):
-        await asyncio.sleep(0.05)
-    emit("SETTLED")
+    settled = [asyncio.get_running_loop().create_future() for _ in range(n)]
+    for future in settled:
+        asyncio.create_task(one(url, future))
+    await asyncio.gather(*settled)
+    print("SETTLED", flush=True)
 
 
-async def command(url, line):
-    words = line.split()
-    if len(words) == 2 and words[0] == "leave":
-        chosen = [i for i, ws in sockets.items() if ws.open][: int(words[1])]
-        for i in chosen:
-            ws = sockets.pop(i)
+async def command(url, words):
+    if words[0] == "leave":
+        for ws in list(clients)[: int(words[1])]:
+            clients.discard(ws)
             await ws.close(code=1000)
-    elif len(words) == 2 and words[0] == "more":
+    elif words[0] == "more":
         await wave(url, int(words[1]))
 
 
-def read_stdin(loop, url):
-    for line in sys.stdin:
-        asyncio.run_coroutine_threadsafe(command(url, line), loop)
-
-
-async def main():
-    url, n = sys.argv[1], int(sys.argv[2])
-    threading.Thread(target=read_stdin, args=(asyncio.get_running_loop(), url),
-                     daemon=True).start()
-    await wave(url, n)
+async def main(url, n):
+    loop = asyncio.get_running_loop()
+    threading.Thread(daemon=True, target=lambda: [
+        asyncio.run_coroutine_threadsafe(command(url, line.split()), loop) for line in sys.stdin
+    ]).start()
+    await wave(url, int(n))
     await asyncio.Future()
 
 
-asyncio.run(main())
+asyncio.run(main(*sys.argv[1:]))
