@@ -7,6 +7,8 @@
 
 int main(int argc, char* argv[])
 {
+    // The window's server holds a descriptor per client.
+    StartUp::raiseFileLimit();
     QApplication app(argc, argv);
     // Before the application name is set, so the log lives under the
     // executable's name.

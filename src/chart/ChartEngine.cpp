@@ -243,6 +243,14 @@ void ChartEngine::applyChartStyle(QChart* chart)
 
 void ChartEngine::onChartTypeChanged(int idx)
 {
+    rebuild(idx);
+    // The points already there show at once, not only with the next value: a
+    // quiet peer would otherwise leave the new chart empty.
+    refresh();
+}
+
+void ChartEngine::rebuild(int idx)
+{
     m_currentChartType = idx;
     if (!m_chart)
         return;

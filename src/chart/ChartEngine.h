@@ -107,6 +107,7 @@ private slots:
 private:
     void buildControls();
     void buildChart();
+    void rebuild(int idx);
     bool appendRule(const ChartRule& rule, const QList<DataPoint>& points);
     QColor nextSeriesColour() const;
     void showRuleMessage(const QString& chinese);
