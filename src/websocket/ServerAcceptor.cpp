@@ -220,7 +220,7 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
     }
     auto* tls = static_cast<QSslSocket*>(transport);
     tls->setSslConfiguration(m_tls);
-    connect(tls, &QSslSocket::encrypted, this, [this, tls] { handOver(tls); });
+    connect(tls, &QSslSocket::encrypted, tls, [this, tls] { handOver(tls); });
     connect(tls, &QAbstractSocket::errorOccurred, tls,
             [this, tls, state](QAbstractSocket::SocketError error) {
                 if (error == QAbstractSocket::SslHandshakeFailedError && !state->refused) {
@@ -233,6 +233,14 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
 
 void ServerAcceptor::handOver(QAbstractSocket* transport)
 {
+    // The upgrader finds which socket spoke by a search among all those it
+    // waits on: it gets a socket only once its request is coming in.
+    if (transport->bytesAvailable() == 0) {
+        connect(
+            transport, &QIODevice::readyRead, transport, [this, transport] { handOver(transport); },
+            Qt::SingleShotConnection);
+        return;
+    }
     auto* state = dynamic_cast<TransportState*>(transport);
     m_upgrader->handleConnection(static_cast<QTcpSocket*>(transport));
     if (state)

@@ -252,7 +252,8 @@ void ServerSession::onNewConnection()
                 [this, text](const QString& message) { emit textReceived(message, text); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
                 [this, text](const QByteArray& data) { emit binaryReceived(data, text); });
-        connect(socket, &QWebSocket::disconnected, this, &ServerSession::onClientDisconnected);
+        // Not through sender(): its cost grows with the number of clients.
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropClient(socket); });
         ReadBufferTuner::attachToTransport(socket, arrival.transport, FrameLimits::maxFrameSize);
         emit clientJoined(id, text);
         const QString subprotocol = socket->subprotocol();
@@ -273,12 +274,6 @@ void ServerSession::refuse(QWebSocket* socket, int code, const QString& reason)
         socket->abort();
         socket->deleteLater();
     });
-}
-
-void ServerSession::onClientDisconnected()
-{
-    if (auto* socket = qobject_cast<QWebSocket*>(sender()))
-        dropClient(socket);
 }
 
 void ServerSession::dropClient(QWebSocket* socket)

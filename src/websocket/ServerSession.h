@@ -59,7 +59,6 @@ signals:
 
 private slots:
     void onNewConnection();
-    void onClientDisconnected();
 
 private:
     // Closes an upgraded socket that is not taken as a client.
