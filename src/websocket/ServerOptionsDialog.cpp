@@ -36,14 +36,6 @@ bool isToken(const QString& name)
     return token.match(name).hasMatch();
 }
 
-QHBoxLayout* fileRow(QLineEdit* field, QPushButton* browse)
-{
-    auto* row = new QHBoxLayout;
-    row->addWidget(field, 1);
-    row->addWidget(browse);
-    return row;
-}
-
 } // namespace
 
 ServerOptionsDialog::ServerOptionsDialog(QWidget* parent)
@@ -79,25 +71,9 @@ ServerOptionsDialog::ServerOptionsDialog(QWidget* parent)
     m_subprotocols->setPlaceholderText(QStringLiteral("例: mqtt, graphql-transport-ws"));
     form->addRow(new QLabel(QStringLiteral("子协议"), this), m_subprotocols);
 
-    m_certificate = new QLineEdit(this);
-    m_certificate->setObjectName(QStringLiteral("certificateEdit"));
-    m_certificate->setPlaceholderText(QStringLiteral("留空: 普通 ws"));
-    auto* browseCertificate = new QPushButton(QStringLiteral("浏览…"), this);
-    browseCertificate->setObjectName(QStringLiteral("certificateBrowse"));
-    connect(browseCertificate, &QPushButton::clicked, this,
-            [this] { browse(m_certificate, QStringLiteral("证书文件 (PEM)")); });
-    form->addRow(new QLabel(QStringLiteral("证书文件 (PEM)"), this),
-                 fileRow(m_certificate, browseCertificate));
-
-    m_privateKey = new QLineEdit(this);
-    m_privateKey->setObjectName(QStringLiteral("privateKeyEdit"));
-    m_privateKey->setPlaceholderText(QStringLiteral("留空: 普通 ws"));
-    auto* browseKey = new QPushButton(QStringLiteral("浏览…"), this);
-    browseKey->setObjectName(QStringLiteral("privateKeyBrowse"));
-    connect(browseKey, &QPushButton::clicked, this,
-            [this] { browse(m_privateKey, QStringLiteral("私钥文件 (PEM)")); });
-    form->addRow(new QLabel(QStringLiteral("私钥文件 (PEM)"), this),
-                 fileRow(m_privateKey, browseKey));
+    m_certificate =
+        addFileRow(form, QStringLiteral("证书文件 (PEM)"), QStringLiteral("certificate"));
+    m_privateKey = addFileRow(form, QStringLiteral("私钥文件 (PEM)"), QStringLiteral("privateKey"));
 
     m_timeout = new QSpinBox(this);
     m_timeout->setObjectName(QStringLiteral("handshakeTimeoutSpin"));
@@ -204,10 +180,24 @@ void ServerOptionsDialog::updateAddressField()
     m_address->setVisible(typed);
 }
 
-void ServerOptionsDialog::browse(QLineEdit* field, const QString& caption)
+QLineEdit* ServerOptionsDialog::addFileRow(QFormLayout* form, const QString& caption,
+                                           const QString& name)
 {
-    const QString path = getOpenFileName(this, LanguageManager::translate(caption),
-                                         QStringLiteral("PEM (*.pem *.crt *.cer *.key);;* (*)"));
-    if (!path.isEmpty())
-        field->setText(path);
+    auto* field = new QLineEdit(this);
+    field->setObjectName(name + QStringLiteral("Edit"));
+    field->setPlaceholderText(QStringLiteral("留空: 普通 ws"));
+    auto* browse = new QPushButton(QStringLiteral("浏览…"), this);
+    browse->setObjectName(name + QStringLiteral("Browse"));
+    connect(browse, &QPushButton::clicked, this, [this, field, caption] {
+        const QString path =
+            getOpenFileName(this, LanguageManager::translate(caption),
+                            QStringLiteral("PEM (*.pem *.crt *.cer *.key);;* (*)"));
+        if (!path.isEmpty())
+            field->setText(path);
+    });
+    auto* row = new QHBoxLayout;
+    row->addWidget(field, 1);
+    row->addWidget(browse);
+    form->addRow(new QLabel(caption, this), row);
+    return field;
 }

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -38,7 +39,8 @@ private:
     // The reason the shown options cannot be used, in Chinese; empty if none.
     QString problem() const;
     void updateAddressField();
-    void browse(QLineEdit* field, const QString& caption);
+    // A path field with its "浏览…" button, as a row of the form.
+    QLineEdit* addFileRow(QFormLayout* form, const QString& caption, const QString& name);
 
     QComboBox* m_bind = nullptr;
     QLineEdit* m_address = nullptr;
