@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 93);
+        QCOMPARE(LanguageManager::dictionarySize(), 108);
     }
 
     void cleanup()

@@ -34,12 +34,20 @@ void ConnectionManager::setState(State state)
     emit stateChanged(state);
 }
 
+void ConnectionManager::setClientOptions(const ClientOptions& options)
+{
+    if (options == m_clientOptions)
+        return;
+    m_clientOptions = options;
+    emit optionsChanged();
+}
+
 void ConnectionManager::setServerOptions(const ServerOptions& options)
 {
     if (options == m_serverOptions)
         return;
     m_serverOptions = options;
-    emit serverOptionsChanged();
+    emit optionsChanged();
 }
 
 QString ConnectionManager::addressProblem(const QString& address)

@@ -57,7 +57,7 @@ public:
     State state() const { return m_state; }
 
     // Take effect with the next connection or listen.
-    void setClientOptions(const ClientOptions& options) { m_clientOptions = options; }
+    void setClientOptions(const ClientOptions& options);
     const ClientOptions& clientOptions() const { return m_clientOptions; }
     void setServerOptions(const ServerOptions& options);
     const ServerOptions& serverOptions() const { return m_serverOptions; }
@@ -92,12 +92,13 @@ public:
 
 signals:
     void stateChanged(ConnectionManager::State state);
-    void serverOptionsChanged();
     void notice(const QString& text);
     void clientJoined(ConnectionManager::ClientId id, const QString& text);
     void clientLeft(ConnectionManager::ClientId id, const QString& text);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
+    // The client or server options were set to something else.
+    void optionsChanged();
 
 private:
     void setState(State state);
