@@ -143,6 +143,26 @@ QMap<QString, QString> buildDictionary()
          u"The CA file %1 cannot be read or holds no PEM certificate"_s},
         {u"◆ 连接中…"_s, u"◆ Connecting…"_s},
         {u"◆ 重连中 (%1)…"_s, u"◆ Reconnecting (%1)…"_s},
+        // Server options
+        {u"服务选项"_s, u"Server Options"_s},
+        {u"监听地址"_s, u"Listen Address"_s},
+        {u"所有接口"_s, u"All interfaces"_s},
+        {u"指定地址"_s, u"Specific address"_s},
+        {u"例: 192.168.1.10"_s, u"e.g. 192.168.1.10"_s},
+        {u"路径"_s, u"Path"_s},
+        {u"只接受监听路径"_s, u"Only the listen path"_s},
+        {u"接受任何路径"_s, u"Any path"_s},
+        {u"例: mqtt, graphql-transport-ws"_s, u"e.g. mqtt, graphql-transport-ws"_s},
+        {u"证书文件 (PEM)"_s, u"Certificate (PEM)"_s},
+        {u"私钥文件 (PEM)"_s, u"Private key (PEM)"_s},
+        {u"证书文件"_s, u"Certificate"_s},
+        {u"私钥文件"_s, u"Private key"_s},
+        {u"留空: 普通 ws"_s, u"Empty: plain ws"_s},
+        {u"恢复默认"_s, u"Defaults"_s},
+        {u"确定"_s, u"OK"_s},
+        {u"监听地址无效"_s, u"Invalid listen address"_s},
+        {u"子协议名称含有无效字符"_s, u"A subprotocol name has invalid characters"_s},
+        {u"证书文件和私钥文件须同时填写"_s, u"Certificate and private key go together"_s},
     };
     QMap<QString, QString> map;
     for (const Entry& entry : table)

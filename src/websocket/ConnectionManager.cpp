@@ -102,7 +102,7 @@ bool ConnectionManager::listen(quint16 port, const QString& shownPath)
     abortPendingClient();
     if (m_client->isOpen() || m_server->isListening())
         return false;
-    if (!m_server->listen(port, shownPath))
+    if (!m_server->listen(port, shownPath, m_serverOptions))
         return false;
     setState(Listening);
     return true;

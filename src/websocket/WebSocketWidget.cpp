@@ -13,6 +13,7 @@
 #include "i18n/Retranslate.h"
 #include "websocket/QuickSendPanel.h"
 #include "websocket/ConnectionOptionsDialog.h"
+#include "websocket/ServerOptionsDialog.h"
 
 #include <QChartView>
 #include <QCheckBox>
@@ -83,6 +84,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
             &WebSocketWidget::onTextMessageReceived);
     connect(m_connection, &ConnectionManager::binaryReceived, this,
             &WebSocketWidget::onBinaryMessageReceived);
+    connect(m_connection, &ConnectionManager::optionsChanged, this,
+            &WebSocketWidget::updateServerOptionsTip);
 
     setupUI();
 }
@@ -174,6 +177,7 @@ void WebSocketWidget::setupUI()
         updateAddressToolTip();
         if (m_connection->state() == ConnectionManager::Reconnecting)
             updateStatusLabel();
+        updateServerOptionsTip();
     });
 
     WheelGuard::install(this);
@@ -252,6 +256,10 @@ QWidget* WebSocketWidget::createSettingsPanel()
     pathEdit = new QLineEdit(QStringLiteral("/ws"), serverBox);
     pathEdit->setObjectName(QStringLiteral("pathEdit"));
     serverBoxLayout->addLayout(labelledRow(QStringLiteral("监听路径"), pathEdit, serverBox));
+    serverOptionsButton = new QPushButton(QStringLiteral("服务选项"), serverBox);
+    serverOptionsButton->setObjectName(QStringLiteral("serverOptionsButton"));
+    connect(serverOptionsButton, &QPushButton::clicked, this, &WebSocketWidget::openServerOptions);
+    serverBoxLayout->addWidget(serverOptionsButton);
     serverBox->hide();
     connLayout->addWidget(serverBox);
 
@@ -505,6 +513,23 @@ void WebSocketWidget::openDocumentation()
     QUrl page = AdBanner::vendorBaseUrl();
     page.setPath(QStringLiteral("/docs/gaugely/sockwise"));
     QDesktopServices::openUrl(page);
+}
+
+void WebSocketWidget::openServerOptions()
+{
+    if (!serverOptionsDialog) {
+        serverOptionsDialog = new ServerOptionsDialog(this);
+        connect(serverOptionsDialog, &QDialog::accepted, this,
+                [this] { m_connection->setServerOptions(serverOptionsDialog->options()); });
+    }
+    serverOptionsDialog->setOptions(m_connection->serverOptions());
+    // Window-modal without a nested loop: nothing waits on it.
+    serverOptionsDialog->open();
+}
+
+void WebSocketWidget::updateServerOptionsTip()
+{
+    serverOptionsButton->setToolTip(ServerOptionsDialog::toolTipFor(m_connection->serverOptions()));
 }
 
 // ---------------------------------------------------------------- connection

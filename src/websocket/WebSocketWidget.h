@@ -25,6 +25,7 @@ class QTabWidget;
 class QTimer;
 class QuickSendPanel;
 class SettingsStore;
+class ServerOptionsDialog;
 
 // The tool's one window: settings column, log and chart tabs, send area. It
 // renders and wires; the connection or server itself is its ConnectionManager.
@@ -67,6 +68,7 @@ private slots:
     void disconnectSelectedClient();
     void openConnectionOptions();
     void pingServer();
+    void openServerOptions();
 
 private:
     void setupUI();
@@ -77,6 +79,7 @@ private:
     void updateConnectButton();
     void updateStatusLabel();
     void openDocumentation();
+    void updateServerOptionsTip();
 
     void connectToServer();
     void disconnectAll();
@@ -110,6 +113,8 @@ private:
     QLineEdit* urlEdit = nullptr;
     QSpinBox* portSpin = nullptr;
     QLineEdit* pathEdit = nullptr;
+    QPushButton* serverOptionsButton = nullptr;
+    ServerOptionsDialog* serverOptionsDialog = nullptr;
     QComboBox* encodingCombo = nullptr;
     QPushButton* connectButton = nullptr;
     QListWidget* clientList = nullptr;
