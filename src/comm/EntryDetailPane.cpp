@@ -1,0 +1,286 @@
+#include "comm/EntryDetailPane.h"
+
+#include "comm/DetailTextView.h"
+#include "comm/EntryDetail.h"
+#include "comm/HexDump.h"
+#include "comm/HexDumpModel.h"
+#include "i18n/LanguageManager.h"
+#include "i18n/Retranslate.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+QPushButton* paneButton(const QString& text, const QString& objectName, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setFixedHeight(24);
+    button->setAutoDefault(false);
+    return button;
+}
+
+// "16777216 字节" or "70000 字符", in the active language or in Chinese.
+QString amount(qsizetype count, bool bytes, bool chinese)
+{
+    const QString form = bytes ? QStringLiteral("%1 字节") : QStringLiteral("%1 字符");
+    return (chinese ? form : LanguageManager::translate(form)).arg(count);
+}
+
+} // namespace
+
+// One form of the entry in a view of its own, with a button that copies all
+// of it; a text shows its first part until "显示全部" is clicked.
+class DetailPage : public QWidget
+{
+public:
+    DetailPage(QWidget* view, const QString& copyText, QWidget* parent)
+        : QWidget(parent)
+        , view(view)
+    {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 4, 0, 0);
+        layout->setSpacing(4);
+        view->setParent(this);
+        layout->addWidget(view, 1);
+
+        auto* footer = new QHBoxLayout;
+        footer->setSpacing(8);
+        note = new QLabel(this);
+        footer->addWidget(note);
+        const QString name = view->objectName();
+        showAll = paneButton(QStringLiteral("显示全部"), name + QStringLiteral("All"), this);
+        showAll->hide();
+        footer->addWidget(showAll);
+        footer->addStretch();
+        QPushButton* copy = paneButton(copyText, name + QStringLiteral("Copy"), this);
+        footer->addWidget(copy);
+        layout->addLayout(footer);
+
+        connect(copy, &QPushButton::clicked, this, [this] {
+            if (whole)
+                QGuiApplication::clipboard()->setText(whole(), QClipboard::Clipboard);
+        });
+        if (auto* text = qobject_cast<DetailTextView*>(view)) {
+            connect(showAll, &QPushButton::clicked, text, &DetailTextView::showAll);
+            connect(text, &DetailTextView::completed, this, [this] { updateNote(); });
+        }
+    }
+
+    void setText(const QString& text)
+    {
+        auto* textView = static_cast<DetailTextView*>(view);
+        textView->setFullText(text);
+        whole = [textView] { return textView->fullText(); };
+        updateNote();
+    }
+
+    void setBytes(const QByteArray& bytes)
+    {
+        static_cast<HexDumpModel*>(static_cast<QTableView*>(view)->model())->setBytes(bytes);
+        whole = [bytes] { return HexDump::format(bytes); };
+    }
+
+    void updateNote()
+    {
+        auto* textView = qobject_cast<DetailTextView*>(view);
+        const bool partial = textView && !textView->isComplete();
+        showAll->setVisible(partial);
+        const QString form = QStringLiteral("只显示了开头，共 %1");
+        if (!partial) {
+            setRuntimeText(note, QString(), QString());
+            return;
+        }
+        const qsizetype size = textView->fullText().size();
+        setRuntimeText(note, form.arg(amount(size, false, true)),
+                       LanguageManager::translate(form).arg(amount(size, false, false)));
+    }
+
+    QWidget* view;
+
+private:
+    QLabel* note = nullptr;
+    QPushButton* showAll = nullptr;
+    std::function<QString()> whole;
+};
+
+EntryDetailPane::EntryDetailPane(QWidget* parent)
+    : QFrame(parent)
+{
+    setObjectName(QStringLiteral("detailPane"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 6, 8, 6);
+    layout->setSpacing(6);
+
+    auto* header = new QHBoxLayout;
+    auto* title = new QLabel(QStringLiteral("条目详情"), this);
+    title->setObjectName(QStringLiteral("detailTitle"));
+    header->addWidget(title);
+    header->addStretch();
+    QPushButton* copyInfo =
+        paneButton(QStringLiteral("复制信息"), QStringLiteral("detailInfoCopy"), this);
+    QPushButton* close = paneButton(QStringLiteral("\u00D7"), QStringLiteral("detailClose"), this);
+    close->setFixedWidth(28);
+    header->addWidget(copyInfo);
+    header->addWidget(close);
+    layout->addLayout(header);
+
+    m_fields = new QWidget(this);
+    auto* grid = new QGridLayout(m_fields);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(2);
+    layout->addWidget(m_fields);
+    m_time = addField(QStringLiteral("时间"), "detailTime");
+    m_direction = addField(QStringLiteral("方向"), "detailDirection");
+    m_size = addField(QStringLiteral("大小"), "detailSize");
+    m_peer = addField(QStringLiteral("对端"), "detailPeer");
+    m_frame = addField(QStringLiteral("帧类型"), "detailFrame");
+
+    m_goneNote = new QLabel(
+        QStringLiteral("日志已不再保存这一行的条目，这里只有该行显示的文字。"), this);
+    m_goneNote->setObjectName(QStringLiteral("detailGone"));
+    m_goneNote->setWordWrap(true);
+    m_goneNote->hide();
+    layout->addWidget(m_goneNote);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("detailTabs"));
+    auto* textView = new DetailTextView(this);
+    textView->setObjectName(QStringLiteral("detailText"));
+    auto* jsonView = new DetailTextView(this);
+    jsonView->setObjectName(QStringLiteral("detailJson"));
+    jsonView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_textPage = new DetailPage(textView, QStringLiteral("复制文本"), m_tabs);
+    m_hexPage = new DetailPage(createHexView(), QStringLiteral("复制十六进制"), m_tabs);
+    m_jsonPage = new DetailPage(jsonView, QStringLiteral("复制 JSON"), m_tabs);
+    m_tabs->addTab(m_textPage, QStringLiteral("文本"));
+    m_tabs->addTab(m_hexPage, QStringLiteral("十六进制"));
+    m_tabs->addTab(m_jsonPage, QStringLiteral("JSON"));
+    layout->addWidget(m_tabs, 1);
+
+    connect(copyInfo, &QPushButton::clicked, this, [this] {
+        if (!m_gone)
+            QGuiApplication::clipboard()->setText(EntryDetail(m_entry).infoText(),
+                                                  QClipboard::Clipboard);
+    });
+    connect(close, &QPushButton::clicked, this, &EntryDetailPane::closeRequested);
+    // The fields are words of the active language, formed anew on a switch.
+    LanguageManager::addListener(this, [this] {
+        showFields();
+        for (DetailPage* page : {m_textPage, m_jsonPage})
+            page->updateNote();
+    });
+}
+
+QTableView* EntryDetailPane::createHexView()
+{
+    auto* view = new QTableView(this);
+    view->setObjectName(QStringLiteral("detailHex"));
+    view->setModel(new HexDumpModel(view));
+    view->horizontalHeader()->hide();
+    view->verticalHeader()->hide();
+    view->horizontalHeader()->setStretchLastSection(true);
+    // Fixed row heights keep a million lines as cheap as a hundred.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->installEventFilter(this);
+    return view;
+}
+
+bool EntryDetailPane::eventFilter(QObject* watched, QEvent* event)
+{
+    // Ctrl+C in the dump copies the selected lines, not only the current one.
+    auto* view = qobject_cast<QTableView*>(watched);
+    if (view && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        QModelIndexList rows = view->selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end());
+        QStringList lines;
+        for (const QModelIndex& row : std::as_const(rows))
+            lines.append(row.data().toString());
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+QLineEdit* EntryDetailPane::addField(const QString& name, const char* objectName)
+{
+    auto* grid = static_cast<QGridLayout*>(m_fields->layout());
+    const int index = grid->count() / 2;
+    const int row = index / 3;
+    const int column = index % 3 * 2;
+    auto* label = new QLabel(name, m_fields);
+    auto* value = new QLineEdit(m_fields);
+    value->setObjectName(QLatin1String(objectName));
+    // Selectable and copyable, and not an interface text to translate.
+    value->setReadOnly(true);
+    value->setFrame(false);
+    grid->addWidget(label, row, column);
+    grid->addWidget(value, row, column + 1);
+    grid->setColumnStretch(column + 1, 1);
+    return value;
+}
+
+void EntryDetailPane::showEntry(const LogEntry& entry)
+{
+    m_entry = entry;
+    m_gone = false;
+    m_goneNote->hide();
+    m_fields->show();
+    showFields();
+
+    const EntryDetail detail(entry);
+    const QString json = EntryDetail::prettyJson(detail.text());
+    m_textPage->setText(detail.text());
+    m_hexPage->setBytes(detail.bytes());
+    m_jsonPage->setText(json);
+
+    // A system message has no bytes, and only JSON has an indented form.
+    m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), !detail.isMessage());
+    m_tabs->setTabVisible(m_tabs->indexOf(m_jsonPage), !json.isEmpty());
+    if (!m_tabs->isTabVisible(m_tabs->currentIndex()))
+        m_tabs->setCurrentWidget(m_textPage);
+}
+
+void EntryDetailPane::showGoneRow(const QString& rowText)
+{
+    m_entry = LogEntry();
+    m_gone = true;
+    m_fields->hide();
+    m_goneNote->show();
+    m_textPage->setText(rowText);
+    m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), false);
+    m_tabs->setTabVisible(m_tabs->indexOf(m_jsonPage), false);
+    m_tabs->setCurrentWidget(m_textPage);
+}
+
+void EntryDetailPane::showFields()
+{
+    if (m_gone)
+        return;
+    const EntryDetail detail(m_entry);
+    m_time->setText(detail.timeText());
+    m_direction->setText(detail.directionText());
+    m_peer->setText(detail.peerText());
+    m_frame->setText(detail.frameText());
+    m_size->setText(detail.sizeText());
+    for (QLineEdit* value : {m_time, m_direction, m_peer, m_frame, m_size})
+        value->setCursorPosition(0);
+}

@@ -1,0 +1,187 @@
+#include "comm/FindBar.h"
+
+#include "i18n/LanguageManager.h"
+#include "i18n/Retranslate.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+
+namespace {
+
+// Long enough that typing a word re-filters a full log once, not per letter.
+constexpr int kTypingPauseMs = 250;
+
+QPushButton* barButton(const QString& text, const char* name, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setFixedHeight(24);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+FindBar::FindBar(QWidget* parent)
+    : QFrame(parent)
+{
+    setObjectName(QStringLiteral("findBar"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setSpacing(8);
+
+    m_pattern = new QLineEdit(this);
+    m_pattern->setObjectName(QStringLiteral("findEdit"));
+    m_pattern->setPlaceholderText(QStringLiteral("查找内容或正则表达式"));
+    m_pattern->setClearButtonEnabled(true);
+    m_pattern->setMinimumWidth(180);
+    m_pattern->installEventFilter(this);
+    layout->addWidget(m_pattern, 1);
+
+    m_regex = new QCheckBox(QStringLiteral("正则"), this);
+    m_regex->setObjectName(QStringLiteral("findRegex"));
+    m_caseSensitive = new QCheckBox(QStringLiteral("区分大小写"), this);
+    m_caseSensitive->setObjectName(QStringLiteral("findCase"));
+    layout->addWidget(m_regex);
+    layout->addWidget(m_caseSensitive);
+
+    const char* directionNames[] = {"findTx", "findRx", "findSys"};
+    const LogEntry::Direction directions[] = {LogEntry::TX, LogEntry::RX, LogEntry::SYS};
+    for (int i = 0; i < 3; ++i) {
+        LogEntry entry;
+        entry.direction = directions[i];
+        // The tag without its brackets: TX, RX, SYS.
+        const QString tag = entry.directionTag().mid(1).chopped(1);
+        m_directions[i] = new QCheckBox(tag, this);
+        m_directions[i]->setObjectName(QLatin1String(directionNames[i]));
+        m_directions[i]->setChecked(true);
+        layout->addWidget(m_directions[i]);
+    }
+
+    QPushButton* previous = barButton(QStringLiteral("上一个"), "findPrevious", this);
+    QPushButton* next = barButton(QStringLiteral("下一个"), "findNext", this);
+    layout->addWidget(previous);
+    layout->addWidget(next);
+
+    m_filter = new QCheckBox(QStringLiteral("只显示匹配"), this);
+    m_filter->setObjectName(QStringLiteral("findFilter"));
+    layout->addWidget(m_filter);
+
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("findStatus"));
+    m_status->setMinimumWidth(110);
+    layout->addWidget(m_status);
+
+    QPushButton* closeButton = barButton(QStringLiteral("\u00D7"), "findClose", this);
+    closeButton->setFixedWidth(28);
+    layout->addWidget(closeButton);
+
+    m_typingTimer = new QTimer(this);
+    m_typingTimer->setSingleShot(true);
+    m_typingTimer->setInterval(kTypingPauseMs);
+    connect(m_typingTimer, &QTimer::timeout, this, &FindBar::takeSearch);
+    connect(m_pattern, &QLineEdit::textEdited, m_typingTimer, qOverload<>(&QTimer::start));
+    for (QCheckBox* box : {m_regex, m_caseSensitive, m_directions[0], m_directions[1],
+                           m_directions[2]})
+        connect(box, &QCheckBox::toggled, this, &FindBar::takeSearch);
+    connect(next, &QPushButton::clicked, this, [this] { step(false); });
+    connect(previous, &QPushButton::clicked, this, [this] { step(true); });
+    connect(m_filter, &QCheckBox::toggled, this, [this](bool on) {
+        takeSearch();
+        if (!on)
+            setStatus(QString());
+        emit filteringChanged(on);
+    });
+    connect(closeButton, &QPushButton::clicked, this, &FindBar::close);
+}
+
+bool FindBar::isFiltering() const
+{
+    return m_filter->isChecked();
+}
+
+void FindBar::open()
+{
+    show();
+    m_pattern->setFocus(Qt::ShortcutFocusReason);
+    m_pattern->selectAll();
+}
+
+void FindBar::close()
+{
+    m_filter->setChecked(false);
+    hide();
+    emit closed();
+}
+
+bool FindBar::takeSearch()
+{
+    m_typingTimer->stop();
+    LogSearch search(m_pattern->text(), m_regex->isChecked(), m_caseSensitive->isChecked());
+    const LogEntry::Direction directions[] = {LogEntry::TX, LogEntry::RX, LogEntry::SYS};
+    for (int i = 0; i < 3; ++i)
+        search.setDirection(directions[i], m_directions[i]->isChecked());
+
+    // The red frame comes from the theme's sheet, by this property.
+    const bool valid = search.isValid();
+    if (m_pattern->property("invalid").toBool() == valid) {
+        m_pattern->setProperty("invalid", !valid);
+        m_pattern->style()->unpolish(m_pattern);
+        m_pattern->style()->polish(m_pattern);
+    }
+    if (!valid) {
+        setStatus(QStringLiteral("表达式无效"), search.errorString());
+        return false;
+    }
+    if (!isFiltering())
+        setStatus(QString());
+    if (search != m_search) {
+        m_search = search;
+        emit searchChanged(m_search);
+    }
+    return true;
+}
+
+void FindBar::step(bool backwards)
+{
+    if (!takeSearch())
+        return;
+    emit backwards ? previousRequested() : nextRequested();
+}
+
+void FindBar::showMatchCount(int matched, int total)
+{
+    if (m_search.isValid() && isFiltering() && !m_pattern->property("invalid").toBool())
+        setStatus(QStringLiteral("%1 / %2").arg(matched).arg(total));
+}
+
+void FindBar::showNotFound()
+{
+    setStatus(QStringLiteral("无匹配"));
+}
+
+void FindBar::setStatus(const QString& chinese, const QString& toolTip)
+{
+    // Kept as the Chinese original too, so that switching the language back
+    // restores this text and not an older one.
+    setRuntimeText(m_status, chinese, LanguageManager::translate(chinese));
+    m_status->setToolTip(toolTip);
+}
+
+bool FindBar::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_pattern && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            step(key->modifiers().testFlag(Qt::ShiftModifier));
+            return true;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}
