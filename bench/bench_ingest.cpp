@@ -11,12 +11,16 @@
 //   large   the window taking 8 text frames of 1 MiB (large-text), then, in a
 //           fresh process, 2 binary frames of 16 MiB (large-bin): every byte
 //           counted, the newest entries stored whole, rows kept short
+//   find    the window's find bar over 100000 rows (no flood): the next match
+//           from the top, and the filter switched on, printed as the rows
+//           "find" and "filter"
 // Options: --frames N, --timeout S (per run), --bare-runs N, --with-rss / --no-rss,
-// --no-large. The last line reads
+// --no-large, --no-find. The last line reads
 //   ingest: window/bare=R1 rules/bare=R2 stall_ms=S rss_mb=M
 #include "app/StartUp.h"
 #include "chart/ChartEngine.h"
 #include "comm/CommunicationBase.h"
+#include "comm/FindBar.h"
 #include "comm/LogViewWidget.h"
 #include "websocket/WebSocketWidget.h"
 
@@ -28,6 +32,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
@@ -70,6 +75,7 @@ struct Options
     int bareRuns = 3;
     bool withRss = true;
     bool withLarge = true;
+    bool withFind = true;
 };
 
 // VmHWM (peak) or VmRSS (current) of this process, in KiB.
@@ -465,6 +471,162 @@ int runLarge(const Options& o, const LargeRun& run)
     return status == QStringLiteral("ok") ? 0 : 1;
 }
 
+// ------------------------------------------------------------------ find
+
+constexpr int kFindRows = 100000;
+constexpr int kFindArriving = 20000;
+constexpr double kFindLimitMs = 300;
+
+QByteArray findPayload(int i)
+{
+    return "{\"seq\":" + QByteArray::number(1000000 + i) +
+           ",\"temperature\":23.5,\"status\":\"ok\"}";
+}
+
+// Runs the event loop until `done` holds, at most `limitMs`; the longest gap
+// between ticks of a 5 ms timer goes to `worstGapMs`.
+bool spinUntil(qint64 limitMs, qint64& worstGapMs, const std::function<bool()>& done)
+{
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer gap;
+    bool finished = false;
+    QTimer ticker;
+    ticker.setInterval(5);
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        worstGapMs = std::max(worstGapMs, gap.restart());
+        if (done()) {
+            finished = true;
+            loop.quit();
+        } else if (clock.elapsed() > limitMs) {
+            loop.quit();
+        }
+    });
+    clock.start();
+    gap.start();
+    ticker.start();
+    loop.exec();
+    return finished;
+}
+
+// What a user waits for: the click, the events it leaves (the list lays out
+// its rows on a zero timer) and the repaint.
+double timedClick(QAbstractButton* button, QWidget* shown)
+{
+    QElapsedTimer clock;
+    clock.start();
+    button->click();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    shown->repaint();
+    return msSince(clock);
+}
+
+// Logs `count` entries from `first` in bursts, each burst on its own
+// event-loop turn, and waits until the view shows them all.
+bool logForFind(Controls& c, int first, int count, int timeoutSeconds, qint64& worstGapMs)
+{
+    int next = first;
+    QTimer producer;
+    producer.setInterval(0);
+    QObject::connect(&producer, &QTimer::timeout, &producer, [&] {
+        for (int i = 0; i < 500 && next < first + count; ++i, ++next)
+            c.comm->logReceived(findPayload(next));
+        if (next >= first + count)
+            producer.stop();
+    });
+    producer.start();
+    return spinUntil(qint64(timeoutSeconds) * 1000, worstGapMs, [&] {
+        return next >= first + count && c.view->pendingCount() == 0 &&
+               c.comm->entryCount() == std::min(first + count, c.comm->maxEntries()) &&
+               c.rows->count() == c.comm->entryCount();
+    });
+}
+
+int runFind(const Options& o)
+{
+    WebSocketWidget window;
+    Controls c;
+    if (!prepareWindow(window, c))
+        return 1;
+    auto* bar = window.findChild<FindBar*>(QStringLiteral("findBar"));
+    auto* edit = window.findChild<QLineEdit*>(QStringLiteral("findEdit"));
+    auto* regex = window.findChild<QCheckBox*>(QStringLiteral("findRegex"));
+    auto* next = window.findChild<QPushButton*>(QStringLiteral("findNext"));
+    auto* filter = window.findChild<QCheckBox*>(QStringLiteral("findFilter"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("findStatus"));
+    if (!bar || !edit || !regex || !next || !filter || !status) {
+        std::fprintf(stderr, "find: find bar controls not found\n");
+        return 1;
+    }
+
+    qint64 fillGapMs = 0;
+    if (!logForFind(c, 0, kFindRows, o.timeoutSeconds, fillGapMs)) {
+        std::fprintf(stderr, "find: the rows did not show\n");
+        return 1;
+    }
+    bar->open();
+    QCoreApplication::processEvents();
+
+    // The only match is ten rows from the end; the search starts at the top.
+    const int target = kFindRows - 10;
+    const auto findFromTop = [&](const QString& pattern, bool isRegex) {
+        regex->setChecked(isRegex);
+        edit->setText(pattern);
+        c.rows->setCurrentRow(0);
+        const double took = timedClick(next, c.rows->viewport());
+        return c.rows->currentRow() == target ? took : -1.0;
+    };
+    const double findMs = findFromTop(QStringLiteral("\"seq\":%1,").arg(1000000 + target), false);
+    const double findRegexMs =
+        findFromTop(QStringLiteral("\"seq\":%1\\d,").arg((1000000 + target) / 10), true);
+
+    // Seven-digit numbers ending in 00: one row in a hundred.
+    regex->setChecked(false);
+    edit->setText(QStringLiteral("00,\"temp"));
+    const double filterMs = timedClick(filter, c.rows->viewport());
+    const QString filterCount = status->text();
+    const int expectedShown = kFindRows / 100;
+    const bool filterOk =
+        filterCount == QStringLiteral("%1 / %2").arg(expectedShown).arg(kFindRows);
+
+    // Entries arriving with the filter on, past the log's cap: each is
+    // matched as it comes, and rows trimmed at the top leave the count.
+    qint64 arrivingGapMs = 0;
+    QElapsedTimer arriving;
+    arriving.start();
+    const bool arrived = logForFind(c, kFindRows, kFindArriving, o.timeoutSeconds, arrivingGapMs);
+    const double arrivingMs = msSince(arriving);
+    QCoreApplication::processEvents();
+    const bool arrivingOk =
+        arrived && status->text() == QStringLiteral("%1 / %2").arg(expectedShown).arg(kFindRows);
+
+    const double unfilterMs = timedClick(filter, c.rows->viewport());
+
+    QString state = QStringLiteral("ok");
+    if (findMs < 0 || findRegexMs < 0)
+        state = QStringLiteral("find_missed");
+    else if (!filterOk)
+        state = QStringLiteral("filter_count_") + QString(filterCount).remove(QLatin1Char(' '));
+    else if (!arrivingOk)
+        state =
+            QStringLiteral("arriving_count_") + QString(status->text()).remove(QLatin1Char(' '));
+    printResult({{"mode", QStringLiteral("find")},
+                 {"rows", QString::number(kFindRows)},
+                 {"find_ms", ms(findMs)},
+                 {"find_regex_ms", ms(findRegexMs)},
+                 {"filter_ms", ms(filterMs)},
+                 {"filter_shown", QString::number(expectedShown)},
+                 {"unfilter_ms", ms(unfilterMs)},
+                 {"arriving", QString::number(kFindArriving)},
+                 {"arriving_ms", ms(arrivingMs)},
+                 {"arriving_stall_ms", QString::number(arrivingGapMs)},
+                 {"hwm_kb", QString::number(statusKb("VmHWM"))},
+                 {"status", state}});
+    return state == QStringLiteral("ok") ? 0 : 1;
+}
+
 // ---------------------------------------------------------------- driver
 
 using Fields = QMap<QString, QString>;
@@ -537,6 +699,26 @@ double framesPerSecond(const Fields& f)
     return seconds > 0 ? received / seconds : 0.0;
 }
 
+// The rows "find" and "filter": times in ms against their limit.
+void printFindRows(const Fields& f)
+{
+    const auto verdict = [](double value) {
+        return value >= 0 && value <= kFindLimitMs ? "ok" : "OVER";
+    };
+    const double find = number(f, "find_ms");
+    const double filter = number(f, "filter_ms");
+    const QString rows = f.value(QStringLiteral("rows"), QStringLiteral("?"));
+    std::printf("\nfind   %.1f ms (%s, limit %.0f): next match from the top over %s rows, the only "
+                "one near the end; as a regular expression %.1f ms\n",
+                find, verdict(find), kFindLimitMs, qPrintable(rows), number(f, "find_regex_ms"));
+    std::printf("filter %.1f ms (%s, limit %.0f): on over %s rows for 1 %% of them; off %.1f ms; "
+                "%s more entries arriving with it on: %.0f ms, longest stall %s ms; %s\n",
+                filter, verdict(filter), kFindLimitMs, qPrintable(rows), number(f, "unfilter_ms"),
+                qPrintable(f.value(QStringLiteral("arriving"))), number(f, "arriving_ms"),
+                qPrintable(f.value(QStringLiteral("arriving_stall_ms"), QStringLiteral("-"))),
+                qPrintable(f.value(QStringLiteral("status"))));
+}
+
 bool startFloodServer(QProcess& server, Options& o)
 {
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -591,6 +773,8 @@ int runDriver(Options o)
         order << QStringLiteral("rss");
     if (o.withLarge)
         order << QStringLiteral("large-text") << QStringLiteral("large-bin");
+    if (o.withFind)
+        order << QStringLiteral("find");
     QList<Fields> runs;
     for (const QString& mode : std::as_const(order))
         runs.append(runChild(o, mode));
@@ -613,8 +797,13 @@ int runDriver(Options o)
     double windowEndKb = -1;
     QString rssNote;
     QString largeStall[2] = {QStringLiteral("-"), QStringLiteral("-")};
+    Fields findRun;
     for (const Fields& f : std::as_const(runs)) {
         const QString mode = f.value(QStringLiteral("mode"));
+        if (mode == QStringLiteral("find")) {
+            findRun = f;
+            continue;
+        }
         const bool isBare = mode == QStringLiteral("bare");
         const bool isLarge = mode.startsWith(QStringLiteral("large-"));
         const double rate = framesPerSecond(f);
@@ -673,6 +862,8 @@ int runDriver(Options o)
     }
     if (!rssNote.isEmpty())
         std::printf("\n%s\n", qPrintable(rssNote));
+    if (o.withFind)
+        printFindRows(findRun);
     if (o.withLarge)
         std::printf("\nlarge: text_stall_ms=%s bin_stall_ms=%s\n", qPrintable(largeStall[0]),
                     qPrintable(largeStall[1]));
@@ -698,7 +889,8 @@ int main(int argc, char** argv)
 {
     const QString mode = modeOf(argc, argv);
     const bool gui = mode == QStringLiteral("window") || mode == QStringLiteral("rules") ||
-                     mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-"));
+                     mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-")) ||
+                     mode == QStringLiteral("find");
     std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv)
                                               : new QCoreApplication(argc, argv));
 
@@ -706,7 +898,7 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
-        QStringLiteral("driver, bare, window, rules, rss, large-text or large-bin."),
+        QStringLiteral("driver, bare, window, rules, rss, large-text, large-bin or find."),
         QStringLiteral("mode"), QStringLiteral("driver"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
                                         QStringLiteral("port"));
@@ -727,8 +919,10 @@ int main(int argc, char** argv)
                                          QStringLiteral("Skip the 1,000,000-frame memory run."));
     const QCommandLineOption noLargeOption(
         QStringLiteral("no-large"), QStringLiteral("Skip the runs with 1 MiB and 16 MiB frames."));
+    const QCommandLineOption noFindOption(
+        QStringLiteral("no-find"), QStringLiteral("Skip the find bar run over 100000 rows."));
     parser.addOptions({modeOption, portOption, framesOption, frameBytesOption, timeoutOption,
-                       bareRunsOption, withRssOption, noRssOption, noLargeOption});
+                       bareRunsOption, withRssOption, noRssOption, noLargeOption, noFindOption});
     parser.process(*app);
 
     Options o;
@@ -740,6 +934,7 @@ int main(int argc, char** argv)
     o.bareRuns = std::max(1, parser.value(bareRunsOption).toInt());
     o.withRss = !parser.isSet(noRssOption);
     o.withLarge = !parser.isSet(noLargeOption);
+    o.withFind = !parser.isSet(noFindOption);
 
     if (o.mode == QStringLiteral("driver"))
         return runDriver(o);
@@ -753,6 +948,8 @@ int main(int argc, char** argv)
         return runLarge(o, kLargeText);
     if (o.mode == QStringLiteral("large-bin"))
         return runLarge(o, kLargeBinary);
+    if (o.mode == QStringLiteral("find"))
+        return runFind(o);
     if (gui)
         return runWindow(o, o.mode == QStringLiteral("rules"), o.mode == QStringLiteral("rss"));
     std::fprintf(stderr, "unknown mode %s\n", qPrintable(o.mode));

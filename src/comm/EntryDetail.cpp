@@ -21,8 +21,7 @@ QString EntryDetail::timeText() const
 {
     if (!m_entry.timestamp.isValid())
         return QString();
-    return m_entry.timestamp.date().toString(Qt::ISODate) + QLatin1Char(' ') +
-           m_entry.timeString();
+    return m_entry.timestamp.date().toString(Qt::ISODate) + QLatin1Char(' ') + m_entry.timeString();
 }
 
 QString EntryDetail::directionText() const
@@ -85,7 +84,8 @@ const QByteArray& EntryDetail::bytes() const
 QString EntryDetail::prettyJson(const QString& text)
 {
     // Only a text that opens like an object or array is parsed at all.
-    const auto first = std::find_if(text.cbegin(), text.cend(), [](QChar c) { return !c.isSpace(); });
+    const auto first =
+        std::find_if(text.cbegin(), text.cend(), [](QChar c) { return !c.isSpace(); });
     if (first == text.cend() || (*first != QLatin1Char('{') && *first != QLatin1Char('[')))
         return QString();
     QJsonParseError error;

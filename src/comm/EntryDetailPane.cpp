@@ -82,14 +82,18 @@ public:
     {
         auto* textView = static_cast<DetailTextView*>(view);
         textView->setFullText(text);
-        whole = [textView] { return textView->fullText(); };
+        whole = [textView] {
+            return textView->fullText();
+        };
         updateNote();
     }
 
     void setBytes(const QByteArray& bytes)
     {
         static_cast<HexDumpModel*>(static_cast<QTableView*>(view)->model())->setBytes(bytes);
-        whole = [bytes] { return HexDump::format(bytes); };
+        whole = [bytes] {
+            return HexDump::format(bytes);
+        };
     }
 
     void updateNote()
@@ -148,8 +152,8 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     m_peer = addField(QStringLiteral("对端"), "detailPeer");
     m_frame = addField(QStringLiteral("帧类型"), "detailFrame");
 
-    m_goneNote = new QLabel(
-        QStringLiteral("日志已不再保存这一行的条目，这里只有该行显示的文字。"), this);
+    m_goneNote =
+        new QLabel(QStringLiteral("日志已不再保存这一行的条目，这里只有该行显示的文字。"), this);
     m_goneNote->setObjectName(QStringLiteral("detailGone"));
     m_goneNote->setWordWrap(true);
     m_goneNote->hide();

@@ -87,8 +87,8 @@ FindBar::FindBar(QWidget* parent)
     m_typingTimer->setInterval(kTypingPauseMs);
     connect(m_typingTimer, &QTimer::timeout, this, &FindBar::takeSearch);
     connect(m_pattern, &QLineEdit::textEdited, m_typingTimer, qOverload<>(&QTimer::start));
-    for (QCheckBox* box : {m_regex, m_caseSensitive, m_directions[0], m_directions[1],
-                           m_directions[2]})
+    for (QCheckBox* box :
+         {m_regex, m_caseSensitive, m_directions[0], m_directions[1], m_directions[2]})
         connect(box, &QCheckBox::toggled, this, &FindBar::takeSearch);
     connect(next, &QPushButton::clicked, this, [this] { step(false); });
     connect(previous, &QPushButton::clicked, this, [this] { step(true); });

@@ -14,8 +14,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QFrame>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
