@@ -1,6 +1,7 @@
 // Ingest under a flood: how many frames a second the window logs, counts and
 // shows, as a ratio to a bare QWebSocket that only counts them, with the
-// longest event-loop stall and the peak memory of each run.
+// longest event-loop stall and the peak memory of each run; and how the
+// program copes with hostile peers.
 //
 // Run without arguments (scripts/bench.sh does so) it starts floodserver and
 // runs every measurement in a child process of its own, side by side:
@@ -11,13 +12,24 @@
 //   large   the window taking 8 text frames of 1 MiB (large-text), then, in a
 //           fresh process, 2 binary frames of 16 MiB (large-bin): every byte
 //           counted, the newest entries stored whole, rows kept short
+//   accept  the window in server mode, 1000 clients (--clients) connecting at
+//           once from another process: time until all are in its client list,
+//           and the longest stall
+//   feed, picture  the notice banner against feedserver, whose feed (or only
+//           picture) never ends: when the banner gives up, when the server
+//           sees the connection closed, what it sent, and the memory it cost
 //   find    the window's find bar over 100000 rows (no flood): the next match
 //           from the top, and the filter switched on, printed as the rows
 //           "find" and "filter"
+// Only with --only fdlimit: the window in server mode in a process that may
+// open 200 descriptors, 400 clients: its CPU seconds, the clients listed,
+// and whether it is still alive after 60 s (or how it ended).
 // Options: --frames N, --timeout S (per run), --bare-runs N, --with-rss / --no-rss,
-// --no-large, --no-find. The last line reads
+// --no-large, --clients N, --only RUN,RUN (e.g. --only accept). The flood runs
+// end with the line
 //   ingest: window/bare=R1 rules/bare=R2 stall_ms=S rss_mb=M
 #include "app/StartUp.h"
+#include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "comm/CommunicationBase.h"
 #include "comm/FindBar.h"
@@ -35,9 +47,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -48,6 +65,9 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +85,16 @@ constexpr LargeRun kLargeBinary = {2, qint64(16) << 20, true};
 // A shortened row: its prefix, the ellipsis, the size, time and direction.
 constexpr int kMaxRowChars = 600;
 
+// The banner's endless downloads: the longest a run is watched, and the memory
+// growth at which it is stopped early.
+constexpr qint64 kBannerLimitMs = 10000;
+constexpr qint64 kBannerRunawayKb = 3 * 1024 * 1024;
+
+// Running out of descriptors: clients against a window that may open this many.
+constexpr int kFdLimit = 200;
+constexpr int kFdClients = 400;
+constexpr qint64 kFdSeconds = 60;
+
 struct Options
 {
     QString mode;
@@ -75,13 +105,15 @@ struct Options
     int bareRuns = 3;
     bool withRss = true;
     bool withLarge = true;
-    bool withFind = true;
+    int clients = 1000;
+    QStringList only;
 };
 
-// VmHWM (peak) or VmRSS (current) of this process, in KiB.
-qint64 statusKb(const char* key)
+// VmHWM (peak) or VmRSS (current) of this process or another, in KiB.
+qint64 statusKb(const char* key, qint64 pid = 0)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(pid > 0 ? QStringLiteral("/proc/%1/status").arg(pid)
+                         : QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     const QByteArray prefix = QByteArray(key) + ':';
@@ -180,16 +212,19 @@ int runBare(const Options& o)
 
 // ---------------------------------------------------------------- window
 
-// The connect button shares its object name with the send button: it is the
-// accent button in the group that holds the address field.
-QPushButton* findConnectButton(QWidget& window, QLineEdit* urlEdit)
+// The connect button by its own object name; where it shares "accentButton"
+// with the send button, the accent button in the group that holds `field`
+// (the address field or the port).
+QPushButton* findConnectButton(QWidget& window, QWidget* field)
 {
+    if (auto* named = window.findChild<QPushButton*>(QStringLiteral("connectButton")))
+        return named;
     const auto accents = window.findChildren<QPushButton*>(QStringLiteral("accentButton"));
     for (QPushButton* button : accents) {
         if (button->text() == QStringLiteral("连接"))
             return button;
     }
-    for (QWidget* w = urlEdit->parentWidget(); w; w = w->parentWidget()) {
+    for (QWidget* w = field->parentWidget(); w; w = w->parentWidget()) {
         if (auto* group = qobject_cast<QGroupBox*>(w)) {
             const auto inGroup = group->findChildren<QPushButton*>(QStringLiteral("accentButton"));
             return inGroup.size() == 1 ? inGroup.first() : nullptr;
@@ -223,13 +258,19 @@ struct Controls
     QPushButton* connectButton = nullptr;
 };
 
-// Shows the window styled as the application does and finds what a user uses.
-bool prepareWindow(WebSocketWidget& window, Controls& c)
+// Shows the window styled as the application does.
+void showStyled(QWidget& window)
 {
     QStandardPaths::setTestModeEnabled(true);
     StartUp::applyStyleSheet(StartUp::resourceStyleSheetPath(), StartUp::fallbackStyleSheetPath());
     window.show();
     QCoreApplication::processEvents();
+}
+
+// Shows the window and finds what a user uses.
+bool prepareWindow(WebSocketWidget& window, Controls& c)
+{
+    showStyled(window);
 
     c.comm = window.findChild<CommunicationBase*>();
     c.view = window.findChild<LogViewWidget*>(QStringLiteral("logView"));
@@ -242,11 +283,12 @@ bool prepareWindow(WebSocketWidget& window, Controls& c)
     return false;
 }
 
-// Clicks `start` and runs the loop until `done` holds or `limitMs` passes,
-// checking on every tick of a 5 ms timer; the longest gap between ticks is the
-// longest time the event loop could not run. False on timeout.
-bool watchUntil(QEventLoop& loop, QElapsedTimer& clock, QElapsedTimer& gap, QAbstractButton* start,
-                qint64 limitMs, qint64& worstGapMs, const std::function<bool()>& done)
+// Runs `start` and the loop until `done` holds or `limitMs` passes, checking
+// on every tick of a 5 ms timer; the longest gap between ticks is the longest
+// time the event loop could not run. False on timeout.
+bool watchUntil(QEventLoop& loop, QElapsedTimer& clock, QElapsedTimer& gap,
+                const std::function<void()>& start, qint64 limitMs, qint64& worstGapMs,
+                const std::function<bool()>& done)
 {
     bool finished = false;
     QTimer ticker;
@@ -264,7 +306,7 @@ bool watchUntil(QEventLoop& loop, QElapsedTimer& clock, QElapsedTimer& gap, QAbs
     clock.start();
     gap.start();
     ticker.start();
-    start->click();
+    start();
     loop.exec();
     ticker.stop();
     worstGapMs = std::max(worstGapMs, gap.elapsed());
@@ -362,7 +404,10 @@ int runWindow(const Options& o, bool withRules, bool rssRun)
     };
     QObject::connect(comm, &CommunicationBase::countersUpdated, &loop, checkCounted);
 
-    const bool shown = watchUntil(loop, clock, gap, connectButton, limitMs, worstGapMs, [&] {
+    const auto connect = [&] {
+        connectButton->click();
+    };
+    const bool shown = watchUntil(loop, clock, gap, connect, limitMs, worstGapMs, [&] {
         checkCounted();
         return countedMs >= 0 && view->pendingCount() == 0 &&
                rows->count() == std::min<qint64>(entries, comm->maxEntries());
@@ -401,7 +446,10 @@ int runLarge(const Options& o, const LargeRun& run)
         if (countedMs < 0 && c.comm->rxBytes() >= expected)
             countedMs = msSince(clock);
     });
-    const bool shown = watchUntil(loop, clock, gap, c.connectButton, limitMs, worstGapMs, [&] {
+    const auto connect = [&] {
+        c.connectButton->click();
+    };
+    const bool shown = watchUntil(loop, clock, gap, connect, limitMs, worstGapMs, [&] {
         return countedMs >= 0 && c.view->pendingCount() == 0 && c.rows->count() == entries;
     });
     if (shown)
@@ -471,6 +519,243 @@ int runLarge(const Options& o, const LargeRun& run)
     return status == QStringLiteral("ok") ? 0 : 1;
 }
 
+// ---------------------------------------------------------------- banner
+
+// The first line of `process` whose first word is `word`, split into words;
+// earlier lines go to `seen`. Empty when none came within `limitMs`.
+QList<QByteArray> waitForLine(QProcess& process, const QByteArray& word, int limitMs,
+                              QByteArray* seen = nullptr)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < limitMs) {
+        while (process.canReadLine()) {
+            const QByteArray line = process.readLine().trimmed();
+            const QList<QByteArray> words = line.split(' ');
+            if (words.value(0) == word)
+                return words;
+            if (seen)
+                *seen += line + '\n';
+        }
+        if (!process.waitForReadyRead(100) && process.state() != QProcess::Running)
+            break;
+    }
+    return {};
+}
+
+// The banner against a server whose feed (or, with `picture`, whose only
+// picture) never ends: when the banner gives up, when the server sees its
+// connection closed, how much it could send, and the memory it cost.
+int runBanner(bool picture)
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral(SOCKWISE_FEEDSERVER), QStringList());
+    const quint16 port = quint16(waitForLine(server, "PORT", 10000).value(1).toUInt());
+    if (port == 0) {
+        std::fprintf(stderr, "banner: feedserver gave no port\n");
+        return 1;
+    }
+    const QUrl base(
+        QStringLiteral("http://127.0.0.1:%1%2")
+            .arg(QString::number(port), picture ? QStringLiteral("/picture") : QString()));
+
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer gap;
+    qint64 worstGapMs = 0;
+    double gaveUpMs = -1;
+    double closedMs = -1;
+    qint64 sentBytes = 0;
+    int finished = 0;
+    bool runaway = false;
+    QObject::connect(&server, &QProcess::readyReadStandardOutput, &loop, [&] {
+        while (server.canReadLine()) {
+            const QList<QByteArray> words = server.readLine().trimmed().split(' ');
+            if (words.value(0) == "SENT" || words.value(0) == "CLOSED")
+                sentBytes = std::max(sentBytes, words.value(1).toLongLong());
+            if (words.value(0) == "CLOSED" && closedMs < 0)
+                closedMs = msSince(clock);
+        }
+    });
+
+    const qint64 rssStartKb = statusKb("VmRSS");
+    std::unique_ptr<AdBanner> banner;
+    const auto start = [&] {
+        banner = std::make_unique<AdBanner>(QStringLiteral("sockwise"), nullptr, base);
+        QObject::connect(banner->networkManager(), &QNetworkAccessManager::finished, &loop,
+                         [&] { ++finished; });
+    };
+    // Watched until a second after both ends gave up; a run whose memory
+    // runs away is stopped early.
+    watchUntil(loop, clock, gap, start, kBannerLimitMs, worstGapMs, [&] {
+        const bool gaveUp = picture ? finished >= 2 : !banner->notices().isEmpty();
+        if (gaveUp && gaveUpMs < 0)
+            gaveUpMs = msSince(clock);
+        runaway = statusKb("VmRSS") - rssStartKb > kBannerRunawayKb;
+        return runaway || (gaveUpMs >= 0 && closedMs >= 0 &&
+                           msSince(clock) > std::max(gaveUpMs, closedMs) + 1000);
+    });
+    const qint64 rssEndKb = statusKb("VmRSS");
+    banner.reset();
+    server.kill();
+    server.waitForFinished();
+
+    QString status = QStringLiteral("ok");
+    if (runaway)
+        status = QStringLiteral("runaway");
+    else if (gaveUpMs < 0)
+        status = QStringLiteral("no_give_up");
+    else if (closedMs < 0)
+        status = QStringLiteral("not_closed");
+    printResult({{"mode", picture ? QStringLiteral("picture") : QStringLiteral("feed")},
+                 {"gave_up_ms", ms(gaveUpMs)},
+                 {"closed_ms", ms(closedMs)},
+                 {"run_ms", ms(msSince(clock))},
+                 {"sent_bytes", QString::number(sentBytes)},
+                 {"rss_start_kb", QString::number(rssStartKb)},
+                 {"rss_end_kb", QString::number(rssEndKb)},
+                 {"hwm_kb", QString::number(statusKb("VmHWM"))},
+                 {"stall_ms", QString::number(worstGapMs)},
+                 {"status", status}});
+    return status == QStringLiteral("ok") ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- server
+
+qint64 monotonicMs()
+{
+    QElapsedTimer clock;
+    clock.start();
+    return clock.msecsSinceReference(); // the same clock in every process
+}
+
+// Whether anything on this machine listens on the TCP port.
+bool listensOn(quint16 port)
+{
+    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : lines) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 3 && fields.at(1).endsWith(local) && fields.at(3) == "0A")
+                return true;
+        }
+    }
+    return false;
+}
+
+// The window in server mode, set up through its controls: prints
+// "LISTENING <port>", then "LISTED <rows> <monotonic ms>" as its client list
+// grows (at most every 100 ms, and when it holds --clients rows), then its
+// RESULT once all are listed or its time is up.
+int runServerWindow(const Options& o)
+{
+    WebSocketWidget window;
+    showStyled(window);
+    auto* serverRadio = window.findChild<QAbstractButton*>(QStringLiteral("serverRadio"));
+    auto* portSpin = window.findChild<QSpinBox*>(QStringLiteral("portSpin"));
+    auto* clientList = window.findChild<QListWidget*>(QStringLiteral("clientList"));
+    QPushButton* connectButton = portSpin ? findConnectButton(window, portSpin) : nullptr;
+    if (!serverRadio || !portSpin || !clientList || !connectButton) {
+        std::fprintf(stderr, "server: controls not found\n");
+        return 1;
+    }
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::Any))
+        return 1;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    serverRadio->click();
+    portSpin->setValue(port);
+    connectButton->click();
+    QCoreApplication::processEvents();
+    if (!listensOn(port)) {
+        std::fprintf(stderr, "server: the window does not listen on %u\n", unsigned(port));
+        return 1;
+    }
+    std::printf("LISTENING %u\n", unsigned(port));
+    std::fflush(stdout);
+
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer gap;
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    qint64 worstGapMs = 0;
+    int reported = 0;
+    qint64 allListedAt = -1;
+    const bool all = watchUntil(
+        loop, clock, gap, [] {}, qint64(o.timeoutSeconds) * 1000, worstGapMs,
+        [&] {
+            const int rows = clientList->count();
+            const bool done = rows >= o.clients;
+            if (rows != reported && (done || sinceReport.elapsed() >= 100)) {
+                if (done)
+                    allListedAt = monotonicMs();
+                std::printf("LISTED %d %lld\n", rows, static_cast<long long>(monotonicMs()));
+                std::fflush(stdout);
+                reported = rows;
+                sinceReport.restart();
+            }
+            return done;
+        });
+    printResult({{"mode", QStringLiteral("server")},
+                 {"listed", QString::number(clientList->count())},
+                 {"all_listed_at", QString::number(allListedAt)},
+                 {"stall_ms", QString::number(worstGapMs)},
+                 {"hwm_kb", QString::number(statusKb("VmHWM"))},
+                 {"status", all ? QStringLiteral("ok") : QStringLiteral("timeout")}});
+    return all ? 0 : 1;
+}
+
+// --clients WebSocket clients opened at once on ws://127.0.0.1:--port/ws, each
+// tried again up to three times when refused or dropped before it opened.
+// Prints "START <monotonic ms>" just before, then "OPEN <n> RETRIES <r>" as
+// they open; runs until killed.
+int runClients(const Options& o)
+{
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/ws").arg(QString::number(o.port)));
+    int open = 0;
+    int retries = 0;
+    QObject owner;
+    std::printf("START %lld\n", static_cast<long long>(monotonicMs()));
+    std::fflush(stdout);
+    for (int i = 0; i < o.clients; ++i) {
+        auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, &owner);
+        QObject::connect(socket, &QWebSocket::connected, &owner, [&open, socket] {
+            ++open;
+            socket->setProperty("opened", true);
+        });
+        QObject::connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error),
+                         &owner, [&, socket](QAbstractSocket::SocketError) {
+                             const int tries = socket->property("tries").toInt();
+                             if (socket->property("opened").toBool() || tries >= 3)
+                                 return;
+                             socket->setProperty("tries", tries + 1);
+                             ++retries;
+                             // Not from within the socket's own error handling.
+                             QTimer::singleShot(0, socket, [socket, &url] { socket->open(url); });
+                         });
+        socket->open(url);
+    }
+    QTimer report;
+    int shown = -1;
+    QObject::connect(&report, &QTimer::timeout, &owner, [&] {
+        if (open != shown) {
+            std::printf("OPEN %d RETRIES %d\n", open, retries);
+            std::fflush(stdout);
+            shown = open;
+        }
+    });
+    report.start(100);
+    return QCoreApplication::exec();
+}
+
 // ------------------------------------------------------------------ find
 
 constexpr int kFindRows = 100000;
@@ -481,33 +766,6 @@ QByteArray findPayload(int i)
 {
     return "{\"seq\":" + QByteArray::number(1000000 + i) +
            ",\"temperature\":23.5,\"status\":\"ok\"}";
-}
-
-// Runs the event loop until `done` holds, at most `limitMs`; the longest gap
-// between ticks of a 5 ms timer goes to `worstGapMs`.
-bool spinUntil(qint64 limitMs, qint64& worstGapMs, const std::function<bool()>& done)
-{
-    QEventLoop loop;
-    QElapsedTimer clock;
-    QElapsedTimer gap;
-    bool finished = false;
-    QTimer ticker;
-    ticker.setInterval(5);
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        worstGapMs = std::max(worstGapMs, gap.restart());
-        if (done()) {
-            finished = true;
-            loop.quit();
-        } else if (clock.elapsed() > limitMs) {
-            loop.quit();
-        }
-    });
-    clock.start();
-    gap.start();
-    ticker.start();
-    loop.exec();
-    return finished;
 }
 
 // What a user waits for: the click, the events it leaves (the list lays out
@@ -536,12 +794,16 @@ bool logForFind(Controls& c, int first, int count, int timeoutSeconds, qint64& w
         if (next >= first + count)
             producer.stop();
     });
-    producer.start();
-    return spinUntil(qint64(timeoutSeconds) * 1000, worstGapMs, [&] {
-        return next >= first + count && c.view->pendingCount() == 0 &&
-               c.comm->entryCount() == std::min(first + count, c.comm->maxEntries()) &&
-               c.rows->count() == c.comm->entryCount();
-    });
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer gap;
+    return watchUntil(
+        loop, clock, gap, [&] { producer.start(); }, qint64(timeoutSeconds) * 1000, worstGapMs,
+        [&] {
+            return next >= first + count && c.view->pendingCount() == 0 &&
+                   c.comm->entryCount() == std::min(first + count, c.comm->maxEntries()) &&
+                   c.rows->count() == c.comm->entryCount();
+        });
 }
 
 int runFind(const Options& o)
@@ -649,13 +911,164 @@ Fields parseResult(const QByteArray& output)
     return fields;
 }
 
-Fields runChild(const Options& o, const QString& mode)
+QProcessEnvironment childEnvironment()
 {
-    QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    child.setProcessEnvironment(env);
+    return env;
+}
+
+// CPU seconds a process has used so far (user and system), -1 once it is gone.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // Fields after the command name, which may hold blanks: state is the first,
+    // user and system time the 12th and 13th.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) /
+           double(sysconf(_SC_CLK_TCK));
+}
+
+// The window in server mode in a child process of its own and `clients`
+// clients opened at once by another: watched until the window has listed them
+// all, or has ended, or `limitMs` passed. With `fdLimit` the window's process
+// may open only that many descriptors (soft and hard limit, as "ulimit -n"
+// sets them).
+Fields runServerScenario(const QString& mode, int clients, int fdLimit, qint64 limitMs)
+{
+    Fields f;
+    f.insert(QStringLiteral("mode"), mode);
+    f.insert(QStringLiteral("frames"), QString::number(clients));
+    f.insert(QStringLiteral("status"), QStringLiteral("failed"));
+    const QString self = QCoreApplication::applicationFilePath();
+    QProcess window;
+    window.setProcessEnvironment(childEnvironment());
+    if (fdLimit > 0) {
+        window.setChildProcessModifier([fdLimit] {
+            const rlimit limit{rlim_t(fdLimit), rlim_t(fdLimit)};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    }
+    window.start(self, {QStringLiteral("--mode"), QStringLiteral("server"),
+                        QStringLiteral("--clients"), QString::number(clients),
+                        QStringLiteral("--timeout"), QString::number(limitMs / 1000 + 30)});
+    const quint16 port = quint16(waitForLine(window, "LISTENING", 30000).value(1).toUInt());
+    if (port == 0) {
+        std::fprintf(stderr, "%s: the window did not listen:\n%s\n", qPrintable(mode),
+                     window.readAllStandardError().right(4000).constData());
+        window.kill();
+        window.waitForFinished();
+        return f;
+    }
+    const qint64 pid = window.processId();
+    QProcess swarm;
+    swarm.setProcessEnvironment(childEnvironment());
+    swarm.start(self,
+                {QStringLiteral("--mode"), QStringLiteral("clients"), QStringLiteral("--port"),
+                 QString::number(port), QStringLiteral("--clients"), QString::number(clients)});
+
+    QEventLoop loop;
+    QElapsedTimer wall;
+    qint64 startedAt = -1;
+    qint64 allListedAt = -1;
+    int listedMax = 0;
+    int listedEnd = 0;
+    qint64 lastChangeMs = 0;
+    double cpu = 0;
+    qint64 peakKb = 0;
+    QByteArray errors;
+    Fields result;
+    QObject::connect(&window, &QProcess::readyReadStandardOutput, &loop, [&] {
+        while (window.canReadLine()) {
+            const QByteArray line = window.readLine();
+            const QList<QByteArray> words = line.trimmed().split(' ');
+            if (words.value(0) == "LISTED") {
+                listedEnd = words.value(1).toInt();
+                listedMax = std::max(listedMax, listedEnd);
+                lastChangeMs = wall.elapsed();
+            } else if (words.value(0) == "RESULT") {
+                result = parseResult(line);
+            }
+        }
+    });
+    QObject::connect(&window, &QProcess::readyReadStandardError, &loop, [&] {
+        errors += window.readAllStandardError();
+        errors = errors.right(8192);
+    });
+    QObject::connect(&swarm, &QProcess::readyReadStandardOutput, &loop, [&] {
+        while (swarm.canReadLine()) {
+            const QList<QByteArray> words = swarm.readLine().trimmed().split(' ');
+            if (words.value(0) == "START")
+                startedAt = words.value(1).toLongLong();
+            else if (words.value(0) == "OPEN")
+                f.insert(QStringLiteral("retries"), QString::fromLatin1(words.value(3)));
+        }
+    });
+    QObject::connect(&window, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, &loop, [&] {
+        cpu = std::max(cpu, cpuSeconds(pid));
+        peakKb = std::max(peakKb, statusKb("VmHWM", pid));
+        if (wall.elapsed() > limitMs)
+            loop.quit();
+    });
+    wall.start();
+    sampler.start(100);
+    loop.exec();
+    const double wallSeconds = double(wall.elapsed()) / 1000.0;
+    const bool alive = window.state() == QProcess::Running;
+    cpu = std::max(cpu, cpuSeconds(pid));
+    window.kill();
+    window.waitForFinished();
+    swarm.kill();
+    swarm.waitForFinished();
+
+    QString outcome;
+    if (alive)
+        outcome = QStringLiteral("alive");
+    else if (window.exitStatus() == QProcess::CrashExit)
+        outcome = QStringLiteral("died:signal_%1(%2)")
+                      .arg(QString::number(window.exitCode()),
+                           QString::fromLocal8Bit(strsignal(window.exitCode()))
+                               .replace(QLatin1Char(' '), QLatin1Char('_')));
+    else
+        outcome = QStringLiteral("exited:%1").arg(window.exitCode());
+    QByteArray lastError;
+    for (const QByteArray& line : errors.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            lastError = line.trimmed();
+    }
+    allListedAt = result.value(QStringLiteral("all_listed_at"), QStringLiteral("-1")).toLongLong();
+    const bool allListed = allListedAt >= 0 && startedAt >= 0;
+    f.insert(QStringLiteral("received"), QString::number(listedMax));
+    f.insert(QStringLiteral("listed_end"), QString::number(listedEnd));
+    f.insert(QStringLiteral("last_listed_s"),
+             QString::number(double(lastChangeMs) / 1000.0, 'f', 2));
+    f.insert(QStringLiteral("counted_ms"),
+             QString::number(allListed ? allListedAt - startedAt : wall.elapsed()));
+    f.insert(QStringLiteral("stall_ms"),
+             result.value(QStringLiteral("stall_ms"), QStringLiteral("-")));
+    f.insert(QStringLiteral("hwm_kb"),
+             result.value(QStringLiteral("hwm_kb"), QString::number(peakKb)));
+    f.insert(QStringLiteral("cpu_s"), QString::number(cpu, 'f', 2));
+    f.insert(QStringLiteral("wall_s"), QString::number(wallSeconds, 'f', 2));
+    f.insert(QStringLiteral("outcome"), outcome);
+    f.insert(QStringLiteral("last_error"), QString::fromLocal8Bit(lastError));
+    f.insert(QStringLiteral("status"),
+             allListed ? QStringLiteral("ok") : (alive ? QStringLiteral("timeout") : outcome));
+    return f;
+}
+
+Fields runChild(const Options& o, const QString& mode)
+{
+    QProcess child;
+    child.setProcessEnvironment(childEnvironment());
     child.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--mode"), mode, QStringLiteral("--port"), QString::number(o.port),
                  QStringLiteral("--frames"), QString::number(o.frames),
@@ -699,26 +1112,6 @@ double framesPerSecond(const Fields& f)
     return seconds > 0 ? received / seconds : 0.0;
 }
 
-// The rows "find" and "filter": times in ms against their limit.
-void printFindRows(const Fields& f)
-{
-    const auto verdict = [](double value) {
-        return value >= 0 && value <= kFindLimitMs ? "ok" : "OVER";
-    };
-    const double find = number(f, "find_ms");
-    const double filter = number(f, "filter_ms");
-    const QString rows = f.value(QStringLiteral("rows"), QStringLiteral("?"));
-    std::printf("\nfind   %.1f ms (%s, limit %.0f): next match from the top over %s rows, the only "
-                "one near the end; as a regular expression %.1f ms\n",
-                find, verdict(find), kFindLimitMs, qPrintable(rows), number(f, "find_regex_ms"));
-    std::printf("filter %.1f ms (%s, limit %.0f): on over %s rows for 1 %% of them; off %.1f ms; "
-                "%s more entries arriving with it on: %.0f ms, longest stall %s ms; %s\n",
-                filter, verdict(filter), kFindLimitMs, qPrintable(rows), number(f, "unfilter_ms"),
-                qPrintable(f.value(QStringLiteral("arriving"))), number(f, "arriving_ms"),
-                qPrintable(f.value(QStringLiteral("arriving_stall_ms"), QStringLiteral("-"))),
-                qPrintable(f.value(QStringLiteral("status"))));
-}
-
 bool startFloodServer(QProcess& server, Options& o)
 {
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -748,38 +1141,135 @@ bool startFloodServer(QProcess& server, Options& o)
     return false;
 }
 
+// The rows "find" and "filter": times in ms against their limit.
+QStringList findRunLines(const Fields& f)
+{
+    const auto verdict = [](double value) {
+        return value >= 0 && value <= kFindLimitMs ? QStringLiteral("ok") : QStringLiteral("OVER");
+    };
+    const double find = number(f, "find_ms");
+    const double filter = number(f, "filter_ms");
+    const QString rows = f.value(QStringLiteral("rows"), QStringLiteral("?"));
+    const QString limit = QString::number(kFindLimitMs);
+    return {QStringLiteral("find   %1 ms (%2, limit %3): next match from the top over %4 rows, "
+                           "the only one near the end; as a regular expression %5 ms")
+                .arg(ms(find), verdict(find), limit, rows, ms(number(f, "find_regex_ms"))),
+            QStringLiteral("filter %1 ms (%2, limit %3): on over %4 rows for 1 % of them; off "
+                           "%5 ms; %6 more entries arriving with it on: %7 ms, longest stall %8 "
+                           "ms; %9")
+                .arg(ms(filter), verdict(filter), limit, rows, ms(number(f, "unfilter_ms")),
+                     f.value(QStringLiteral("arriving")), ms(number(f, "arriving_ms")),
+                     f.value(QStringLiteral("arriving_stall_ms"), QStringLiteral("-")),
+                     f.value(QStringLiteral("status")))};
+}
+
+// The one-line report of a run outside the table.
+QString otherRunLine(const Fields& f)
+{
+    const QString mode = f.value(QStringLiteral("mode"));
+    const auto mb = [&f](const char* key) {
+        return QString::number(number(f, key, 0) / 1024.0, 'f', 1);
+    };
+    const auto seconds = [&f](const char* key) {
+        const double value = number(f, key, -1);
+        return value < 0 ? QStringLiteral("never") : QString::number(value / 1000.0, 'f', 3);
+    };
+    if (mode == QStringLiteral("fdlimit"))
+        return QStringLiteral("fdlimit: descriptor_limit=%1 clients=%2 listed_max=%3 listed_end=%4 "
+                              "last_listed_s=%9 cpu_s=%5 wall_s=%6 outcome=%7 last_error=\"%8\"")
+            .arg(QString::number(kFdLimit), f.value(QStringLiteral("frames")),
+                 f.value(QStringLiteral("received")), f.value(QStringLiteral("listed_end")),
+                 f.value(QStringLiteral("cpu_s")), f.value(QStringLiteral("wall_s")),
+                 f.value(QStringLiteral("outcome")), f.value(QStringLiteral("last_error")),
+                 f.value(QStringLiteral("last_listed_s")));
+    return QStringLiteral("banner-%1: gave_up_s=%2 closed_s=%3 server_sent_mb=%4 start_mb=%5 "
+                          "peak_mb=%6 grown_mb=%7 end_mb=%8 stall_ms=%9 run_s=%10 status=%11")
+        .arg(mode, seconds("gave_up_ms"), seconds("closed_ms"),
+             QString::number(number(f, "sent_bytes", 0) / double(1 << 20), 'f', 1),
+             mb("rss_start_kb"), mb("hwm_kb"),
+             QString::number((number(f, "hwm_kb", 0) - number(f, "rss_start_kb", 0)) / 1024.0, 'f',
+                             1),
+             mb("rss_end_kb"), f.value(QStringLiteral("stall_ms")), seconds("run_ms"),
+             f.value(QStringLiteral("status")));
+}
+
+// Whether a run is part of this invocation: the ones --only names, else the
+// default set.
+bool asked(const Options& o, const char* mode, bool byDefault)
+{
+    return o.only.isEmpty() ? byDefault : o.only.contains(QLatin1String(mode));
+}
+
 int runDriver(Options o)
 {
+    // As the program does at start; the children inherit it. The accept run's
+    // clients and the window each hold a descriptor per client.
+    StartUp::raiseFileLimit();
+    const bool window = asked(o, "window", true);
+    const bool rules = asked(o, "rules", true);
+    const bool rss = asked(o, "rss", o.withRss);
+    QStringList order;
+    if (window || rules || rss || asked(o, "bare", false)) {
+        // Bare runs between the window runs, so that a machine getting busier
+        // shows in the reference as well; the fastest is the reference.
+        order << QStringLiteral("bare");
+        if (window)
+            order << QStringLiteral("window");
+        if (o.bareRuns > 1)
+            order << QStringLiteral("bare");
+        if (rules)
+            order << QStringLiteral("rules");
+        for (int i = 2; i < o.bareRuns; ++i)
+            order << QStringLiteral("bare");
+        if (rss)
+            order << QStringLiteral("rss");
+    }
+    for (const char* mode : {"large-text", "large-bin"}) {
+        if (asked(o, mode, o.withLarge))
+            order << QLatin1String(mode);
+    }
+    const bool flood = !order.isEmpty();
+    for (const char* mode : {"accept", "feed", "picture"}) {
+        if (asked(o, mode, true))
+            order << QLatin1String(mode);
+    }
+    if (asked(o, "find", true))
+        order << QStringLiteral("find");
+    if (asked(o, "fdlimit", false))
+        order << QStringLiteral("fdlimit");
+    if (order.isEmpty()) {
+        std::fprintf(stderr, "--only names no known run\n");
+        return 2;
+    }
+
     QProcess server;
-    if (!startFloodServer(server, o)) {
+    if (flood && !startFloodServer(server, o)) {
         std::fprintf(stderr, "cannot start %s\n", SOCKWISE_FLOODSERVER);
         return 1;
     }
-    std::printf("ingest: %lld text frames of %lld bytes per run from a loopback flood server, Qt "
-                "%s, %d cores\n",
-                static_cast<long long>(o.frames), static_cast<long long>(o.frameBytes), qVersion(),
-                QThread::idealThreadCount());
+    if (flood)
+        std::printf("ingest: %lld text frames of %lld bytes per run from a loopback flood server, "
+                    "Qt %s, %d cores\n",
+                    static_cast<long long>(o.frames), static_cast<long long>(o.frameBytes),
+                    qVersion(), QThread::idealThreadCount());
+    else
+        std::printf("sockwise benchmark, Qt %s, %d cores\n", qVersion(),
+                    QThread::idealThreadCount());
     std::fflush(stdout);
 
-    // Bare runs between the window runs, so that a machine getting busier
-    // shows in the reference as well; the fastest is the reference.
-    QStringList order = {QStringLiteral("bare"), QStringLiteral("window")};
-    if (o.bareRuns > 1)
-        order << QStringLiteral("bare");
-    order << QStringLiteral("rules");
-    for (int i = 2; i < o.bareRuns; ++i)
-        order << QStringLiteral("bare");
-    if (o.withRss)
-        order << QStringLiteral("rss");
-    if (o.withLarge)
-        order << QStringLiteral("large-text") << QStringLiteral("large-bin");
-    if (o.withFind)
-        order << QStringLiteral("find");
     QList<Fields> runs;
-    for (const QString& mode : std::as_const(order))
-        runs.append(runChild(o, mode));
-    server.kill();
-    server.waitForFinished();
+    for (const QString& mode : std::as_const(order)) {
+        if (mode == QStringLiteral("accept"))
+            runs.append(runServerScenario(mode, o.clients, 0, qint64(o.timeoutSeconds) * 1000));
+        else if (mode == QStringLiteral("fdlimit"))
+            runs.append(runServerScenario(mode, kFdClients, kFdLimit, kFdSeconds * 1000));
+        else
+            runs.append(runChild(o, mode));
+    }
+    if (flood) {
+        server.kill();
+        server.waitForFinished();
+    }
 
     double bareRate = 0;
     for (const Fields& f : std::as_const(runs)) {
@@ -788,8 +1278,16 @@ int runDriver(Options o)
             bareRate = std::max(bareRate, framesPerSecond(f));
     }
 
-    std::printf("\n%-10s %9s %10s %9s %11s %8s %9s %8s  %s\n", "mode", "frames", "counted_s",
-                "shown_s", "frames/s", "/bare", "stall_ms", "peak_mb", "notes");
+    const QStringList tableModes = {QStringLiteral("bare"),       QStringLiteral("window"),
+                                    QStringLiteral("rules"),      QStringLiteral("rss"),
+                                    QStringLiteral("large-text"), QStringLiteral("large-bin"),
+                                    QStringLiteral("accept")};
+    bool table = false;
+    for (const Fields& f : std::as_const(runs))
+        table = table || tableModes.contains(f.value(QStringLiteral("mode")));
+    if (table)
+        std::printf("\n%-10s %9s %10s %9s %11s %8s %9s %8s  %s\n", "mode", "frames", "counted_s",
+                    "shown_s", "frames/s", "/bare", "stall_ms", "peak_mb", "notes");
     double windowRatio = 0;
     double rulesRatio = 0;
     qint64 worstStall = 0;
@@ -797,20 +1295,27 @@ int runDriver(Options o)
     double windowEndKb = -1;
     QString rssNote;
     QString largeStall[2] = {QStringLiteral("-"), QStringLiteral("-")};
-    Fields findRun;
+    QStringList closing;
     for (const Fields& f : std::as_const(runs)) {
         const QString mode = f.value(QStringLiteral("mode"));
         if (mode == QStringLiteral("find")) {
-            findRun = f;
+            closing.append(findRunLines(f).join(QLatin1Char('\n')));
+            continue;
+        }
+        if (!tableModes.contains(mode)) {
+            closing.append(otherRunLine(f));
             continue;
         }
         const bool isBare = mode == QStringLiteral("bare");
         const bool isLarge = mode.startsWith(QStringLiteral("large-"));
+        // Clients accepted: a count and a rate, no ratio to frames.
+        const bool isAccept = mode == QStringLiteral("accept");
         const double rate = framesPerSecond(f);
         const double ratio = bareRate > 0 ? rate / bareRate : 0;
         const double peakMb = number(f, "hwm_kb", 0) / 1024.0;
-        const QString shown =
-            isBare ? QStringLiteral("-") : QString::number(number(f, "shown_ms") / 1000.0, 'f', 3);
+        const QString shown = isBare || isAccept
+                                  ? QStringLiteral("-")
+                                  : QString::number(number(f, "shown_ms") / 1000.0, 'f', 3);
         const QString stall = isBare ? QStringLiteral("-") : f.value(QStringLiteral("stall_ms"));
         QString notes = f.value(QStringLiteral("status"));
         if (isLarge) {
@@ -826,6 +1331,16 @@ int runDriver(Options o)
                      QStringLiteral(" longest_row=") % f.value(QStringLiteral("longest_row"));
             largeStall[mode == QStringLiteral("large-bin") ? 1 : 0] =
                 f.value(QStringLiteral("stall_ms"), QStringLiteral("-"));
+        } else if (isAccept) {
+            notes += QStringLiteral(" listed=") % f.value(QStringLiteral("received")) %
+                     QStringLiteral(" client_retries=") %
+                     f.value(QStringLiteral("retries"), QStringLiteral("0"));
+            closing.append(QStringLiteral("accept: clients=%1 listed=%2 all_listed_s=%3 "
+                                          "per_s=%4 stall_ms=%5")
+                               .arg(f.value(QStringLiteral("frames")),
+                                    f.value(QStringLiteral("received")),
+                                    QString::number(number(f, "counted_ms", 0) / 1000.0, 'f', 3),
+                                    QString::number(rate, 'f', 0), stall));
         } else if (!isBare) {
             notes += QStringLiteral(" rows=") % f.value(QStringLiteral("rows")) %
                      QStringLiteral(" stored=") % f.value(QStringLiteral("stored")) %
@@ -837,8 +1352,8 @@ int runDriver(Options o)
         std::printf("%-10s %9lld %10.3f %9s %11.0f %8s %9s %8.1f  %s\n", qPrintable(mode),
                     static_cast<long long>(number(f, "frames", 0)),
                     number(f, "counted_ms", 0) / 1000.0, qPrintable(shown), rate,
-                    isLarge ? "-" : ratioText(ratio).constData(), qPrintable(stall), peakMb,
-                    qPrintable(notes));
+                    isLarge || isAccept ? "-" : ratioText(ratio).constData(), qPrintable(stall),
+                    peakMb, qPrintable(notes));
         if (mode == QStringLiteral("window") || mode == QStringLiteral("rules")) {
             if (mode == QStringLiteral("window"))
                 windowRatio = ratio;
@@ -862,14 +1377,15 @@ int runDriver(Options o)
     }
     if (!rssNote.isEmpty())
         std::printf("\n%s\n", qPrintable(rssNote));
-    if (o.withFind)
-        printFindRows(findRun);
-    if (o.withLarge)
+    if (asked(o, "large-text", o.withLarge) || asked(o, "large-bin", o.withLarge))
         std::printf("\nlarge: text_stall_ms=%s bin_stall_ms=%s\n", qPrintable(largeStall[0]),
                     qPrintable(largeStall[1]));
-    std::printf("\ningest: window/bare=%s rules/bare=%s stall_ms=%lld rss_mb=%.0f\n",
-                ratioText(windowRatio).constData(), ratioText(rulesRatio).constData(),
-                static_cast<long long>(worstStall), worstRssMb);
+    if (window || rules)
+        std::printf("\ningest: window/bare=%s rules/bare=%s stall_ms=%lld rss_mb=%.0f\n",
+                    ratioText(windowRatio).constData(), ratioText(rulesRatio).constData(),
+                    static_cast<long long>(worstStall), worstRssMb);
+    for (const QString& line : std::as_const(closing))
+        std::printf("\n%s\n", qPrintable(line));
     std::fflush(stdout);
     return 0;
 }
@@ -890,7 +1406,8 @@ int main(int argc, char** argv)
     const QString mode = modeOf(argc, argv);
     const bool gui = mode == QStringLiteral("window") || mode == QStringLiteral("rules") ||
                      mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-")) ||
-                     mode == QStringLiteral("find");
+                     mode == QStringLiteral("feed") || mode == QStringLiteral("picture") ||
+                     mode == QStringLiteral("server") || mode == QStringLiteral("find");
     std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv)
                                               : new QCoreApplication(argc, argv));
 
@@ -898,7 +1415,8 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
-        QStringLiteral("driver, bare, window, rules, rss, large-text, large-bin or find."),
+        QStringLiteral("driver, or one run: bare, window, rules, rss, large-text, large-bin, "
+                       "feed, picture, server, clients or find."),
         QStringLiteral("mode"), QStringLiteral("driver"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
                                         QStringLiteral("port"));
@@ -919,10 +1437,17 @@ int main(int argc, char** argv)
                                          QStringLiteral("Skip the 1,000,000-frame memory run."));
     const QCommandLineOption noLargeOption(
         QStringLiteral("no-large"), QStringLiteral("Skip the runs with 1 MiB and 16 MiB frames."));
-    const QCommandLineOption noFindOption(
-        QStringLiteral("no-find"), QStringLiteral("Skip the find bar run over 100000 rows."));
+    const QCommandLineOption clientsOption(
+        QStringLiteral("clients"), QStringLiteral("Clients connecting at once in the accept run."),
+        QStringLiteral("n"), QStringLiteral("1000"));
+    const QCommandLineOption onlyOption(
+        QStringLiteral("only"),
+        QStringLiteral("Only these runs, comma-separated: bare, window, rules, rss, large-text, "
+                       "large-bin, accept, feed, picture, find, fdlimit (never run by default)."),
+        QStringLiteral("runs"));
     parser.addOptions({modeOption, portOption, framesOption, frameBytesOption, timeoutOption,
-                       bareRunsOption, withRssOption, noRssOption, noLargeOption, noFindOption});
+                       bareRunsOption, withRssOption, noRssOption, noLargeOption, clientsOption,
+                       onlyOption});
     parser.process(*app);
 
     Options o;
@@ -934,10 +1459,19 @@ int main(int argc, char** argv)
     o.bareRuns = std::max(1, parser.value(bareRunsOption).toInt());
     o.withRss = !parser.isSet(noRssOption);
     o.withLarge = !parser.isSet(noLargeOption);
-    o.withFind = !parser.isSet(noFindOption);
+    o.clients = std::max(1, parser.value(clientsOption).toInt());
+    o.only = parser.value(onlyOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
 
     if (o.mode == QStringLiteral("driver"))
         return runDriver(o);
+    if (o.mode == QStringLiteral("feed") || o.mode == QStringLiteral("picture"))
+        return runBanner(o.mode == QStringLiteral("picture"));
+    if (o.mode == QStringLiteral("server"))
+        return runServerWindow(o);
+    if (o.mode == QStringLiteral("clients"))
+        return runClients(o);
+    if (o.mode == QStringLiteral("find"))
+        return runFind(o);
     if (o.port == 0 || o.frameBytes <= 0) {
         std::fprintf(stderr, "--mode %s needs --port and --frame-bytes\n", qPrintable(o.mode));
         return 2;
@@ -948,8 +1482,6 @@ int main(int argc, char** argv)
         return runLarge(o, kLargeText);
     if (o.mode == QStringLiteral("large-bin"))
         return runLarge(o, kLargeBinary);
-    if (o.mode == QStringLiteral("find"))
-        return runFind(o);
     if (gui)
         return runWindow(o, o.mode == QStringLiteral("rules"), o.mode == QStringLiteral("rss"));
     std::fprintf(stderr, "unknown mode %s\n", qPrintable(o.mode));

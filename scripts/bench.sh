@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (optimised, in build-bench/) and runs the ingest
-# benchmark headless: a flood server against a bare client and the window.
-# Extra arguments go to bench_ingest, e.g. scripts/bench.sh --frames 50000 --no-rss
+# benchmark headless: a flood server against a bare client and the window,
+# many clients against server mode, endless downloads against the banner.
+# Extra arguments go to bench_ingest, e.g. scripts/bench.sh --frames 50000 --no-rss,
+# scripts/bench.sh --only accept, scripts/bench.sh --only fdlimit
 # Not part of the test suite: it takes a minute or more and prints ratios.
 set -euo pipefail
 
@@ -14,7 +16,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 sockwise_install_packages
 # Build messages go to stderr: stdout is the benchmark's report alone.
-sockwise_build floodserver bench_ingest >&2
+sockwise_build floodserver feedserver bench_ingest >&2
 
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 exec "$SOCKWISE_BUILD_DIR/bench/bench_ingest" "$@"

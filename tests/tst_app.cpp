@@ -18,6 +18,8 @@
 #include <QtTest/qtestspontaneevent.h>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 namespace {
 
 QString readAll(const QString& path)
@@ -66,6 +68,39 @@ class TestApp : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+
+    // Starts the built program offscreen with its files in `home` and waits
+    // until it has logged its start number `start`.
+    void startProgram(QProcess& program, const QTemporaryDir& home, const QString& log, int start)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("HOME"), home.path());
+        for (const char* name :
+             {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+            env.insert(QLatin1String(name), home.filePath(QLatin1String(name)));
+        // Where proxies from the environment are honoured, this keeps the notice
+        // feed's request on loopback.
+        for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"})
+            env.insert(QLatin1String(name), QStringLiteral("http://127.0.0.1:9"));
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(QStringLiteral(SOCKWISE_BINARY), QStringList());
+        QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).count(QStringLiteral(" Window shown\n")) == start ||
+                                     program.state() == QProcess::NotRunning,
+                                 30000);
+        QCOMPARE(program.state(), QProcess::Running);
+    }
+
+    static void stopProgram(QProcess& program)
+    {
+        program.terminate();
+        if (!program.waitForFinished(10000)) {
+            program.kill();
+            program.waitForFinished(5000);
+        }
+    }
 
     QString logIn(const QString& subdir)
     {
@@ -174,36 +209,16 @@ private slots:
     {
         QTemporaryDir home;
         QVERIFY(home.isValid());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("HOME"), home.path());
-        for (const char* name :
-             {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
-            env.insert(QLatin1String(name), home.filePath(QLatin1String(name)));
-        // Where proxies from the environment are honoured, this keeps the notice
-        // feed's request on loopback.
-        for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"})
-            env.insert(QLatin1String(name), QStringLiteral("http://127.0.0.1:9"));
         // Named after the executable: the program's name is set later.
         const QString log =
             home.filePath(QStringLiteral("XDG_DATA_HOME/sockwise/logs/Sockwise.log"));
 
         for (int start = 1; start <= 2; ++start) {
             QProcess program;
-            program.setProcessEnvironment(env);
-            program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            program.start(QStringLiteral(SOCKWISE_BINARY), QStringList());
-            QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
-            QTRY_VERIFY_WITH_TIMEOUT(readAll(log).count(QStringLiteral(" Window shown\n")) ==
-                                             start ||
-                                         program.state() == QProcess::NotRunning,
-                                     30000);
-            QCOMPARE(program.state(), QProcess::Running);
-            program.terminate();
-            if (!program.waitForFinished(10000)) {
-                program.kill();
-                program.waitForFinished(5000);
-            }
+            startProgram(program, home, log, start);
+            if (QTest::currentTestFailed())
+                return;
+            stopProgram(program);
         }
         const QString block =
             QStringLiteral("\n=== D Sockwise ===\nT DarkTheme QSS loaded\nT Window shown\n");
@@ -252,6 +267,41 @@ private slots:
         QCOMPARE(bar->value() > 0, !focused);
         // A real wheel would otherwise hand it the focus first.
         QCOMPARE(box->focusPolicy(), Qt::StrongFocus);
+    }
+
+    void shouldRaiseTheSoftDescriptorLimitToTheHardOne()
+    {
+        rlimit limit{};
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &limit) == 0);
+        if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max <= 128)
+            QSKIP("the hard descriptor limit is too low to lower the soft one below it");
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcess program;
+        program.setChildProcessModifier([] {
+            rlimit low{};
+            getrlimit(RLIMIT_NOFILE, &low);
+            low.rlim_cur = 128;
+            setrlimit(RLIMIT_NOFILE, &low);
+        });
+        startProgram(program, home,
+                     home.filePath(QStringLiteral("XDG_DATA_HOME/sockwise/logs/Sockwise.log")), 1);
+        if (QTest::currentTestFailed())
+            return;
+
+        // "Max open files            <soft>               <hard>               files"
+        const QStringList fields =
+            readAll(QStringLiteral("/proc/%1/limits").arg(program.processId()))
+                .section(QStringLiteral("Max open files"), 1)
+                .section(QLatin1Char('\n'), 0, 0)
+                .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        stopProgram(program);
+        QCOMPARE(fields.size(), 3);
+        const QString hard = fields.at(1);
+        const QString expected = hard == QStringLiteral("unlimited")
+                                     ? readAll(QStringLiteral("/proc/sys/fs/nr_open")).trimmed()
+                                     : hard;
+        QCOMPARE(fields.at(0), expected);
     }
 };
 

@@ -431,6 +431,11 @@ private slots:
 
         engine.timeWindowSpin()->setValue(60);
         QCOMPARE(pointCountOf(engine.chart()->series().first()), 2);
+
+        // Another chart type shows the points already there, without waiting
+        // for the next value.
+        engine.chartTypeCombo()->setCurrentIndex(ChartEngine::Scatter);
+        QCOMPARE(pointCountOf(engine.chart()->series().first()), 2);
     }
 
     void shouldShowEverySeriesInItsOwnColourInPlotAndLegendOfEveryType()

@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 97);
+        QCOMPARE(LanguageManager::dictionarySize(), 112);
     }
 
     void cleanup()

@@ -1,6 +1,7 @@
 // The window under load from real python peers: a flood of a million small
 // frames in client mode, and waves of clients coming and going in server mode.
 #include "LoopbackOnly.h"
+#include "ProcessStatus.h"
 #include "PythonPeer.h"
 
 #include "WindowControls.h"
@@ -31,18 +32,6 @@ constexpr int kFrameSize = 40;
 QByteArray floodPayload(int k)
 {
     return "{\"field1\":12.5,\"field2\":7,\"seq\":" + QByteArray::number(1000000 + k) + '}';
-}
-
-qint64 residentKiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 // Runs the event loop until the condition holds. QTest's own waits sleep
@@ -158,14 +147,14 @@ private slots:
         QVERIFY(runUntil([&] { return drained(kFirst); }, kFloodTimeout));
         QCOMPARE(comm->rxBytes(), qint64(kFirst) * kFrameSize);
         const qint64 firstMs = clock.elapsed();
-        const qint64 rssAtFirst = residentKiB();
+        const qint64 rssAtFirst = processStatusKiB("VmRSS");
         QVERIFY(rssAtFirst > 0);
 
         peer->send(u"more"_s);
         QVERIFY(runUntil([&] { return drained(kTotal); }, kFloodTimeout));
         const qint64 totalMs = clock.elapsed();
         sampler.stop();
-        const qint64 rssAtTotal = residentKiB();
+        const qint64 rssAtTotal = processStatusKiB("VmRSS");
         QCOMPARE(comm->rxBytes(), qint64(kTotal) * kFrameSize);
         QCOMPARE(comm->txBytes(), qint64(0));
         QVERIFY(c->isConnected());

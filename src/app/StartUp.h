@@ -9,6 +9,12 @@ class QWidget;
 class StartUp
 {
 public:
+    // Raises the soft limit on open descriptors to the hard one, as servers
+    // do: in server mode every client holds one, and the usual soft limit of
+    // 1024 runs out long before memory does. Returns the soft limit in force
+    // afterwards, -1 when it cannot be read.
+    static qint64 raiseFileLimit();
+
     static QString resourceStyleSheetPath();
     // "DarkTheme.qss" beside the executable; needs the application object.
     static QString fallbackStyleSheetPath();

@@ -1,4 +1,5 @@
 #include "app/RunLog.h"
+#include "app/SettingsStore.h"
 #include "app/StartUp.h"
 #include "i18n/QtTranslations.h"
 #include "websocket/WebSocketWidget.h"
@@ -7,6 +8,8 @@
 
 int main(int argc, char* argv[])
 {
+    // The window's server holds a descriptor per client.
+    StartUp::raiseFileLimit();
     QApplication app(argc, argv);
     // Before the application name is set, so the log lives under the
     // executable's name.
@@ -18,6 +21,8 @@ int main(int argc, char* argv[])
     QtTranslations qtTranslations;
 
     WebSocketWidget window;
+    // After the identity, which names the configuration directory.
+    window.useSettingsFile(SettingsStore::defaultFilePath());
     StartUp::showMainWindow(window);
     return app.exec();
 }

@@ -1,5 +1,7 @@
 #include "banner/AdBanner.h"
 
+#include "banner/CappedReply.h"
+
 #include <QBuffer>
 #include <QDesktopServices>
 #include <QEvent>
@@ -18,7 +20,6 @@ namespace {
 
 const char* const imageUrlProperty = "adImageUrl";
 const char* const imageRequestProperty = "isImageRequest";
-const char* const oversizeProperty = "adReplyOversize";
 
 // Values placed inside quoted attributes must not be able to close the quote.
 // The label's parser reads single-quoted values literally (no entities) but
@@ -71,15 +72,6 @@ QUrl siteUrl(const QUrl& base, const QString& path)
     url.setQuery(QString());
     url.setFragment(QString());
     return url;
-}
-
-// Reads at most the cap; a body beyond it counts as a failed reply.
-bool readCapped(QNetworkReply* reply, QByteArray* body)
-{
-    if (reply->property(oversizeProperty).toBool())
-        return false;
-    *body = reply->read(AdBanner::maxReplyBytes + 1);
-    return body->size() <= AdBanner::maxReplyBytes && reply->bytesAvailable() == 0;
 }
 
 } // namespace
@@ -169,8 +161,7 @@ void AdBanner::fetchAds()
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(feedTimeoutMs);
-    QNetworkReply* reply = m_network->get(request);
-    guardReplySize(reply);
+    CappedReply::watch(m_network->get(request), maxReplyBytes);
 }
 
 void AdBanner::requestImage(const AdItem& ad)
@@ -183,26 +174,7 @@ void AdBanner::requestImage(const AdItem& ad)
     QNetworkReply* reply = m_network->get(request);
     reply->setProperty(imageUrlProperty, ad.imageUrl);
     reply->setProperty(imageRequestProperty, true);
-    guardReplySize(reply);
-}
-
-void AdBanner::guardReplySize(QNetworkReply* reply)
-{
-    connect(reply, &QNetworkReply::metaDataChanged, this, [reply]() {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maxReplyBytes && reply->isRunning()) {
-            reply->setProperty(oversizeProperty, true);
-            reply->abort();
-        }
-    });
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64 total) {
-        if ((received > maxReplyBytes || total > maxReplyBytes ||
-             reply->bytesAvailable() > maxReplyBytes) &&
-            reply->isRunning()) {
-            reply->setProperty(oversizeProperty, true);
-            reply->abort();
-        }
-    });
+    CappedReply::watch(reply, maxReplyBytes);
 }
 
 void AdBanner::onAdsLoaded(QNetworkReply* reply)
@@ -218,7 +190,7 @@ void AdBanner::onAdsLoaded(QNetworkReply* reply)
     }
 
     QByteArray body;
-    if (!readCapped(reply, &body)) {
+    if (!CappedReply::takeBody(reply, maxReplyBytes, &body)) {
         loadDefaultAds();
         return;
     }
@@ -248,7 +220,7 @@ void AdBanner::onImageLoaded(QNetworkReply* reply)
         return;
 
     QByteArray body;
-    if (!readCapped(reply, &body))
+    if (!CappedReply::takeBody(reply, maxReplyBytes, &body))
         return;
     QPixmap picture;
     if (!picture.loadFromData(body))

@@ -41,7 +41,8 @@ public:
     // A silent network must not keep the loading line up for minutes.
     static constexpr int feedTimeoutMs = 8000;
     static constexpr int pictureTimeoutMs = 30000;
-    // Larger feed bodies and pictures are treated like failed replies.
+    // Larger feed bodies and pictures are treated like failed replies; their
+    // download stops there.
     static constexpr qint64 maxReplyBytes = 4 * 1024 * 1024;
     static constexpr int maxPictureHeight = 36;
     static constexpr int maxPictureWidth = 500;
@@ -74,7 +75,6 @@ private:
     void requestImage(const AdItem& ad);
     void showAd(const AdItem& ad);
     void loadDefaultAds();
-    void guardReplySize(QNetworkReply* reply);
 
     QLabel* m_label = nullptr;
     QTimer* m_rotationTimer = nullptr;

@@ -23,6 +23,7 @@
 #include <QPieSeries>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QSplineSeries>
 #include <QTimer>
@@ -242,6 +243,14 @@ void ChartEngine::applyChartStyle(QChart* chart)
 }
 
 void ChartEngine::onChartTypeChanged(int idx)
+{
+    rebuild(idx);
+    // The points already there show at once, not only with the next value: a
+    // quiet peer would otherwise leave the new chart empty.
+    refresh();
+}
+
+void ChartEngine::rebuild(int idx)
 {
     m_currentChartType = idx;
     if (!m_chart)
@@ -694,4 +703,18 @@ void ChartEngine::resetChart()
     if (m_ruleListWidget)
         m_ruleListWidget->clear();
     onChartTypeChanged(m_chartTypeCombo ? m_chartTypeCombo->currentIndex() : m_currentChartType);
+}
+
+// ------------------------------------------------- settings kept across starts
+
+void ChartEngine::restoreRules(const QList<ChartRule>& rules)
+{
+    for (const ChartRule& rule : rules)
+        addRule(rule);
+}
+
+void ChartEngine::showTemplateWithoutApplying(int idx)
+{
+    const QSignalBlocker blocker(m_templateCombo);
+    m_templateCombo->setCurrentIndex(idx);
 }
