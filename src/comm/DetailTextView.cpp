@@ -25,7 +25,7 @@ DetailTextView::DetailTextView(QWidget* parent)
     setReadOnly(true);
     m_timer = new QTimer(this);
     m_timer->setInterval(0);
-    connect(m_timer, &QTimer::timeout, this, &DetailTextView::appendPart);
+    connect(m_timer, &QTimer::timeout, this, [this] { appendPart(stepChars); });
 }
 
 void DetailTextView::setFullText(const QString& text)
@@ -35,7 +35,7 @@ void DetailTextView::setFullText(const QString& text)
     m_shown = 0;
     m_cut = false;
     clear();
-    appendPart();
+    appendPart(firstPartChars);
 }
 
 void DetailTextView::showAll()
@@ -44,15 +44,15 @@ void DetailTextView::showAll()
         m_timer->start();
 }
 
-void DetailTextView::appendPart()
+void DetailTextView::appendPart(qsizetype chars)
 {
     const bool firstPart = m_shown == 0;
     QString part;
-    part.reserve(std::min(m_text.size() - m_shown, partChars + partChars / 8));
+    part.reserve(std::min(m_text.size() - m_shown, chars + chars / 8));
     QList<bool> pieces;
     const qsizetype size = m_text.size();
     qsizetype pos = m_shown;
-    while (pos < size && part.size() < partChars) {
+    while (pos < size && part.size() < chars) {
         const qsizetype limit = std::min(size, pos + maxLineChars);
         qsizetype end = pos;
         while (end < limit && !isBreak(m_text.at(end)))

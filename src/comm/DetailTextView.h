@@ -15,7 +15,9 @@ class DetailTextView : public QPlainTextEdit
 
 public:
     static constexpr int maxLineChars = 2000;
-    static constexpr qsizetype partChars = 64 * 1024;
+    // Shown at once; the rest follows in steps of about 30 ms each.
+    static constexpr qsizetype firstPartChars = 64 * 1024;
+    static constexpr qsizetype stepChars = 1024 * 1024;
 
     explicit DetailTextView(QWidget* parent = nullptr);
 
@@ -33,7 +35,7 @@ protected:
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
-    void appendPart();
+    void appendPart(qsizetype chars);
 
     QString m_text;
     qsizetype m_shown = 0;

@@ -62,7 +62,7 @@ QString EntryDetail::sizeText() const
 
 QString EntryDetail::infoText() const
 {
-    const auto line = [](const char* name, const QString& value) {
+    const auto line = [](const char* name, const QString& value) -> QString {
         return LanguageManager::translate(QString::fromUtf8(name)) + QStringLiteral(": ") + value;
     };
     return QStringList{line("时间", timeText()), line("方向", directionText()),

@@ -4,9 +4,10 @@
 
 namespace {
 
-// "00000000  " + 16 × "XX " + one extra gap + "|" + 16 + "|\n"
+// "00000000  ", 16 × "XX " with one more space after the eighth, another
+// space, then "|" + 16 characters + "|\n".
 constexpr int kHexColumn = 10;
-constexpr int kAsciiColumn = kHexColumn + HexDump::bytesPerLine * 3 + 1;
+constexpr int kAsciiColumn = kHexColumn + HexDump::bytesPerLine * 3 + 2;
 constexpr int kLineChars = kAsciiColumn + HexDump::bytesPerLine + 3;
 
 constexpr char kDigits[] = "0123456789ABCDEF";
