@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -127,30 +126,16 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(6);
 
-    auto* header = new QHBoxLayout;
-    auto* title = new QLabel(QStringLiteral("条目详情"), this);
-    title->setObjectName(QStringLiteral("detailTitle"));
-    header->addWidget(title);
-    header->addStretch();
-    QPushButton* copyInfo =
-        paneButton(QStringLiteral("复制信息"), QStringLiteral("detailInfoCopy"), this);
-    QPushButton* close = paneButton(QStringLiteral("\u00D7"), QStringLiteral("detailClose"), this);
-    close->setFixedWidth(28);
-    header->addWidget(copyInfo);
-    header->addWidget(close);
-    layout->addLayout(header);
-
     m_fields = new QWidget(this);
-    auto* grid = new QGridLayout(m_fields);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(2);
+    auto* fields = new QHBoxLayout(m_fields);
+    fields->setContentsMargins(0, 0, 0, 0);
+    fields->setSpacing(6);
     layout->addWidget(m_fields);
     m_time = addField(QStringLiteral("时间"), "detailTime");
     m_direction = addField(QStringLiteral("方向"), "detailDirection");
+    m_frame = addField(QStringLiteral("帧类型"), "detailFrame");
     m_size = addField(QStringLiteral("大小"), "detailSize");
     m_peer = addField(QStringLiteral("对端"), "detailPeer");
-    m_frame = addField(QStringLiteral("帧类型"), "detailFrame");
 
     m_goneNote =
         new QLabel(QStringLiteral("日志已不再保存这一行的条目，这里只有该行显示的文字。"), this);
@@ -173,6 +158,20 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     m_tabs->addTab(m_hexPage, QStringLiteral("十六进制"));
     m_tabs->addTab(m_jsonPage, QStringLiteral("JSON"));
     layout->addWidget(m_tabs, 1);
+
+    // The pane's own buttons sit beside its tabs, where they take no line.
+    auto* corner = new QWidget(m_tabs);
+    auto* cornerLayout = new QHBoxLayout(corner);
+    cornerLayout->setContentsMargins(0, 0, 0, 2);
+    cornerLayout->setSpacing(6);
+    QPushButton* copyInfo =
+        paneButton(QStringLiteral("复制信息"), QStringLiteral("detailInfoCopy"), corner);
+    QPushButton* close =
+        paneButton(QStringLiteral("\u00D7"), QStringLiteral("detailClose"), corner);
+    close->setFixedWidth(28);
+    cornerLayout->addWidget(copyInfo);
+    cornerLayout->addWidget(close);
+    m_tabs->setCornerWidget(corner, Qt::TopRightCorner);
 
     connect(copyInfo, &QPushButton::clicked, this, [this] {
         if (!m_gone)
@@ -226,19 +225,15 @@ bool EntryDetailPane::eventFilter(QObject* watched, QEvent* event)
 
 QLineEdit* EntryDetailPane::addField(const QString& name, const char* objectName)
 {
-    auto* grid = static_cast<QGridLayout*>(m_fields->layout());
-    const int index = grid->count() / 2;
-    const int row = index / 3;
-    const int column = index % 3 * 2;
+    auto* fields = static_cast<QHBoxLayout*>(m_fields->layout());
     auto* label = new QLabel(name, m_fields);
     auto* value = new QLineEdit(m_fields);
     value->setObjectName(QLatin1String(objectName));
     // Selectable and copyable, and not an interface text to translate.
     value->setReadOnly(true);
     value->setFrame(false);
-    grid->addWidget(label, row, column);
-    grid->addWidget(value, row, column + 1);
-    grid->setColumnStretch(column + 1, 1);
+    fields->addWidget(label);
+    fields->addWidget(value, 1);
     return value;
 }
 
@@ -285,6 +280,8 @@ void EntryDetailPane::showFields()
     m_peer->setText(detail.peerText());
     m_frame->setText(detail.frameText());
     m_size->setText(detail.sizeText());
-    for (QLineEdit* value : {m_time, m_direction, m_peer, m_frame, m_size})
-        value->setCursorPosition(0);
+    // The short fields as wide as their words, the peer takes the rest.
+    for (QLineEdit* value : {m_time, m_direction, m_frame, m_size})
+        value->setFixedWidth(value->fontMetrics().horizontalAdvance(value->text()) + 12);
+    m_peer->setCursorPosition(0);
 }

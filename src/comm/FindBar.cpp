@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -32,24 +33,44 @@ FindBar::FindBar(QWidget* parent)
     : QFrame(parent)
 {
     setObjectName(QStringLiteral("findBar"));
-    auto* layout = new QHBoxLayout(this);
+    // What to look for and how to step on one line, where and how to show
+    // the matches on the next.
+    auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 4, 8, 4);
-    layout->setSpacing(8);
+    layout->setSpacing(4);
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setSpacing(8);
+    auto* optionRow = new QHBoxLayout;
+    optionRow->setSpacing(12);
+    layout->addLayout(searchRow);
+    layout->addLayout(optionRow);
 
     m_pattern = new QLineEdit(this);
     m_pattern->setObjectName(QStringLiteral("findEdit"));
     m_pattern->setPlaceholderText(QStringLiteral("查找内容或正则表达式"));
     m_pattern->setClearButtonEnabled(true);
-    m_pattern->setMinimumWidth(180);
     m_pattern->installEventFilter(this);
-    layout->addWidget(m_pattern, 1);
+    searchRow->addWidget(m_pattern, 1);
+    QPushButton* previous = barButton(QStringLiteral("上一个"), "findPrevious", this);
+    QPushButton* next = barButton(QStringLiteral("下一个"), "findNext", this);
+    searchRow->addWidget(previous);
+    searchRow->addWidget(next);
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("findStatus"));
+    m_status->setMinimumWidth(90);
+    m_status->setAlignment(Qt::AlignCenter);
+    searchRow->addWidget(m_status);
+    QPushButton* closeButton = barButton(QStringLiteral("\u00D7"), "findClose", this);
+    closeButton->setFixedWidth(28);
+    searchRow->addWidget(closeButton);
 
     m_regex = new QCheckBox(QStringLiteral("正则"), this);
     m_regex->setObjectName(QStringLiteral("findRegex"));
     m_caseSensitive = new QCheckBox(QStringLiteral("区分大小写"), this);
     m_caseSensitive->setObjectName(QStringLiteral("findCase"));
-    layout->addWidget(m_regex);
-    layout->addWidget(m_caseSensitive);
+    optionRow->addWidget(m_regex);
+    optionRow->addWidget(m_caseSensitive);
+    optionRow->addSpacing(12);
 
     const char* directionNames[] = {"findTx", "findRx", "findSys"};
     const LogEntry::Direction directions[] = {LogEntry::TX, LogEntry::RX, LogEntry::SYS};
@@ -61,26 +82,13 @@ FindBar::FindBar(QWidget* parent)
         m_directions[i] = new QCheckBox(tag, this);
         m_directions[i]->setObjectName(QLatin1String(directionNames[i]));
         m_directions[i]->setChecked(true);
-        layout->addWidget(m_directions[i]);
+        optionRow->addWidget(m_directions[i]);
     }
-
-    QPushButton* previous = barButton(QStringLiteral("上一个"), "findPrevious", this);
-    QPushButton* next = barButton(QStringLiteral("下一个"), "findNext", this);
-    layout->addWidget(previous);
-    layout->addWidget(next);
-
+    optionRow->addSpacing(12);
     m_filter = new QCheckBox(QStringLiteral("只显示匹配"), this);
     m_filter->setObjectName(QStringLiteral("findFilter"));
-    layout->addWidget(m_filter);
-
-    m_status = new QLabel(this);
-    m_status->setObjectName(QStringLiteral("findStatus"));
-    m_status->setMinimumWidth(110);
-    layout->addWidget(m_status);
-
-    QPushButton* closeButton = barButton(QStringLiteral("\u00D7"), "findClose", this);
-    closeButton->setFixedWidth(28);
-    layout->addWidget(closeButton);
+    optionRow->addWidget(m_filter);
+    optionRow->addStretch();
 
     m_typingTimer = new QTimer(this);
     m_typingTimer->setSingleShot(true);

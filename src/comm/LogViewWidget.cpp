@@ -563,7 +563,18 @@ void LogViewWidget::showCurrentEntry()
         detailPane->showEntry(entry);
     else
         detailPane->showGoneRow(item->text());
-    detailPane->show();
+    if (detailPane->isHidden()) {
+        // The rows keep the larger part when the pane opens.
+        const int height = splitter->height();
+        detailPane->show();
+        const int pane = std::max(height * 9 / 20, detailPane->minimumSizeHint().height());
+        splitter->setSizes({height - pane, pane});
+        // The rows shrink; the chosen one stays in sight once they are laid out.
+        QTimer::singleShot(0, logOutput, [this] {
+            if (QListWidgetItem* current = logOutput->currentItem())
+                logOutput->scrollToItem(current);
+        });
+    }
 }
 
 bool LogViewWidget::eventFilter(QObject* watched, QEvent* event)

@@ -111,7 +111,6 @@ QMap<QString, QString> buildDictionary()
         {u"只显示匹配"_s, u"Matches only"_s},
         {u"表达式无效"_s, u"Invalid expression"_s},
         {u"无匹配"_s, u"No match"_s},
-        {u"条目详情"_s, u"Entry Details"_s},
         {u"方向"_s, u"Direction"_s},
         {u"对端"_s, u"Peer"_s},
         {u"帧类型"_s, u"Frame"_s},
