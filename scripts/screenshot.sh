@@ -428,7 +428,11 @@ rm -f "$XDG_CONFIG_HOME/Sockwise/Sockwise.conf"
 opens_before="$(grep -c '^OPEN' "$sensor_log")"
 "$program" >"$work/program-find.log" 2>&1 &
 app_pid=$!
-wait_for "$START_TIMEOUT" find_window || { echo "the find window did not appear" >&2; exit 1; }
+if ! wait_for "$START_TIMEOUT" find_window; then
+    echo "the find window did not appear; program output:" >&2
+    cat "$work/program-find.log" >&2
+    exit 1
+fi
 xdotool windowmove --sync "$wid" 0 0
 park_pointer
 settle "" "$work/find-fresh.png" || { echo "the find window never settled" >&2; exit 1; }
