@@ -1,5 +1,6 @@
 #include "comm/EntryDetailPane.h"
 
+#include "comm/BarButton.h"
 #include "comm/DetailTextView.h"
 #include "comm/EntryDetail.h"
 #include "comm/HexDump.h"
@@ -20,15 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QPushButton* paneButton(const QString& text, const QString& objectName, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    button->setFixedHeight(24);
-    button->setAutoDefault(false);
-    return button;
-}
 
 // "16777216 字节" or "70000 字符", in the active language or in Chinese.
 QString amount(qsizetype count, bool bytes, bool chinese)
@@ -59,11 +51,11 @@ public:
         note = new QLabel(this);
         footer->addWidget(note);
         const QString name = view->objectName();
-        showAll = paneButton(QStringLiteral("显示全部"), name + QStringLiteral("All"), this);
+        showAll = makeBarButton(QStringLiteral("显示全部"), name + QStringLiteral("All"), this);
         showAll->hide();
         footer->addWidget(showAll);
         footer->addStretch();
-        QPushButton* copy = paneButton(copyText, name + QStringLiteral("Copy"), this);
+        QPushButton* copy = makeBarButton(copyText, name + QStringLiteral("Copy"), this);
         footer->addWidget(copy);
         layout->addLayout(footer);
 
@@ -165,9 +157,9 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     cornerLayout->setContentsMargins(0, 0, 0, 2);
     cornerLayout->setSpacing(6);
     QPushButton* copyInfo =
-        paneButton(QStringLiteral("复制信息"), QStringLiteral("detailInfoCopy"), corner);
+        makeBarButton(QStringLiteral("复制信息"), QStringLiteral("detailInfoCopy"), corner);
     QPushButton* close =
-        paneButton(QStringLiteral("\u00D7"), QStringLiteral("detailClose"), corner);
+        makeBarButton(QStringLiteral("\u00D7"), QStringLiteral("detailClose"), corner);
     close->setFixedWidth(28);
     cornerLayout->addWidget(copyInfo);
     cornerLayout->addWidget(close);

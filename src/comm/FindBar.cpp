@@ -1,5 +1,7 @@
 #include "comm/FindBar.h"
 
+#include "comm/BarButton.h"
+
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 
@@ -17,15 +19,6 @@ namespace {
 
 // Long enough that typing a word re-filters a full log once, not per letter.
 constexpr int kTypingPauseMs = 250;
-
-QPushButton* barButton(const QString& text, const char* name, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setFixedHeight(24);
-    button->setAutoDefault(false);
-    return button;
-}
 
 } // namespace
 
@@ -51,8 +44,9 @@ FindBar::FindBar(QWidget* parent)
     m_pattern->setClearButtonEnabled(true);
     m_pattern->installEventFilter(this);
     searchRow->addWidget(m_pattern, 1);
-    QPushButton* previous = barButton(QStringLiteral("上一个"), "findPrevious", this);
-    QPushButton* next = barButton(QStringLiteral("下一个"), "findNext", this);
+    QPushButton* previous =
+        makeBarButton(QStringLiteral("上一个"), QStringLiteral("findPrevious"), this);
+    QPushButton* next = makeBarButton(QStringLiteral("下一个"), QStringLiteral("findNext"), this);
     searchRow->addWidget(previous);
     searchRow->addWidget(next);
     m_status = new QLabel(this);
@@ -60,7 +54,8 @@ FindBar::FindBar(QWidget* parent)
     m_status->setMinimumWidth(90);
     m_status->setAlignment(Qt::AlignCenter);
     searchRow->addWidget(m_status);
-    QPushButton* closeButton = barButton(QStringLiteral("\u00D7"), "findClose", this);
+    QPushButton* closeButton =
+        makeBarButton(QStringLiteral("\u00D7"), QStringLiteral("findClose"), this);
     closeButton->setFixedWidth(28);
     searchRow->addWidget(closeButton);
 
