@@ -608,7 +608,8 @@ private slots:
     void shouldShowTheSelectedEntryWholeWithHexDumpAndIndentedJson()
     {
         QVERIFY(showActiveWith({}));
-        const QByteArray json = "{\"b\":[1, {}],\"a\":12345678901234567890,\"s\":\"x,{\\\"y\\\":1}\"}";
+        const QByteArray json =
+            "{\"b\":[1, {}],\"a\":12345678901234567890,\"s\":\"x,{\\\"y\\\":1}\"}";
         comm->logFrame(LogEntry::RX, json, QString::fromUtf8(json), LogEntry::FrameKind::Text,
                        QStringLiteral("127.0.0.1:5000"));
         QByteArray binary;
@@ -721,6 +722,14 @@ private slots:
         text->selectAll();
         text->copy();
         QVERIFY(QGuiApplication::clipboard()->text() == QString::fromLatin1(big));
+
+        // A large JSON text is indented on a worker; its tab follows.
+        comm->logReceived("[" + QByteArray("1,").repeated(40000) + "2]");
+        QTRY_COMPARE(rows()->count(), 2);
+        rows()->setCurrentRow(1);
+        QTRY_VERIFY(child<QTabWidget>("detailTabs")->isTabVisible(2));
+        const QTextBlock first = child<QPlainTextEdit>("detailJson")->document()->firstBlock();
+        QCOMPARE(first.text() + first.next().text(), QStringLiteral("[    1,"));
     }
 
     void shouldExportTextAndCsvByteForByte()

@@ -10,15 +10,20 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPromise>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QThreadPool>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
@@ -238,13 +243,42 @@ void EntryDetailPane::showEntry(const LogEntry& entry)
     showFields();
 
     const EntryDetail detail(entry);
-    const QString json = EntryDetail::prettyJson(detail.text());
     m_textPage->setText(detail.text());
     m_hexPage->setBytes(detail.bytes());
-    m_jsonPage->setText(json);
-
-    // A system message has no bytes, and only JSON has an indented form.
+    // A system message has no bytes.
     m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), !detail.isMessage());
+    indentJson(detail.text());
+}
+
+void EntryDetailPane::indentJson(const QString& text)
+{
+    // A result for an earlier entry is not wanted any more.
+    delete m_jsonWatcher;
+    m_jsonWatcher = nullptr;
+    if (text.size() <= EntryDetail::previewChars) {
+        showJson(EntryDetail::prettyJson(text));
+        return;
+    }
+    // Indenting megabytes takes a second: it runs on a worker, and the tab
+    // shows once the text turns out to be JSON.
+    showJson(QString());
+    auto promise = std::make_shared<QPromise<QString>>();
+    promise->start();
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, watcher] { showJson(watcher->result()); });
+    watcher->setFuture(promise->future());
+    m_jsonWatcher = watcher;
+    QThreadPool::globalInstance()->start([promise, text] {
+        promise->addResult(EntryDetail::prettyJson(text));
+        promise->finish();
+    });
+}
+
+void EntryDetailPane::showJson(const QString& json)
+{
+    m_jsonPage->setText(json);
+    // Only JSON has an indented form.
     m_tabs->setTabVisible(m_tabs->indexOf(m_jsonPage), !json.isEmpty());
     if (!m_tabs->isTabVisible(m_tabs->currentIndex()))
         m_tabs->setCurrentWidget(m_textPage);
@@ -258,8 +292,9 @@ void EntryDetailPane::showGoneRow(const QString& rowText)
     m_goneNote->show();
     m_textPage->setText(rowText);
     m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), false);
-    m_tabs->setTabVisible(m_tabs->indexOf(m_jsonPage), false);
-    m_tabs->setCurrentWidget(m_textPage);
+    delete m_jsonWatcher;
+    m_jsonWatcher = nullptr;
+    showJson(QString());
 }
 
 void EntryDetailPane::showFields()

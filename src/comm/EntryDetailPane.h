@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QTabWidget;
 class QTableView;
+template<typename T> class QFutureWatcher;
 
 // The whole of one log entry below the rows: when and which way it went, to
 // or from whom, in which frame and how large, then its text, a hex dump and,
@@ -35,6 +36,8 @@ protected:
 
 private:
     QTableView* createHexView();
+    void indentJson(const QString& text);
+    void showJson(const QString& json);
     void showFields();
     QLineEdit* addField(const QString& name, const char* objectName);
 
@@ -51,4 +54,5 @@ private:
     DetailPage* m_textPage = nullptr;
     DetailPage* m_hexPage = nullptr;
     DetailPage* m_jsonPage = nullptr;
+    QFutureWatcher<QString>* m_jsonWatcher = nullptr;
 };
