@@ -114,6 +114,7 @@ void FindBar::open()
     show();
     m_pattern->setFocus(Qt::ShortcutFocusReason);
     m_pattern->selectAll();
+    emit opened();
 }
 
 void FindBar::close()

@@ -38,6 +38,7 @@ signals:
     void nextRequested();
     void previousRequested();
     void filteringChanged(bool on);
+    void opened();
     void closed();
 
 protected:

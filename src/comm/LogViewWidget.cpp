@@ -425,8 +425,7 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
 QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 {
     const QString shown = item->text();
-    const auto* row =
-        item->type() == QListWidgetItem::UserType ? static_cast<const LogRowItem*>(item) : nullptr;
+    const LogRowItem* row = LogRowItem::from(item);
     if (!row || !row->rowDiffers || !comm)
         return shown;
     const LogEntry entry = comm->entryBySerial(row->serial);
@@ -539,23 +538,26 @@ void LogViewWidget::setUpFindAndDetail()
     auto* openFind = new QShortcut(QKeySequence::Find, this);
     openFind->setContext(Qt::WindowShortcut);
     connect(openFind, &QShortcut::activated, findBar, &FindBar::open);
+    // Esc belongs to the bar only while it is open.
     auto* closeFind = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     closeFind->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(closeFind, &QShortcut::activated, this, [this] {
-        if (findBar->isVisible())
-            findBar->close();
-    });
+    closeFind->setEnabled(false);
+    connect(closeFind, &QShortcut::activated, findBar, &FindBar::close);
+    connect(findBar, &FindBar::opened, closeFind, [closeFind] { closeFind->setEnabled(true); });
+    connect(findBar, &FindBar::closed, closeFind, [closeFind] { closeFind->setEnabled(false); });
     // The list's own Ctrl+C copies the current row only.
     logOutput->installEventFilter(this);
 
     connect(logOutput, &QListWidget::itemSelectionChanged, this, &LogViewWidget::showCurrentEntry);
     connect(detailPane, &EntryDetailPane::closeRequested, detailPane, &QWidget::hide);
+    // A cleared log takes the pane's entry with it.
+    connect(logOutput->model(), &QAbstractItemModel::modelReset, detailPane, &QWidget::hide);
 }
 
 void LogViewWidget::showCurrentEntry()
 {
     QListWidgetItem* item = logOutput->currentItem();
-    if (!item || !item->isSelected())
+    if (!item || !logOutput->selectionModel()->isSelected(logOutput->currentIndex()))
         return;
     const LogRowItem* row = LogRowItem::from(item);
     const LogEntry entry = row && comm ? comm->entryBySerial(row->serial) : LogEntry();
