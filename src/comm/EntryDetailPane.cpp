@@ -27,10 +27,10 @@
 
 namespace {
 
-// "16777216 字节" or "70000 字符", in the active language or in Chinese.
-QString amount(qsizetype count, bool bytes, bool chinese)
+// "70000 字符", in the active language or in Chinese.
+QString characters(qsizetype count, bool chinese)
 {
-    const QString form = bytes ? QStringLiteral("%1 字节") : QStringLiteral("%1 字符");
+    const QString form = QStringLiteral("%1 字符");
     return (chinese ? form : LanguageManager::translate(form)).arg(count);
 }
 
@@ -103,8 +103,8 @@ public:
             return;
         }
         const qsizetype size = textView->fullText().size();
-        setRuntimeText(note, form.arg(amount(size, false, true)),
-                       LanguageManager::translate(form).arg(amount(size, false, false)));
+        setRuntimeText(note, form.arg(characters(size, true)),
+                       LanguageManager::translate(form).arg(characters(size, false)));
     }
 
     QWidget* view;

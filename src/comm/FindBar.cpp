@@ -20,6 +20,14 @@ namespace {
 // Long enough that typing a word re-filters a full log once, not per letter.
 constexpr int kTypingPauseMs = 250;
 
+const struct
+{
+    LogEntry::Direction direction;
+    const char* tag;
+    const char* objectName;
+} kDirections[] = {
+    {LogEntry::TX, "TX", "findTx"}, {LogEntry::RX, "RX", "findRx"}, {LogEntry::SYS, "SYS", "findSys"}};
+
 } // namespace
 
 FindBar::FindBar(QWidget* parent)
@@ -67,15 +75,9 @@ FindBar::FindBar(QWidget* parent)
     optionRow->addWidget(m_caseSensitive);
     optionRow->addSpacing(12);
 
-    const char* directionNames[] = {"findTx", "findRx", "findSys"};
-    const LogEntry::Direction directions[] = {LogEntry::TX, LogEntry::RX, LogEntry::SYS};
     for (int i = 0; i < 3; ++i) {
-        LogEntry entry;
-        entry.direction = directions[i];
-        // The tag without its brackets: TX, RX, SYS.
-        const QString tag = entry.directionTag().mid(1).chopped(1);
-        m_directions[i] = new QCheckBox(tag, this);
-        m_directions[i]->setObjectName(QLatin1String(directionNames[i]));
+        m_directions[i] = new QCheckBox(QLatin1String(kDirections[i].tag), this);
+        m_directions[i]->setObjectName(QLatin1String(kDirections[i].objectName));
         m_directions[i]->setChecked(true);
         optionRow->addWidget(m_directions[i]);
     }
@@ -128,9 +130,8 @@ bool FindBar::takeSearch()
 {
     m_typingTimer->stop();
     LogSearch search(m_pattern->text(), m_regex->isChecked(), m_caseSensitive->isChecked());
-    const LogEntry::Direction directions[] = {LogEntry::TX, LogEntry::RX, LogEntry::SYS};
     for (int i = 0; i < 3; ++i)
-        search.setDirection(directions[i], m_directions[i]->isChecked());
+        search.setDirection(kDirections[i].direction, m_directions[i]->isChecked());
 
     // The red frame comes from the theme's sheet, by this property.
     const bool valid = search.isValid();
@@ -156,12 +157,16 @@ void FindBar::step(bool backwards)
 {
     if (!takeSearch())
         return;
-    emit backwards ? previousRequested() : nextRequested();
+    if (backwards)
+        emit previousRequested();
+    else
+        emit nextRequested();
 }
 
 void FindBar::showMatchCount(int matched, int total)
 {
-    if (m_search.isValid() && isFiltering() && !m_pattern->property("invalid").toBool())
+    // An invalid expression keeps its word until it is mended.
+    if (isFiltering() && !m_pattern->property("invalid").toBool())
         setStatus(QStringLiteral("%1 / %2").arg(matched).arg(total));
 }
 
