@@ -8,10 +8,14 @@
 #include <QWidget>
 
 class CommunicationBase;
+class EntryDetailPane;
+class FindBar;
+class LogFinder;
 class QLabel;
 class QListWidgetItem;
 class QListWidget;
 class QPushButton;
+class QSplitter;
 class QTimer;
 
 // The rows of one communication log plus its counter bar. Rows are built
@@ -51,6 +55,9 @@ public:
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void exportLog();
     void handleContextMenu(QPoint pos);
@@ -67,6 +74,9 @@ private:
     void updateCounterLabels();
     void discardRowsAndQueue();
     int rowLimit() const;
+    // The find bar (Ctrl+F) and the pane that shows the selected row's entry.
+    void setUpFindAndDetail();
+    void showCurrentEntry();
 
     CommunicationBase* comm;
     QListWidget* logOutput = nullptr;
@@ -77,6 +87,10 @@ private:
     QPushButton* resetButton = nullptr;
     QTimer* flushTimer = nullptr;
     QTimer* counterTimer = nullptr;
+    FindBar* findBar = nullptr;
+    LogFinder* finder = nullptr;
+    QSplitter* splitter = nullptr;
+    EntryDetailPane* detailPane = nullptr;
 
     // Entries whose text was too long for a row are queued shortened (their
     // bytes stay in the log only), so the queue never holds large frames;
