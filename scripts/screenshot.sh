@@ -333,8 +333,8 @@ save "$work/quick-send.png" quick-send.png
 # Positions inside the window at its default size; the last three once the
 # settings column has been scrolled to its end.
 CHART_URL_EDIT=(175 207)
-CHART_CONNECT_BUTTON=(143 309)
-CHART_ENABLE_CHECK=(31 584)
+CHART_CONNECT_BUTTON=(143 347)
+CHART_ENABLE_CHECK=(31 622)
 SETTINGS_SCROLLBAR=(270 300)
 ANALYZE_BUTTON=(190 564)
 CHART_TYPE_COMBO=(142 414)
@@ -412,7 +412,7 @@ done
 # on. detail.png: the log tab with one reading selected, its pane on the
 # indented JSON above the same pane on the hex dump.
 FIND_URL_EDIT=(175 207)
-FIND_CONNECT_BUTTON=(143 309)
+FIND_CONNECT_BUTTON=(143 347)
 FIND_REGEX_BOX=(312 146)
 FIND_FILTER_BOX=(691 146)
 DETAIL_ROW=(600 200)
