@@ -462,19 +462,19 @@ int runLarge(const Options& o, const LargeRun& run)
     // Bytes, text and hex text: what the entries hold (works on any version).
     qint64 storeBytes = 0;
     for (const LogEntry& entry : stored) {
-        storeBytes += entry.rawData.size() + 2 * (entry.text.size() + entry.hexText.size());
-        if (entry.direction != LogEntry::RX)
+        storeBytes += entry.rawData().size() + 2 * (entry.text().size() + entry.hexText().size());
+        if (entry.direction() != LogEntry::RX)
             continue;
         ++received;
-        if (entry.rawData.size() == run.frameBytes)
+        if (entry.rawData().size() == run.frameBytes)
             ++kept;
         else
             ++cut;
     }
     const bool newestWhole = [&] {
         for (auto it = stored.crbegin(); it != stored.crend(); ++it) {
-            if (it->direction == LogEntry::RX)
-                return it->rawData.size() == run.frameBytes;
+            if (it->direction() == LogEntry::RX)
+                return it->rawData().size() == run.frameBytes;
         }
         return false;
     }();

@@ -31,7 +31,7 @@ public:
 
 LogEntry stamped(LogEntry entry, int ms)
 {
-    entry.timestamp = QDateTime(QDate(2024, 3, 15), QTime(14, 3, 7, ms));
+    entry.setTimestamp(QDateTime(QDate(2024, 3, 15), QTime(14, 3, 7, ms)));
     return entry;
 }
 
@@ -218,10 +218,10 @@ private slots:
 
     void shouldTellPeerAndFrameKindInTheRowToolTip()
     {
-        comm->logFrame(LogEntry::RX, "hi", QStringLiteral("hi"), LogEntry::FrameKind::Text,
+        comm->logFrame(LogEntry::RX, "hi", LogEntry::FrameKind::Text,
                        QStringLiteral("127.0.0.1:52344"));
-        comm->logFrame(LogEntry::TX, "\x01\x02\x03", QStringLiteral("?"),
-                       LogEntry::FrameKind::Binary, QStringLiteral("全部 (3)"));
+        comm->logFrame(LogEntry::TX, "\x01\x02\x03", LogEntry::FrameKind::Binary,
+                       QStringLiteral("全部 (3)"));
         comm->logSystem(QStringLiteral("WebSocket已连接"));
         QTRY_COMPARE(rows()->count(), 3);
         auto tip = [this](int i) {
@@ -415,7 +415,7 @@ private slots:
         const QString cut = QStringLiteral(" \u2026 (");
         QCOMPARE(row(0), QStringLiteral("[RX]  ") + QString(512, u'a') + cut +
                              QStringLiteral("1048579 bytes)"));
-        const QString hex = comm->entries().at(1).hexText;
+        const QString hex = comm->entries().at(1).hexText();
         QCOMPARE(row(1), QStringLiteral("[TX]  ") + hex.left(512) + cut +
                              QStringLiteral("16777216 bytes)"));
         QCOMPARE(row(2), QStringLiteral("[SYS]  ") + QString(512, u'x') + cut +
@@ -461,7 +461,7 @@ private slots:
         QTRY_COMPARE(rows()->count(), 2);
         QCOMPARE(row(0), QStringLiteral("[RX]  test\u21B5line2\u21B5line3\u21B5"));
         QCOMPARE(row(1), QStringLiteral("[SYS]  a\u21B5\u21B5b"));
-        QCOMPARE(comm->entries().at(0).text, QStringLiteral("test\nline2\r\nline3\r"));
+        QCOMPARE(comm->entries().at(0).text(), QStringLiteral("test\nline2\r\nline3\r"));
 
         QVERIFY(runContextMenu(rows()->visualItemRect(rows()->item(0)).center(),
                                QStringLiteral("复制全部")));
@@ -553,7 +553,7 @@ private slots:
                      : QByteArray("14:03:07.001 [RX] v\n"));
         // No temporary file is left behind.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{written});
-        QVERIFY(comm->entries().last().text.endsWith(dir.filePath(written)));
+        QVERIFY(comm->entries().last().text().endsWith(dir.filePath(written)));
     }
 
     void shouldOfferTheDialogAndWarnWithoutConfirmationWhenExportFails()

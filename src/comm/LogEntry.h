@@ -6,8 +6,14 @@
 #include <QString>
 
 // One record of the communication log, copied by value through signals.
-struct LogEntry
+//
+// A frame's entry keeps only the bytes that were on the wire; its text and
+// hexadecimal text are formed from them when asked for (the text with the
+// encoding selected when the entry was made), so a log of 100000 small frames
+// costs about a tenth of what it would with both kept.
+class LogEntry
 {
+public:
     enum Direction : qint32
     {
         TX = 0,
@@ -27,28 +33,57 @@ struct LogEntry
     LogEntry() = default;
     explicit LogEntry(const QString& message);
     LogEntry(Direction dir, const QByteArray& data, const QString& encodingName);
-    // A frame whose text is already known (a text frame's own text, or bytes
-    // decoded once by the caller).
-    LogEntry(Direction dir, const QByteArray& data, const QString& text, FrameKind kind,
-             const QString& peer);
+    // A frame: a text frame's text is its UTF-8; other bytes read with the
+    // encoding named.
+    LogEntry(Direction dir, const QByteArray& data, FrameKind kind, const QString& peer,
+             const QString& encodingName);
 
+    // Local wall time of the moment the entry was made, millisecond resolution.
+    QDateTime timestamp() const;
+    void setTimestamp(const QDateTime& time);
     QString timeString() const;
+
+    Direction direction() const { return m_direction; }
     QString directionTag() const;
+    // TX and RX: the bytes sent or received. SYS: empty.
+    const QByteArray& rawData() const { return m_data; }
+    // SYS: the message. TX and RX: the bytes as text.
+    QString text() const;
+    // SYS: the message. TX and RX: "48 65 0A".
+    QString hexText() const;
+    // The first `maxChars` characters of text() or hexText(), formed without
+    // the rest; `more` tells whether anything was left out.
+    QString textPrefix(qsizetype maxChars, bool* more) const;
+    QString hexPrefix(qsizetype maxChars, bool* more) const;
+
+    // RX: who sent it; TX: who it went to (one client, "全部 (N)", or the
+    // server in client mode). Empty for system messages.
+    QString peer() const { return m_direction == SYS ? QString() : m_words; }
+    FrameKind frameKind() const { return m_kind; }
+    // The encoding the bytes are read with (a text frame's: UTF-8).
+    QString encodingName() const;
+
+    // Given by the log when it stores the entry (0: never stored).
+    quint64 serial() const { return m_serial; }
+    void setSerial(quint64 serial) { m_serial = serial; }
+
+    // The same entry with only the first `bytes` bytes of its data.
+    LogEntry withDataPrefix(qsizetype bytes) const;
+
     // Rough heap use of the entry, for the log's memory budget.
     qint64 memoryCost() const;
 
-    QDateTime timestamp;
-    Direction direction = TX;
-    QByteArray rawData;
-    QString text;
-    QString hexText;
-    // RX: who sent it; TX: who it went to (one client, "全部 (N)", or the
-    // server in client mode). Empty for system messages.
-    QString peer;
-    // Given by the log when it stores the entry (0: never stored); rows find
-    // their full text by it.
-    quint64 serial = 0;
-    FrameKind frameKind = FrameKind::Unknown;
+private:
+    QByteArray m_data;
+    // A system entry's message, or a frame's peer: one never has the other.
+    QString m_words;
+    quint64 m_serial = 0;
+    qint64 m_msecs = 0;
+    qint32 m_offsetSeconds = 0;
+    Direction m_direction = TX;
+    FrameKind m_kind = FrameKind::Unknown;
+    bool m_hasTime = false;
+    quint16 m_encoding = 0;
 };
 
 Q_DECLARE_METATYPE(LogEntry)

@@ -34,35 +34,61 @@ constexpr int kRowsPerFlush = 200;
 constexpr int kRowsPerBacklogFlush = 2000;
 constexpr int kBottomTolerancePx = BottomFollower::tolerancePx;
 constexpr int kCounterIntervalMs = 100;
+// Enough of a frame's bytes for the longest row any encoding or the
+// hexadecimal form makes of them.
+constexpr qsizetype kQueuedBytes = 4096;
 
 } // namespace
 
 // A row that knows its entry: a row that shows its entry shortened or on one
 // line copies the entry whole, and the tooltip tells who sent or got it and
-// how, looked up only when asked for.
+// how, looked up only when asked for. It keeps its text and colour itself
+// rather than in the item's role table: a hundred thousand rows of them.
 class LogRowItem : public QListWidgetItem
 {
 public:
-    LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial, bool rowDiffers,
-               bool hex)
-        : QListWidgetItem(text, nullptr, QListWidgetItem::UserType)
+    LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial,
+               LogEntry::Direction direction, bool rowDiffers, bool hex)
+        : QListWidgetItem(nullptr, QListWidgetItem::UserType)
+        , text(text)
         , view(view)
         , serial(serial)
+        , direction(direction)
         , rowDiffers(rowDiffers)
         , hex(hex)
     {}
 
     QVariant data(int role) const override
     {
-        if (role == Qt::ToolTipRole) {
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return text;
+        case Qt::ForegroundRole:
+            return brushFor(direction);
+        case Qt::ToolTipRole: {
             const QString tip = view->rowToolTip(serial);
             return tip.isEmpty() ? QVariant() : QVariant(tip);
         }
-        return QListWidgetItem::data(role);
+        default:
+            return QListWidgetItem::data(role);
+        }
     }
 
+    static QBrush brushFor(LogEntry::Direction direction)
+    {
+        static const QBrush brushes[] = {QBrush(LogViewWidget::directionColor(LogEntry::TX)),
+                                         QBrush(LogViewWidget::directionColor(LogEntry::RX)),
+                                         QBrush(LogViewWidget::directionColor(LogEntry::SYS))};
+        const int index = int(direction);
+        return index >= 0 && index < 3 ? brushes[index]
+                                       : QBrush(LogViewWidget::directionColor(direction));
+    }
+
+    const QString text;
     const LogViewWidget* view;
     quint64 serial;
+    LogEntry::Direction direction;
     bool rowDiffers;
     bool hex;
 };
@@ -222,9 +248,14 @@ bool LogViewWidget::hasLineBreak(const QString& data)
 
 QString LogViewWidget::rowData(const QString& data, qint64 byteCount, bool isMessage)
 {
-    // Measuring and painting a row of megabytes would freeze the window.
     const bool cut = data.size() > maxRowChars;
-    QString shown = cut ? data.left(maxRowChars) : data;
+    return shownData(cut ? data.left(maxRowChars) : data, cut, byteCount, isMessage);
+}
+
+QString LogViewWidget::shownData(const QString& prefix, bool cut, qint64 size, bool isMessage)
+{
+    // Measuring and painting a row of megabytes would freeze the window.
+    QString shown = prefix;
     // A row is one line: its line breaks would run the lines together.
     if (hasLineBreak(shown)) {
         shown.replace(QStringLiteral("\r\n"), QStringLiteral("\u21B5"));
@@ -233,23 +264,18 @@ QString LogViewWidget::rowData(const QString& data, qint64 byteCount, bool isMes
     }
     if (!cut)
         return shown;
-    return shown % QStringLiteral(" \u2026 (") % QString::number(byteCount) %
+    return shown % QStringLiteral(" \u2026 (") % QString::number(size) %
            (isMessage ? QStringLiteral(" characters)") : QStringLiteral(" bytes)"));
 }
 
 void LogViewWidget::onNewLogEntry(LogEntry entry)
 {
     PendingEntry queued;
-    if (entry.text.size() > maxRowChars || entry.hexText.size() > maxRowChars ||
-        hasLineBreak(entry.text)) {
-        const bool message = entry.direction == LogEntry::SYS;
-        const qint64 size = message ? entry.text.size() : entry.rawData.size();
-        queued.entry.timestamp = entry.timestamp;
-        queued.entry.direction = entry.direction;
-        queued.entry.serial = entry.serial;
-        queued.entry.text = rowData(entry.text, size, message);
-        queued.entry.hexText = message ? queued.entry.text : rowData(entry.hexText, size, message);
-        queued.rowDiffers = true;
+    // A row needs no more than the start of a large frame; the log keeps the
+    // rest, and the queue must not keep a frame the log has let go.
+    if (entry.rawData().size() > kQueuedBytes) {
+        queued.cutSize = entry.rawData().size();
+        queued.entry = entry.withDataPrefix(kQueuedBytes);
     } else {
         queued.entry = std::move(entry);
     }
@@ -326,24 +352,26 @@ void LogViewWidget::flushPendingItems()
     const qsizetype batch =
         std::min<qsizetype>(pending.size(), backlogFlush ? kRowsPerBacklogFlush : kRowsPerFlush);
     backlogFlush = false;
-    const QBrush brushes[] = {QBrush(directionColor(LogEntry::TX)),
-                              QBrush(directionColor(LogEntry::RX)),
-                              QBrush(directionColor(LogEntry::SYS))};
     for (qsizetype i = 0; i < batch; ++i) {
         const PendingEntry& queued = pending.at(i);
         const LogEntry& entry = queued.entry;
+        const bool message = entry.direction() == LogEntry::SYS && entry.rawData().isEmpty();
+        bool more = false;
+        const QString data =
+            hexDisplay ? entry.hexPrefix(maxRowChars, &more) : entry.textPrefix(maxRowChars, &more);
+        const bool cut = more || queued.cutSize >= 0;
+        const qint64 size = message
+                                ? entry.text().size()
+                                : (queued.cutSize >= 0 ? queued.cutSize : entry.rawData().size());
+        const QString shown = shownData(data, cut, size, message);
         QString row;
         if (showTimestamp)
             row = entry.timeString() % QStringLiteral("  ") % entry.directionTag() %
-                  QStringLiteral("  ") % (hexDisplay ? entry.hexText : entry.text);
+                  QStringLiteral("  ") % shown;
         else
-            row = entry.directionTag() % QStringLiteral("  ") %
-                  (hexDisplay ? entry.hexText : entry.text);
-        auto* item = new LogRowItem(row, this, entry.serial, queued.rowDiffers, hexDisplay);
-        const int dir = int(entry.direction);
-        item->setForeground(dir >= 0 && dir < 3 ? brushes[dir]
-                                                : QBrush(directionColor(entry.direction)));
-        logOutput->addItem(item);
+            row = entry.directionTag() % QStringLiteral("  ") % shown;
+        logOutput->addItem(new LogRowItem(row, this, entry.serial(), entry.direction(),
+                                          cut || hasLineBreak(data), hexDisplay));
     }
     pending.remove(0, batch);
     const bool more = !pending.isEmpty();
@@ -413,23 +441,23 @@ void LogViewWidget::clearAll()
 QString LogViewWidget::rowToolTip(quint64 serial) const
 {
     const LogEntry entry = comm ? comm->entryBySerial(serial) : LogEntry();
-    if (entry.serial == 0 || entry.direction == LogEntry::SYS)
+    if (entry.serial() == 0 || entry.direction() == LogEntry::SYS)
         return QString();
     const bool english = LanguageManager::isEnglish();
     QStringList lines;
-    if (!entry.peer.isEmpty()) {
-        const bool sent = entry.direction == LogEntry::TX;
+    if (!entry.peer().isEmpty()) {
+        const bool sent = entry.direction() == LogEntry::TX;
         lines.append(english ? (sent ? QStringLiteral("To: ") : QStringLiteral("From: "))
                              : (sent ? QStringLiteral("发往: ") : QStringLiteral("来自: ")));
-        lines.last() += entry.peer;
+        lines.last() += entry.peer();
     }
     QString frame;
-    if (entry.frameKind == LogEntry::FrameKind::Text)
+    if (entry.frameKind() == LogEntry::FrameKind::Text)
         frame = english ? QStringLiteral("text frame, ") : QStringLiteral("文本帧，");
-    else if (entry.frameKind == LogEntry::FrameKind::Binary)
+    else if (entry.frameKind() == LogEntry::FrameKind::Binary)
         frame = english ? QStringLiteral("binary frame, ") : QStringLiteral("二进制帧，");
     lines.append(frame + (english ? QStringLiteral("%1 bytes") : QStringLiteral("%1 字节"))
-                             .arg(entry.rawData.size()));
+                             .arg(entry.rawData().size()));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -441,9 +469,9 @@ QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
     if (!row || !row->rowDiffers || !comm)
         return shown;
     const LogEntry entry = comm->entryBySerial(row->serial);
-    if (entry.serial == 0)
+    if (entry.serial() == 0)
         return shown; // no longer in the log: the row is all that is left
-    const QString& data = row->hex ? entry.hexText : entry.text;
+    const QString data = row->hex ? entry.hexText() : entry.text();
     // The row's time stamp and tag stay as shown; only the data differs.
     const QString tag = entry.directionTag() + QStringLiteral("  ");
     const qsizetype at = shown.indexOf(tag);

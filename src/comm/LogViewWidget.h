@@ -33,6 +33,8 @@ public:
     // as one) become "\u21B5", and data too long is cut short.
     static QString rowData(const QString& data, qint64 byteCount, bool isMessage);
     static bool hasLineBreak(const QString& data);
+    // The shown form of the start of some data, `cut` when there was more.
+    static QString shownData(const QString& prefix, bool cut, qint64 size, bool isMessage);
 
 public slots:
     void onNewLogEntry(LogEntry entry);
@@ -78,14 +80,14 @@ private:
     QTimer* flushTimer = nullptr;
     QTimer* counterTimer = nullptr;
 
-    // Entries whose text was too long for a row are queued shortened (their
-    // bytes stay in the log only), so the queue never holds large frames;
-    // texts with line breaks are queued in their one-line form. Such rows
-    // copy their entry whole, found by its serial.
+    // Entries wait here for their row. A large frame waits with only the
+    // start of its bytes (cutSize is then its whole size), so the queue never
+    // holds large frames; rows that show their entry shortened or on one line
+    // copy it whole from the log, found by its serial.
     struct PendingEntry
     {
         LogEntry entry;
-        bool rowDiffers = false;
+        qint64 cutSize = -1;
     };
     QList<PendingEntry> pending;
     mutable QMutex pendingMutex;

@@ -69,6 +69,7 @@ private:
     void updateAutoSend();
     ConnectionManager::ClientId selectedClient() const;
     void clearClientSelection();
+    bool hasChartRules() const;
     void feedChart(const QString& text);
 
     QScrollArea* settingsScroll = nullptr;
