@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Regenerates docs/screenshots/{client,server,english}.png, the close-ups
-# controls.png, controls-hover.png and dialog.png, one picture per chart type
-# (chart-<type>.png) and the smart-analysis dialog (analysis.png) from the
-# real program running under Xvfb.
+# Regenerates docs/screenshots/{client,server,english,quick-send}.png, the
+# close-ups controls.png, controls-hover.png and dialog.png, one picture per
+# chart type (chart-<type>.png) and the smart-analysis dialog (analysis.png)
+# from the real program running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -178,11 +178,11 @@ save "$work/client.png" client.png
 # log export's file dialog, whose own texts follow the interface language;
 # it differs on every run, since the proposed file name carries the time.
 # Positions inside the window (x y), as above.
-SETTINGS_CROP=280x463+0+52
-DISPLAY_CROP=258x196+14+320
-HEX_DISPLAY_BOX=(40 367)
-TIMESTAMP_BOX=(40 393)
-LINE_SPACING_UP=(245 443)
+SETTINGS_CROP=280x489+0+52
+DISPLAY_CROP=258x196+14+346
+HEX_DISPLAY_BOX=(40 393)
+TIMESTAMP_BOX=(40 419)
+LINE_SPACING_UP=(245 469)
 EXPORT_BUTTON=(1049 510)
 # A hover changes less than a click: a border and a small background.
 HOVER_MIN_DIFF=40
@@ -269,6 +269,61 @@ settle "$work/client-again.png" "$work/english.png" \
     || { echo "the window did not settle in English" >&2; exit 1; }
 save "$work/english.png" english.png
 
+# ---------------------------------------------------------------- quick send
+# The program started a second time with saved messages in its settings file
+# (as a user who saved them earlier finds them), then the "快捷发送" tab with
+# its first message selected.
+QUICK_SEND_TAB=(425 75)
+QUICK_SEND_FIRST_ITEM=(400 115)
+
+kill "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+settings_dir="$XDG_CONFIG_HOME/Sockwise"
+mkdir -p "$settings_dir"
+cat >"$settings_dir/Sockwise.conf" <<'SETTINGS'
+[quickSend]
+1\name=订阅行情
+1\text="{\"op\": \"subscribe\", \"channel\": \"ticker\", \"symbol\": \"BTC-USDT\"}"
+1\hex=false
+1\frame=text
+2\name=心跳
+2\text=ping
+2\hex=false
+2\frame=text
+3\name=设备查询 (Modbus)
+3\text=01 03 00 00 00 0A C5 CD
+3\hex=true
+3\frame=binary
+4\name=取消订阅
+4\text="{\"op\": \"unsubscribe\", \"channel\": \"ticker\"}"
+4\hex=false
+4\frame=text
+size=4
+SETTINGS
+
+starts_before="$(grep -c "Window shown" "$run_log")"
+started_again() { [ "$(grep -c "Window shown" "$run_log" 2>/dev/null)" -gt "$starts_before" ]; }
+"$program" >"$work/program-again.log" 2>&1 &
+app_pid=$!
+wid=""
+if ! wait_for "$START_TIMEOUT" started_again || ! wait_for "$START_TIMEOUT" find_window; then
+    echo "the window did not appear again; program output:" >&2
+    cat "$work/program-again.log" >&2
+    exit 1
+fi
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/again.png" || { echo "the restarted window never settled" >&2; exit 1; }
+
+click_at "${QUICK_SEND_TAB[@]}"
+settle "$work/again.png" "$work/quick-send-tab.png" \
+    || { echo "clicking the quick-send tab changed nothing: has it moved?" >&2; exit 1; }
+click_at "${QUICK_SEND_FIRST_ITEM[@]}"
+settle "$work/quick-send-tab.png" "$work/quick-send.png" \
+    || { echo "clicking the first saved message changed nothing: has it moved?" >&2; exit 1; }
+save "$work/quick-send.png" quick-send.png
+
 # --- Chart types and the smart-analysis dialog ------------------------------
 # A fresh window, in Chinese, connects as a client to a local sensor server
 # (scripts/sensor_server.py, one JSON reading a second); "智能分析" turns the
@@ -277,8 +332,8 @@ save "$work/english.png" english.png
 # Positions inside the window at its default size; the last three once the
 # settings column has been scrolled to its end.
 CHART_URL_EDIT=(175 207)
-CHART_CONNECT_BUTTON=(143 283)
-CHART_ENABLE_CHECK=(31 558)
+CHART_CONNECT_BUTTON=(143 309)
+CHART_ENABLE_CHECK=(31 584)
 SETTINGS_SCROLLBAR=(270 300)
 ANALYZE_BUTTON=(190 564)
 CHART_TYPE_COMBO=(142 414)
@@ -289,6 +344,8 @@ DATA_SECONDS=20   # readings to collect before the analysis, one a second
 kill "$app_pid" 2>/dev/null
 wait "$app_pid" 2>/dev/null || true
 app_pid=""
+# Fresh: without what the earlier runs left in the settings file.
+rm -f "$XDG_CONFIG_HOME/Sockwise/Sockwise.conf"
 
 sensor_log="$work/sensor.log"
 /usr/bin/python3 -u "$root/scripts/sensor_server.py" 0 1 >"$sensor_log" 2>&1 &

@@ -1,6 +1,7 @@
 #include "app/StartUp.h"
 
 #include "app/RunLog.h"
+#include "i18n/LanguageManager.h"
 
 #include <QApplication>
 #include <QFile>
@@ -76,7 +77,8 @@ bool StartUp::applyStyleSheet(const QString& resourcePath, const QString& fallba
 
 void StartUp::showMainWindow(QWidget& window)
 {
-    window.setWindowTitle(QStringLiteral("WebSocket调试助手"));
+    // In the language restored from the settings, if any.
+    window.setWindowTitle(LanguageManager::translate(QStringLiteral("WebSocket调试助手")));
     window.setWindowIcon(QIcon(QStringLiteral(":/icon/WebSocket.ico")));
     window.show();
     RunLog::write(QStringLiteral("Window shown"));

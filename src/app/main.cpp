@@ -1,4 +1,5 @@
 #include "app/RunLog.h"
+#include "app/SettingsStore.h"
 #include "app/StartUp.h"
 #include "i18n/QtTranslations.h"
 #include "websocket/WebSocketWidget.h"
@@ -20,6 +21,8 @@ int main(int argc, char* argv[])
     QtTranslations qtTranslations;
 
     WebSocketWidget window;
+    // After the identity, which names the configuration directory.
+    window.useSettingsFile(SettingsStore::defaultFilePath());
     StartUp::showMainWindow(window);
     return app.exec();
 }

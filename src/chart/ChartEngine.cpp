@@ -23,6 +23,7 @@
 #include <QPieSeries>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QSplineSeries>
 #include <QTimer>
@@ -702,4 +703,18 @@ void ChartEngine::resetChart()
     if (m_ruleListWidget)
         m_ruleListWidget->clear();
     onChartTypeChanged(m_chartTypeCombo ? m_chartTypeCombo->currentIndex() : m_currentChartType);
+}
+
+// ------------------------------------------------- settings kept across starts
+
+void ChartEngine::restoreRules(const QList<ChartRule>& rules)
+{
+    for (const ChartRule& rule : rules)
+        addRule(rule);
+}
+
+void ChartEngine::showTemplateWithoutApplying(int idx)
+{
+    const QSignalBlocker blocker(m_templateCombo);
+    m_templateCombo->setCurrentIndex(idx);
 }

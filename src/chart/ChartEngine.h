@@ -69,6 +69,12 @@ public:
     void resetChart();
     static void applyChartStyle(QChart* chart);
 
+    // For settings kept across starts: rules are added as they were (a taken
+    // name is refused as ever), and the template is shown without being
+    // applied (which would replace the rules).
+    void restoreRules(const QList<ChartRule>& rules);
+    void showTemplateWithoutApplying(int idx);
+
     void setAnalysisProvider(AnalysisProvider provider)
     {
         m_analysisProvider = std::move(provider);

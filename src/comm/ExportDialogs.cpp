@@ -26,6 +26,12 @@ QString askSaveFileName(QWidget* parent, const QString& caption, const QString& 
     return dialog.selectedFiles().value(0);
 }
 
+QString askOpenFileName(QWidget* parent, const QString& caption, const QString& initialPath,
+                        const QString& filters)
+{
+    return QFileDialog::getOpenFileName(parent, caption, initialPath, filters);
+}
+
 void showWarning(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::warning(parent, title, text, QMessageBox::Ok);
@@ -34,11 +40,13 @@ void showWarning(QWidget* parent, const QString& title, const QString& text)
 } // namespace
 
 ExportDialogs::SaveFileNameHook ExportDialogs::getSaveFileName = askSaveFileName;
+ExportDialogs::OpenFileNameHook ExportDialogs::getOpenFileName = askOpenFileName;
 ExportDialogs::WarningHook ExportDialogs::warning = showWarning;
 
 void ExportDialogs::restoreDefaults()
 {
     getSaveFileName = askSaveFileName;
+    getOpenFileName = askOpenFileName;
     warning = showWarning;
 }
 

@@ -6,8 +6,9 @@
 
 class QWidget;
 
-// The modal dialogs of the log export, reachable through replaceable hooks so
-// that tests can answer them without blocking.
+// The modal file dialogs and warnings (log export, quick-send import and
+// export), reachable through replaceable hooks so that tests can answer them
+// without blocking.
 class ExportDialogs
 {
 public:
@@ -16,11 +17,16 @@ public:
     using SaveFileNameHook =
         std::function<QString(QWidget* parent, const QString& caption, const QString& initialPath,
                               const QString& filters, QString* selectedFilter)>;
+    using OpenFileNameHook =
+        std::function<QString(QWidget* parent, const QString& caption, const QString& initialPath,
+                              const QString& filters)>;
     using WarningHook =
         std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
-    // Default to a save-file QFileDialog and QMessageBox::warning.
+    // Default to a save-file QFileDialog, QFileDialog::getOpenFileName and
+    // QMessageBox::warning.
     static SaveFileNameHook getSaveFileName;
+    static OpenFileNameHook getOpenFileName;
     static WarningHook warning;
 
     static void restoreDefaults();

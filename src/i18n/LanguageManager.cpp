@@ -87,6 +87,21 @@ QMap<QString, QString> buildDictionary()
         {u"取消"_s, u"Cancel"_s},
         {u"WebSocket Client/Server · Text/Binary"_s, u"WebSocket Client/Server · Text/Binary"_s},
         {u"通信调试工具集"_s, u"Communication Debug Toolkit"_s},
+        {u"记住密钥"_s, u"Remember Secrets"_s},
+        {u"快捷发送"_s, u"Quick Send"_s},
+        {u"保存到快捷发送"_s, u"Save to Quick Send"_s},
+        {u"名称"_s, u"Name"_s},
+        {u"内容"_s, u"Content"_s},
+        {u"上移"_s, u"Move Up"_s},
+        {u"下移"_s, u"Move Down"_s},
+        {u"删除"_s, u"Delete"_s},
+        {u"导入..."_s, u"Import..."_s},
+        {u"导出..."_s, u"Export..."_s},
+        {u"导入快捷发送"_s, u"Import Quick Send"_s},
+        {u"导出快捷发送"_s, u"Export Quick Send"_s},
+        {u"JSON 文件 (*.json)"_s, u"JSON files (*.json)"_s},
+        {u"导入失败"_s, u"Import Failed"_s},
+        {u"导出失败"_s, u"Export Failed"_s},
     };
     QMap<QString, QString> map;
     for (const Entry& entry : table)

@@ -34,6 +34,22 @@ void ConnectionManager::setState(State state)
     emit stateChanged(state);
 }
 
+void ConnectionManager::setClientOptions(const ClientOptions& options)
+{
+    if (options == m_clientOptions)
+        return;
+    m_clientOptions = options;
+    emit optionsChanged();
+}
+
+void ConnectionManager::setServerOptions(const ServerOptions& options)
+{
+    if (options == m_serverOptions)
+        return;
+    m_serverOptions = options;
+    emit optionsChanged();
+}
+
 QString ConnectionManager::addressProblem(const QString& address)
 {
     if (address.isEmpty())

@@ -57,9 +57,9 @@ public:
     State state() const { return m_state; }
 
     // Take effect with the next connection or listen.
-    void setClientOptions(const ClientOptions& options) { m_clientOptions = options; }
+    void setClientOptions(const ClientOptions& options);
     const ClientOptions& clientOptions() const { return m_clientOptions; }
-    void setServerOptions(const ServerOptions& options) { m_serverOptions = options; }
+    void setServerOptions(const ServerOptions& options);
     const ServerOptions& serverOptions() const { return m_serverOptions; }
     // Connected as a client or listening as a server.
     bool isActive() const { return m_state == Connected || m_state == Listening; }
@@ -97,6 +97,8 @@ signals:
     void clientLeft(ConnectionManager::ClientId id, const QString& text);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
+    // The client or server options were set to something else.
+    void optionsChanged();
 
 private:
     void setState(State state);

@@ -1,5 +1,6 @@
 #include "websocket/WebSocketWidget.h"
 
+#include "app/SettingsStore.h"
 #include "app/WheelGuard.h"
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
@@ -10,10 +11,12 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/QuickSendPanel.h"
 
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QGroupBox>
@@ -28,7 +31,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSpinBox>
+#include <QStringListModel>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -79,6 +84,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
 
 WebSocketWidget::~WebSocketWidget()
 {
+    if (m_settingsStore)
+        m_settingsStore->flush();
     disconnectAll();
     // Nothing may report into a half-destroyed window.
     m_connection->disconnect(this);
@@ -195,6 +202,16 @@ QWidget* WebSocketWidget::createSettingsPanel()
     urlEdit->setCursorPosition(0);
     urlEdit->installEventFilter(this);
     clientBoxLayout->addLayout(labelledRow(QStringLiteral("服务器地址"), urlEdit, clientBox));
+    // The addresses that connected, offered on typing and on the Down key.
+    addressModel = new QStringListModel(this);
+    auto* completer = new QCompleter(addressModel, this);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    completer->setModelSorting(QCompleter::UnsortedModel);
+    urlEdit->setCompleter(completer);
+    rememberSecretsCheck = new QCheckBox(QStringLiteral("记住密钥"), clientBox);
+    rememberSecretsCheck->setObjectName(QStringLiteral("rememberSecretsCheck"));
+    clientBoxLayout->addWidget(rememberSecretsCheck);
     connLayout->addWidget(clientBox);
 
     serverBox = new QWidget(connGroup);
@@ -334,6 +351,14 @@ QWidget* WebSocketWidget::createLogArea()
             tabWidget->setTabVisible(tabWidget->indexOf(chartEngine->chartView()), on);
         });
     }
+    quickSendPanel = new QuickSendPanel(tabWidget);
+    quickSendPanel->setObjectName(QStringLiteral("quickSendPanel"));
+    tabWidget->addTab(quickSendPanel, QStringLiteral("快捷发送"));
+    connect(quickSendPanel, &QuickSendPanel::sendRequested, this,
+            [this](const SendBoxContent& content) { sendContent(content, true); });
+    connect(quickSendPanel, &QuickSendPanel::saveFromSendBoxRequested, this,
+            [this] { quickSendPanel->addMessage(sendBoxContent()); });
+    connect(quickSendPanel, &QuickSendPanel::notice, comm, &CommunicationBase::logSystem);
     layout->addWidget(tabWidget, 1);
     layout->addWidget(createSendArea(), 0);
     return area;
@@ -452,6 +477,7 @@ void WebSocketWidget::toggleConnection()
 
 void WebSocketWidget::connectToServer()
 {
+    pendingAddress = urlEdit->text().trimmed();
     m_connection->connectTo(urlEdit->text());
 }
 
@@ -468,6 +494,8 @@ void WebSocketWidget::disconnectAll()
 
 void WebSocketWidget::onConnectionStateChanged(ConnectionManager::State state)
 {
+    if (state == ConnectionManager::Connected)
+        rememberConnectedAddress();
     // An attempt in progress changes nothing shown until it ends.
     if (state == ConnectionManager::Connecting)
         return;
@@ -536,15 +564,24 @@ void WebSocketWidget::autoSendTick()
 
 void WebSocketWidget::sendFromBox(bool byUser)
 {
-    const QString boxText = sendEdit->toPlainText();
+    const SendBoxContent content = sendBoxContent();
+    if (sendContent(content, byUser) && byUser) {
+        sendHistory.record(content);
+        scheduleSettingsSave();
+    }
+}
+
+bool WebSocketWidget::sendContent(const SendBoxContent& content, bool byUser)
+{
+    const QString& boxText = content.text;
     if (boxText.isEmpty())
-        return;
-    const bool hex = hexSendCheck->isChecked();
+        return false;
+    const bool hex = content.hex;
     QByteArray payload;
     if (hex) {
         if (!isValidHex(boxText)) {
             comm->logSystem(QStringLiteral("无效的十六进制数据"));
-            return;
+            return false;
         }
         payload = hexToBytes(boxText);
     }
@@ -552,7 +589,7 @@ void WebSocketWidget::sendFromBox(bool byUser)
     const ConnectionManager::ClientId target = selectedClient();
     ConnectionManager::SendResult result;
     LogEntry::FrameKind kind = LogEntry::FrameKind::Text;
-    if (binaryRadio->isChecked()) {
+    if (content.binary) {
         // Binary frames carry the text in the selected encoding.
         kind = LogEntry::FrameKind::Binary;
         if (!hex)
@@ -570,10 +607,10 @@ void WebSocketWidget::sendFromBox(bool byUser)
     switch (result.status) {
     case Status::Sent:
         comm->logFrame(LogEntry::TX, payload, kind, result.recipients);
-        return;
+        return true;
     case Status::NotText:
         comm->logSystem(QStringLiteral("未发送：数据不是有效的 UTF-8，不能作为文本帧发送"));
-        return;
+        return false;
     case Status::NotConnected:
     case Status::NoClients:
     case Status::Failed:
@@ -582,13 +619,14 @@ void WebSocketWidget::sendFromBox(bool byUser)
     // Auto-send ticks that reach nobody stay quiet: one message per tick
     // would flood the log.
     if (!byUser)
-        return;
+        return false;
     if (result.status == Status::NoClients)
         comm->logSystem(QStringLiteral("未发送：没有已连接的客户端"));
     else if (result.status == Status::Failed)
         comm->logSystem(QStringLiteral("未发送：连接未接收数据"));
     else
         comm->logSystem(QStringLiteral("未发送：未连接"));
+    return false;
 }
 
 void WebSocketWidget::toggleAutoSend(bool)
@@ -609,12 +647,28 @@ void WebSocketWidget::updateAutoSend()
 
 bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == this) {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Move)
+            scheduleSettingsSave();
+        return false;
+    }
+    if (watched == urlEdit && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down) {
+        // Down offers every recent address, whatever the field holds.
+        QCompleter* completer = urlEdit->completer();
+        if (completer->popup()->isVisible() || addressModel->rowCount() == 0)
+            return false;
+        completer->setCompletionPrefix(QString());
+        completer->complete();
+        return true;
+    }
     if (watched == urlEdit && event->type() == QEvent::FocusOut) {
         // The scheme is the first thing to check in an address.
         urlEdit->setCursorPosition(0);
         return false;
     }
-    if (watched == clientList->viewport() && event->type() == QEvent::MouseButtonPress) {
+    if (clientList && watched == clientList->viewport() &&
+        event->type() == QEvent::MouseButtonPress) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (!clientList->itemAt(mouse->position().toPoint()))
             clearClientSelection();
@@ -638,6 +692,11 @@ bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
         return false;
     case QEvent::KeyPress: {
         const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) &&
+            (key->modifiers() & Qt::ControlModifier)) {
+            recallHistory(key->key() == Qt::Key_Up);
+            return true;
+        }
         if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
             break;
         const Qt::KeyboardModifiers mods = key->modifiers();
@@ -691,4 +750,178 @@ void WebSocketWidget::feedChart(const QString& text)
                 chartEngine->addValue(rule, *value);
         }
     }
+}
+
+// --------------------------------------------- send history, recent addresses
+
+SendBoxContent WebSocketWidget::sendBoxContent() const
+{
+    return {sendEdit->toPlainText(), hexSendCheck->isChecked(), binaryRadio->isChecked()};
+}
+
+void WebSocketWidget::showInSendBox(const SendBoxContent& content)
+{
+    sendEdit->setPlainText(content.text);
+    sendEdit->moveCursor(QTextCursor::End);
+    hexSendCheck->setChecked(content.hex);
+    (content.binary ? binaryRadio : textRadio)->setChecked(true);
+}
+
+void WebSocketWidget::recallHistory(bool older)
+{
+    const std::optional<SendBoxContent> recalled =
+        older ? sendHistory.older(sendBoxContent()) : sendHistory.newer();
+    if (recalled)
+        showInSendBox(*recalled);
+}
+
+void WebSocketWidget::rememberConnectedAddress()
+{
+    if (pendingAddress.isEmpty())
+        return;
+    recentAddresses.add(pendingAddress);
+    addressModel->setStringList(recentAddresses.addresses());
+    scheduleSettingsSave();
+}
+
+// ------------------------------------------------- settings kept across starts
+
+void WebSocketWidget::useSettingsFile(const QString& path)
+{
+    if (m_settingsStore)
+        return;
+    QStringList rejected;
+    {
+        QSettings file(path, QSettings::IniFormat);
+        applySettings(WindowSettings::read(file, &rejected), &rejected);
+    }
+    if (!rejected.isEmpty()) {
+        rejected.replaceInStrings(QStringLiteral("file"), QStringLiteral("文件格式"));
+        comm->logSystem(QStringLiteral("设置文件中有无法使用的内容，以下设置已恢复默认值: %1 (%2)")
+                            .arg(rejected.join(QStringLiteral(", ")), path));
+    }
+
+    m_settingsStore = new SettingsStore(
+        path, [this](QSettings& file) { settings().write(file); }, this);
+    connect(m_settingsStore, &SettingsStore::saved, this, [this](bool ok) {
+        if (ok || m_saveFailureReported)
+            return;
+        m_saveFailureReported = true;
+        comm->logSystem(QStringLiteral("设置无法保存: %1").arg(m_settingsStore->filePath()));
+    });
+    watchSettings();
+}
+
+WindowSettings WebSocketWidget::settings() const
+{
+    WindowSettings s;
+    s.serverMode = serverRadio->isChecked();
+    s.address = urlEdit->text();
+    s.port = portSpin->value();
+    s.path = pathEdit->text();
+    s.encoding = encodingCombo->currentText();
+    s.rememberSecrets = rememberSecretsCheck->isChecked();
+    s.recentAddresses = recentAddresses.addresses();
+    s.clientOptions = m_connection->clientOptions();
+    s.serverOptions = m_connection->serverOptions();
+
+    s.hexDisplay = hexDisplayCheck->isChecked();
+    s.showTimestamp = timestampCheck->isChecked();
+    s.autoScroll = autoScrollCheck->isChecked();
+    s.lineSpacing = lineSpacingSpin->value();
+    s.fontSize = fontSizeSpin->value();
+
+    s.hexSend = hexSendCheck->isChecked();
+    s.binarySend = binaryRadio->isChecked();
+    s.enterSends = enterSendCheck->isChecked();
+    s.autoSendIntervalMs = intervalSpin->value();
+    s.sendHistory = sendHistory.entries();
+    s.savedMessages = quickSendPanel->messages();
+
+    s.chartEnabled = chartEngine->enableCheckBox()->isChecked();
+    s.chartTemplate = chartEngine->templateCombo()->currentIndex();
+    s.chartType = chartEngine->chartTypeCombo()->currentIndex();
+    s.timeWindowSeconds = chartEngine->timeWindowSeconds();
+    s.chartRules = chartEngine->rules();
+
+    s.english = LanguageManager::isEnglish();
+    s.geometry = saveGeometry();
+    return s;
+}
+
+void WebSocketWidget::applySettings(const WindowSettings& s, QStringList* rejected)
+{
+    (s.serverMode ? serverRadio : clientRadio)->setChecked(true);
+    urlEdit->setText(s.address);
+    urlEdit->setCursorPosition(0);
+    portSpin->setValue(s.port);
+    pathEdit->setText(s.path);
+    encodingCombo->setCurrentText(s.encoding);
+    rememberSecretsCheck->setChecked(s.rememberSecrets);
+    recentAddresses.setAddresses(s.recentAddresses);
+    addressModel->setStringList(recentAddresses.addresses());
+    m_connection->setClientOptions(s.clientOptions);
+    m_connection->setServerOptions(s.serverOptions);
+
+    hexDisplayCheck->setChecked(s.hexDisplay);
+    timestampCheck->setChecked(s.showTimestamp);
+    autoScrollCheck->setChecked(s.autoScroll);
+    lineSpacingSpin->setValue(s.lineSpacing);
+    fontSizeSpin->setValue(s.fontSize);
+
+    hexSendCheck->setChecked(s.hexSend);
+    (s.binarySend ? binaryRadio : textRadio)->setChecked(true);
+    enterSendCheck->setChecked(s.enterSends);
+    intervalSpin->setValue(s.autoSendIntervalMs);
+    sendHistory.setEntries(s.sendHistory);
+    quickSendPanel->setMessages(s.savedMessages);
+
+    // The type first: each restored rule rebuilds the chart in it.
+    chartEngine->enableCheckBox()->setChecked(s.chartEnabled);
+    chartEngine->chartTypeCombo()->setCurrentIndex(s.chartType);
+    chartEngine->timeWindowSpin()->setValue(s.timeWindowSeconds);
+    chartEngine->restoreRules(s.chartRules);
+    chartEngine->showTemplateWithoutApplying(s.chartTemplate);
+
+    if (!s.geometry.isEmpty() && !restoreGeometry(s.geometry))
+        rejected->append(QStringLiteral("window/geometry"));
+    if (s.english)
+        languageCombo->setCurrentIndex(1);
+    // The caption names the restored mode's action from the start.
+    if (s.serverMode)
+        updateConnectButton();
+}
+
+void WebSocketWidget::watchSettings()
+{
+    const auto save = [this] {
+        scheduleSettingsSave();
+    };
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
+             clientRadio, rememberSecretsCheck, hexDisplayCheck, timestampCheck, autoScrollCheck,
+             hexSendCheck, binaryRadio, enterSendCheck, chartEngine->enableCheckBox()})
+        connect(button, &QAbstractButton::toggled, this, save);
+    for (QSpinBox* spin :
+         {portSpin, lineSpacingSpin, fontSizeSpin, intervalSpin, chartEngine->timeWindowSpin()})
+        connect(spin, &QSpinBox::valueChanged, this, save);
+    for (QLineEdit* edit : {urlEdit, pathEdit})
+        connect(edit, &QLineEdit::textChanged, this, save);
+    for (QComboBox* combo : {encodingCombo, languageCombo, chartEngine->templateCombo(),
+                             chartEngine->chartTypeCombo()})
+        connect(combo, &QComboBox::currentIndexChanged, this, save);
+    // Rules come and go with the panel's list of them.
+    const QAbstractItemModel* rules = chartEngine->ruleListWidget()->model();
+    connect(rules, &QAbstractItemModel::rowsInserted, this, save);
+    connect(rules, &QAbstractItemModel::rowsRemoved, this, save);
+    connect(rules, &QAbstractItemModel::modelReset, this, save);
+    connect(quickSendPanel, &QuickSendPanel::changed, this, save);
+    connect(m_connection, &ConnectionManager::optionsChanged, this, save);
+    // Size and position.
+    installEventFilter(this);
+}
+
+void WebSocketWidget::scheduleSettingsSave()
+{
+    if (m_settingsStore)
+        m_settingsStore->scheduleSave();
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "websocket/ConnectionManager.h"
+#include "websocket/RecentAddresses.h"
+#include "websocket/SendHistory.h"
+#include "websocket/WindowSettings.h"
 
 #include <QWidget>
 
@@ -17,8 +20,11 @@ class QPushButton;
 class QRadioButton;
 class QScrollArea;
 class QSpinBox;
+class QStringListModel;
 class QTabWidget;
 class QTimer;
+class QuickSendPanel;
+class SettingsStore;
 
 // The tool's one window: settings column, log and chart tabs, send area. It
 // renders and wires; the connection or server itself is its ConnectionManager.
@@ -31,6 +37,14 @@ public:
     ~WebSocketWidget() override;
 
     ConnectionManager* connection() const { return m_connection; }
+
+    // Restores what the settings file holds (values it cannot use keep their
+    // defaults, and one system entry names them) and keeps the file up to
+    // date from now on. Without a call nothing is read or written.
+    void useSettingsFile(const QString& path);
+    SettingsStore* settingsStore() const { return m_settingsStore; }
+    // What the window would write to its settings file now.
+    WindowSettings settings() const;
 
 public slots:
     // A received frame: logged as the bytes that were on the wire, then
@@ -66,6 +80,15 @@ private:
     void disconnectAll();
     void startServer();
     void sendFromBox(bool byUser);
+    // Returns whether the frame left.
+    bool sendContent(const SendBoxContent& content, bool byUser);
+    SendBoxContent sendBoxContent() const;
+    void showInSendBox(const SendBoxContent& content);
+    void recallHistory(bool older);
+    void rememberConnectedAddress();
+    void applySettings(const WindowSettings& settings, QStringList* rejected);
+    void watchSettings();
+    void scheduleSettingsSave();
     void updateAutoSend();
     ConnectionManager::ClientId selectedClient() const;
     void clearClientSelection();
@@ -108,4 +131,15 @@ private:
     QWidget* clientBox = nullptr;
     QWidget* serverBox = nullptr;
     QGroupBox* clientsGroup = nullptr;
+
+    // Remembered across starts
+    SettingsStore* m_settingsStore = nullptr;
+    bool m_saveFailureReported = false;
+    QCheckBox* rememberSecretsCheck = nullptr;
+    QuickSendPanel* quickSendPanel = nullptr;
+    SendHistory sendHistory;
+    RecentAddresses recentAddresses;
+    QStringListModel* addressModel = nullptr;
+    // The address of the attempt in progress, remembered once it connects.
+    QString pendingAddress;
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QSettings;
+
+// The settings file and when it is written: a burst of changes becomes one
+// write at most saveDelayMs after the first of them; flush() writes at once.
+class SettingsStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Writer = std::function<void(QSettings& file)>;
+
+    static constexpr int saveDelayMs = 500;
+
+    // "Sockwise.conf" in the platform's per-user configuration location.
+    static QString defaultFilePath();
+
+    SettingsStore(const QString& filePath, Writer writer, QObject* parent = nullptr);
+
+    QString filePath() const { return m_filePath; }
+    bool isSavePending() const { return m_timer.isActive(); }
+
+public slots:
+    void scheduleSave();
+    // Writes now (also when nothing is pending) and cancels a pending write.
+    void flush();
+
+signals:
+    void saved(bool ok);
+
+private:
+    QString m_filePath;
+    Writer m_writer;
+    QTimer m_timer;
+};
