@@ -12,8 +12,8 @@ SOCKWISE_BUILD_DIR="${SOCKWISE_BUILD_DIR:-$SOCKWISE_ROOT/build}"
 # Build tools and Qt, then what the program reads at run time and the tests
 # use: Qt's own Chinese texts, a virtual display for manual runs without a
 # desktop, CJK and colour emoji fonts for the interface, Python's websockets
-# for the loopback peer, and clang with its libFuzzer runtime for the fuzz
-# harnesses.
+# for the loopback peer, openssl for the throw-away certificates of the wss
+# tests, and clang with its libFuzzer runtime for the fuzz harnesses.
 SOCKWISE_PACKAGES=(
     qt6-base-dev
     qt6-websockets-dev
@@ -30,6 +30,7 @@ SOCKWISE_PACKAGES=(
     desktop-file-utils
     python3
     python3-websockets
+    openssl
     clang
     libclang-rt-14-dev
 )

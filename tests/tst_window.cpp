@@ -56,7 +56,7 @@ private slots:
     void shouldSwitchSettingsWithModeButKeepCaption();
     void shouldPresentListeningAndIdleStates();
     void shouldKeepRunningServerWhenModeChanges();
-    void shouldAbortPendingClientWhenServerStarts();
+    void shouldCancelPendingClientBeforeServerStarts();
     void shouldShowChartTabOnlyWhileEnabled();
     void shouldRestoreEveryWalkedTextAfterEnglishAndBack();
     void shouldKeepRuntimeTextsCurrentAcrossLanguageSwitches();
@@ -315,7 +315,7 @@ void WindowTest::shouldKeepRunningServerWhenModeChanges()
     QCOMPARE(c.connectButton->text(), QStringLiteral("连接"));
 }
 
-void WindowTest::shouldAbortPendingClientWhenServerStarts()
+void WindowTest::shouldCancelPendingClientBeforeServerStarts()
 {
     // A peer that accepts TCP but never answers the handshake keeps the
     // attempt pending.
@@ -330,12 +330,17 @@ void WindowTest::shouldAbortPendingClientWhenServerStarts()
     QTcpSocket* accepted = silent.nextPendingConnection();
     QSignalSpy peerGone(accepted, &QTcpSocket::disconnected);
 
+    // The pending attempt shows as such in either mode; the click cancels it
+    // and the next one listens.
     c.serverRadio->click();
     c.portSpin->setValue(freePort());
+    QCOMPARE(c.connectButton->text(), QStringLiteral("取消"));
+    c.connectButton->click();
+    QCOMPARE(c.connection->state(), ConnectionManager::Idle);
+    QVERIFY(peerGone.wait(5000));
     c.connectButton->click();
     QCOMPARE(c.connection->state(), ConnectionManager::Listening);
     QVERIFY(!c.connection->clientModeSocket());
-    QVERIFY(peerGone.wait(5000));
     QTRY_COMPARE(window.findChildren<QWebSocket*>().size(), 0);
     QVERIFY(c.isConnected());
     QCOMPARE(c.connectButton->text(), QStringLiteral("断开"));

@@ -1,6 +1,10 @@
 #include "websocket/ClientOptions.h"
 
 #include "websocket/OptionMap.h"
+#include "websocket/RequestHeaders.h"
+#include "websocket/SecretMask.h"
+
+#include <QSslCertificate>
 
 namespace {
 
@@ -11,11 +15,9 @@ const QStringList& proxyNames()
     return names;
 }
 
-bool isSecretHeader(const QString& name)
+QString seconds(int value)
 {
-    return name.compare(u"Authorization", Qt::CaseInsensitive) == 0 ||
-           name.compare(u"Proxy-Authorization", Qt::CaseInsensitive) == 0 ||
-           name.compare(u"Cookie", Qt::CaseInsensitive) == 0;
+    return value > 0 ? QStringLiteral("%1 s").arg(value) : QStringLiteral("不限");
 }
 
 // The header lines without the values of secret ones.
@@ -24,7 +26,7 @@ QString headersWithoutSecrets(const QString& headers)
     QStringList lines = headers.split(QLatin1Char('\n'));
     for (QString& line : lines) {
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon > 0 && isSecretHeader(line.left(colon).trimmed()))
+        if (colon > 0 && SecretMask::isSecretName(QStringView(line).left(colon).trimmed()))
             line = line.left(colon + 1);
     }
     return lines.join(QLatin1Char('\n'));
@@ -85,4 +87,61 @@ ClientOptions ClientOptions::fromVariantMap(const QVariantMap& map, QStringList*
     in.read("proxyUser", &options.proxyUser);
     in.read("proxyPassword", &options.proxyPassword);
     return options;
+}
+
+QList<OptionProblem> ClientOptions::problems() const
+{
+    QList<OptionProblem> found = RequestHeaders::parse(headers).problems;
+    for (const QString& protocol : subprotocols) {
+        if (!RequestHeaders::isToken(protocol))
+            found.append({QStringLiteral("子协议名称 %1 无效"), {protocol}});
+    }
+    if (proxy == Proxy::Http || proxy == Proxy::Socks5) {
+        if (proxyHost.trimmed().isEmpty())
+            found.append({QStringLiteral("代理主机为空"), {}});
+        if (proxyPort == 0)
+            found.append({QStringLiteral("代理端口为 0"), {}});
+    }
+    if (!caFile.isEmpty() && QSslCertificate::fromPath(caFile, QSsl::Pem).isEmpty())
+        found.append({QStringLiteral("CA 文件 %1 无法读取或不含 PEM 证书"), {caFile}});
+    return found;
+}
+
+QList<QPair<QString, QString>> ClientOptions::differences() const
+{
+    const ClientOptions plain;
+    QList<QPair<QString, QString>> out;
+    if (headers.trimmed() != plain.headers) {
+        QStringList lines = SecretMask::headers(headers).split(QLatin1Char('\n'));
+        for (QString& line : lines)
+            line = line.trimmed();
+        lines.removeAll(QString());
+        out.append({QStringLiteral("请求头"), lines.join(QStringLiteral(", "))});
+    }
+    if (subprotocols != plain.subprotocols)
+        out.append({QStringLiteral("子协议"), subprotocols.join(QStringLiteral(", "))});
+    if (origin != plain.origin)
+        out.append({QStringLiteral("Origin"), origin});
+    if (ignoreCertificateErrors)
+        out.append({QStringLiteral("忽略证书错误"), QString()});
+    if (caFile != plain.caFile)
+        out.append({QStringLiteral("CA 文件"), caFile});
+    if (handshakeTimeoutSeconds != plain.handshakeTimeoutSeconds)
+        out.append({QStringLiteral("握手超时"), seconds(handshakeTimeoutSeconds)});
+    if (autoReconnect)
+        out.append({QStringLiteral("自动重连"), QString()});
+    if (heartbeatSeconds != plain.heartbeatSeconds)
+        out.append({QStringLiteral("心跳"), seconds(heartbeatSeconds)});
+    if (proxy == Proxy::System) {
+        out.append({QStringLiteral("代理"), QStringLiteral("系统设置")});
+    } else if (proxy != Proxy::None) {
+        const QString user = proxyUser.isEmpty() ? QString() : proxyUser + QLatin1Char('@');
+        out.append(
+            {QStringLiteral("代理"),
+             QStringLiteral("%1 %2%3:%4")
+                 .arg(proxy == Proxy::Http ? QStringLiteral("HTTP") : QStringLiteral("SOCKS5"),
+                      user, proxyHost)
+                 .arg(proxyPort)});
+    }
+    return out;
 }

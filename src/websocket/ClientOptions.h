@@ -1,5 +1,9 @@
 #pragma once
 
+#include "websocket/OptionProblem.h"
+
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -39,6 +43,16 @@ struct ClientOptions
     bool operator==(const ClientOptions& other) const;
     bool operator!=(const ClientOptions& other) const { return !(*this == other); }
     bool isDefault() const { return *this == ClientOptions(); }
+
+    // What keeps these options from being used: malformed header lines, a
+    // subprotocol that is not a token, a typed proxy without host or port, a
+    // CA file without certificates. Empty when they can be used.
+    QList<OptionProblem> problems() const;
+
+    // The options that differ from their defaults, as (Chinese label, value)
+    // for the log and the address tooltip; secrets are masked and the proxy
+    // password is never shown. Switches have an empty value.
+    QList<QPair<QString, QString>> differences() const;
 
     // For settings files. Secret values (Authorization/Cookie header values,
     // the proxy password) are left out unless asked for.

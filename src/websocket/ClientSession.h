@@ -1,15 +1,23 @@
 #pragma once
 
+#include "websocket/ClientOptions.h"
+
 #include <QAbstractSocket>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
+#include <QUrl>
 #include <QWebSocket>
 
-class QUrl;
+class QSslError;
 
-// Client mode's one socket: opening it, its frames, and how it ends. Every
-// event the user should read in the log comes out as a notice.
+// Client mode's one connection: opening it with the user's options, its
+// frames, pings, and how it ends, including the retries after a drop the user
+// did not ask for. Every event the user should read in the log comes out as
+// a notice; addresses and headers in notices have their secrets masked.
 class ClientSession : public QObject
 {
     Q_OBJECT
@@ -18,42 +26,80 @@ public:
     explicit ClientSession(QObject* parent = nullptr);
     ~ClientSession() override;
 
+    // An attempt under way, or a retry waiting for its turn.
     bool isPending() const;
     bool isOpen() const;
+    // 0 outside a reconnect cycle; else the number of the retry under way or due.
+    int retryNumber() const { return m_retry; }
     QWebSocket* socket() const { return m_socket; }
     // The server as entries name it: the address without credentials or query.
     QString peer() const { return m_peer; }
 
-    // Drops an attempt or connection still there, silently, and starts a new one.
-    void open(const QUrl& url);
+    // Drops an attempt or connection still there, silently, and starts a new
+    // one to the address as typed. The options must have no problems.
+    void open(const QString& address, const ClientOptions& options = ClientOptions());
     // Closes with 1000 and lets the socket go; its later notices are not news.
+    // Stops retrying.
     void close();
-    // Drops the socket at once without a word (an attempt the user replaced).
+    // Drops the socket at once without a word, and stops retrying.
     void abort();
+    // One ping whose pong is logged with its round trip; false when not open.
+    bool ping();
 
     // Bytes of payload handed to the socket; 0 when it is not open.
     qint64 sendText(const QString& text);
     qint64 sendBinary(const QByteArray& data);
 
+    // Retries wait `firstMs`, doubling up to `maxMs` (1 s and 30 s unless set).
+    void setRetryDelays(int firstMs, int maxMs);
+
     static QString peerOf(const QUrl& url);
 
 signals:
+    // A socket is opening (the first attempt or a retry).
+    void attemptStarted();
     void connected();
-    // The socket went without the user asking (server close, lost connection,
-    // failed attempt); its notices come first.
+    void retryScheduled(int number);
+    // Nothing runs any more and nothing will be retried, without the user
+    // asking (server close, lost connection, failed attempt); notices first.
     void disconnected();
     void notice(const QString& text);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
 
-private slots:
-    void onConnected();
-    void onDisconnected();
-    void onError(QAbstractSocket::SocketError error);
-
 private:
+    void startAttempt();
+    QNetworkProxy proxyForAttempt();
+    void onConnected();
+    void onDisconnected(QWebSocket* socket);
+    void onError(QWebSocket* socket);
+    void onSslErrors(QWebSocket* socket, const QList<QSslError>& errors);
+    void onPong(const QByteArray& payload);
+    void onHandshakeTimeout();
+    void onHeartbeat();
+    // The attempt on `socket` did not make it (refused, failed handshake).
+    void endFailedAttempt(QWebSocket* socket);
+    // Retry when the user wants it and the drop was not asked for; else done.
+    void ended(bool retry);
+    void say(const QString& text);
     QWebSocket* release(bool keepErrorReport = false);
+    void stopTimers();
 
     QPointer<QWebSocket> m_socket;
+    bool m_socketOpen = false;
+    QString m_address;
+    QUrl m_url;
     QString m_peer;
+    ClientOptions m_options;
+
+    QTimer m_handshakeTimer;
+    QTimer m_heartbeatTimer;
+    QTimer m_retryTimer;
+    int m_retry = 0;
+    int m_firstDelayMs = 1000;
+    int m_maxDelayMs = 30000;
+    int m_nextDelayMs = 1000;
+    bool m_heartbeatUnanswered = false;
+    quint64 m_pingSerial = 0;
+    QHash<QByteArray, QElapsedTimer> m_pings;
 };

@@ -12,6 +12,12 @@ ConnectionManager::ConnectionManager(QObject* parent)
     , m_server(new ServerSession(this))
 {
     connect(m_client, &ClientSession::notice, this, &ConnectionManager::notice);
+    connect(m_client, &ClientSession::attemptStarted, this,
+            [this] { setState(m_client->retryNumber() > 0 ? Reconnecting : Connecting); });
+    connect(m_client, &ClientSession::retryScheduled, this, [this](int number) {
+        setState(Reconnecting);
+        emit reconnectScheduled(number);
+    });
     connect(m_client, &ClientSession::connected, this, [this] { setState(Connected); });
     connect(m_client, &ClientSession::disconnected, this, [this] { setState(Idle); });
     connect(m_client, &ClientSession::textReceived, this, &ConnectionManager::textReceived);
@@ -39,6 +45,7 @@ void ConnectionManager::setClientOptions(const ClientOptions& options)
     if (options == m_clientOptions)
         return;
     m_clientOptions = options;
+    emit clientOptionsChanged();
     emit optionsChanged();
 }
 
@@ -80,9 +87,12 @@ bool ConnectionManager::connectTo(const QString& typed)
     // One thing at a time; what runs is stopped by closeAll first.
     if (isActive())
         return false;
-    emit notice(QStringLiteral("正在连接 %1...").arg(address));
-    m_client->open(QUrl(address));
-    setState(Connecting);
+    const QList<OptionProblem> problems = m_clientOptions.problems();
+    for (const OptionProblem& problem : problems)
+        emit notice(QStringLiteral("连接选项有误: ") + problem.text());
+    if (!problems.isEmpty())
+        return false;
+    m_client->open(address, m_clientOptions);
     return true;
 }
 
@@ -92,7 +102,7 @@ bool ConnectionManager::listen(quint16 port, const QString& shownPath)
     abortPendingClient();
     if (m_client->isOpen() || m_server->isListening())
         return false;
-    if (!m_server->listen(port, shownPath))
+    if (!m_server->listen(port, shownPath, m_serverOptions))
         return false;
     setState(Listening);
     return true;
@@ -104,6 +114,39 @@ void ConnectionManager::abortPendingClient()
         m_client->abort();
         setState(Idle);
     }
+}
+
+void ConnectionManager::cancelAttempt()
+{
+    if (!m_client->isPending())
+        return;
+    m_client->abort();
+    emit notice(QStringLiteral("已取消连接"));
+    setState(Idle);
+}
+
+void ConnectionManager::stopReconnecting(const QString& why)
+{
+    if (m_state != Reconnecting)
+        return;
+    m_client->abort();
+    emit notice(why);
+    setState(Idle);
+}
+
+int ConnectionManager::reconnectAttempt() const
+{
+    return m_client->retryNumber();
+}
+
+void ConnectionManager::setReconnectDelays(int firstMs, int maxMs)
+{
+    m_client->setRetryDelays(firstMs, maxMs);
+}
+
+bool ConnectionManager::ping()
+{
+    return m_client->ping();
 }
 
 void ConnectionManager::closeAll()

@@ -25,7 +25,9 @@ public:
         Idle,
         Connecting,
         Connected,
-        Listening
+        Listening,
+        // Waiting to retry a client connection that dropped, or retrying it.
+        Reconnecting
     };
     Q_ENUM(State)
 
@@ -73,6 +75,17 @@ public:
     // Drops a client attempt still pending, without a word.
     void abortPendingClient();
 
+    // Client mode's options, attempts and pings.
+    // Drops the pending attempt or the wait for a retry, with one notice.
+    void cancelAttempt();
+    // Stops the retries after a drop, with a notice saying why.
+    void stopReconnecting(const QString& why);
+    // The retry under way or due; 0 outside a reconnect cycle.
+    int reconnectAttempt() const;
+    void setReconnectDelays(int firstMs, int maxMs);
+    // One ping whose round trip is logged; false when no client connection is open.
+    bool ping();
+
     QList<ClientId> clientIds() const;
     QString clientText(ClientId id) const;
     void closeClient(ClientId id);
@@ -93,6 +106,9 @@ public:
 signals:
     void stateChanged(ConnectionManager::State state);
     void notice(const QString& text);
+    void clientOptionsChanged();
+    // Another retry is due; the state stays Reconnecting.
+    void reconnectScheduled(int attempt);
     void clientJoined(ConnectionManager::ClientId id, const QString& text);
     void clientLeft(ConnectionManager::ClientId id, const QString& text);
     void textReceived(const QString& text, const QString& peer);

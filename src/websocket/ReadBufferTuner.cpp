@@ -10,7 +10,7 @@ namespace {
 constexpr qint64 kMaxFrameHeader = 14;
 
 // The transport is not public: Qt 6.4 makes it a child of the client socket
-// it opens, or of the server that accepted it.
+// it opens.
 QAbstractSocket* findTransport(const QWebSocket* socket, const QObject* owner)
 {
     const QList<QTcpSocket*> candidates = owner->findChildren<QTcpSocket*>();
@@ -41,8 +41,14 @@ ReadBufferTuner::ReadBufferTuner(QWebSocket* socket, QAbstractSocket* transport,
 
 void ReadBufferTuner::attach(QWebSocket* socket, QObject* transportOwner, qint64 largestFrame)
 {
+    attachToTransport(socket, transportOwner ? findTransport(socket, transportOwner) : nullptr,
+                      largestFrame);
+}
+
+void ReadBufferTuner::attachToTransport(QWebSocket* socket, QAbstractSocket* transport,
+                                        qint64 largestFrame)
+{
     const qint64 largestBuffer = largestFrame + kMaxFrameHeader;
-    QAbstractSocket* transport = transportOwner ? findTransport(socket, transportOwner) : nullptr;
     if (!transport) {
         socket->setReadBufferSize(largestBuffer);
         return;

@@ -21,6 +21,9 @@ public:
     // can be found; otherwise gives the socket a buffer that holds the largest
     // frame whole.
     static void attach(QWebSocket* socket, QObject* transportOwner, qint64 largestFrame);
+    // The same for a socket whose transport is known (null: not known).
+    static void attachToTransport(QWebSocket* socket, QAbstractSocket* transport,
+                                  qint64 largestFrame);
 
     QAbstractSocket* transport() const { return m_transport; }
 

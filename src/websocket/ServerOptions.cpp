@@ -21,6 +21,36 @@ bool ServerOptions::operator==(const ServerOptions& o) const
            handshakeTimeoutSeconds == o.handshakeTimeoutSeconds;
 }
 
+QList<QPair<QString, QString>> ServerOptions::summary() const
+{
+    const QString none = QStringLiteral("无");
+    QString listenOn;
+    switch (bind) {
+    case Bind::Any:
+        listenOn = QStringLiteral("所有接口");
+        break;
+    case Bind::LocalV4:
+        listenOn = QStringLiteral("127.0.0.1");
+        break;
+    case Bind::LocalV6:
+        listenOn = QStringLiteral("::1");
+        break;
+    case Bind::Address:
+        listenOn = address;
+        break;
+    }
+    return {
+        {QStringLiteral("监听地址"), listenOn},
+        {QStringLiteral("路径"),
+         restrictPath ? QStringLiteral("只接受监听路径") : QStringLiteral("接受任何路径")},
+        {QStringLiteral("子协议"),
+         subprotocols.isEmpty() ? none : subprotocols.join(QStringLiteral(", "))},
+        {QStringLiteral("证书文件"), certificateFile.isEmpty() ? none : certificateFile},
+        {QStringLiteral("私钥文件"), privateKeyFile.isEmpty() ? none : privateKeyFile},
+        {QStringLiteral("握手超时"), QStringLiteral("%1 s").arg(handshakeTimeoutSeconds)},
+    };
+}
+
 QVariantMap ServerOptions::toVariantMap() const
 {
     return {

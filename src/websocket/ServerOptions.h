@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -30,6 +32,10 @@ struct ServerOptions
     bool operator==(const ServerOptions& other) const;
     bool operator!=(const ServerOptions& other) const { return !(*this == other); }
     bool isDefault() const { return *this == ServerOptions(); }
+
+    // Each option as a Chinese label and its value, for the log and (through
+    // the dictionary) the tooltip.
+    QList<QPair<QString, QString>> summary() const;
 
     QVariantMap toVariantMap() const;
     static ServerOptions fromVariantMap(const QVariantMap& map, QStringList* rejected = nullptr);

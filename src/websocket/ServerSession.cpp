@@ -2,14 +2,103 @@
 
 #include "websocket/FrameLimits.h"
 #include "websocket/ReadBufferTuner.h"
+#include "websocket/ServerAcceptor.h"
 
+#include <QFile>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
 namespace {
 
 const char kClientIdProperty[] = "clientId";
+
+// A refused client gets this long to answer the close before it is dropped.
+constexpr int kRefusalGraceMs = 2000;
+// "Try again later": the server is full.
+constexpr int kCloseCodeTryAgain = 1013;
+
+QHostAddress bindAddress(const ServerOptions& options)
+{
+    switch (options.bind) {
+    case ServerOptions::Bind::Any:
+        return QHostAddress(QHostAddress::Any);
+    case ServerOptions::Bind::LocalV4:
+        return QHostAddress(QHostAddress::LocalHost);
+    case ServerOptions::Bind::LocalV6:
+        return QHostAddress(QHostAddress::LocalHostIPv6);
+    case ServerOptions::Bind::Address:
+        break;
+    }
+    return QHostAddress(options.address.trimmed());
+}
+
+QByteArray readFile(const QString& path, const QString& what, QString* problem)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("无法读取%1 %2: %3").arg(what, path, file.errorString());
+        return QByteArray();
+    }
+    return file.readAll();
+}
+
+QSslKey readKey(const QByteArray& pem)
+{
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull())
+            return key;
+    }
+    return QSslKey();
+}
+
+// The certificate chain and key of a wss server; empty with a problem when a
+// file cannot be used.
+QSslConfiguration tlsConfiguration(const ServerOptions& options, QString* problem)
+{
+    if (options.certificateFile.isEmpty() || options.privateKeyFile.isEmpty()) {
+        *problem = QStringLiteral("wss 需要证书文件和私钥文件两者");
+        return QSslConfiguration();
+    }
+    if (!QSslSocket::supportsSsl()) {
+        *problem = QStringLiteral("本机不支持 TLS");
+        return QSslConfiguration();
+    }
+    const QByteArray certificateData =
+        readFile(options.certificateFile, QStringLiteral("证书文件"), problem);
+    if (!problem->isEmpty())
+        return QSslConfiguration();
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificateData, QSsl::Pem);
+    if (chain.isEmpty() || chain.first().isNull()) {
+        *problem = QStringLiteral("证书文件 %1 不是 PEM 证书").arg(options.certificateFile);
+        return QSslConfiguration();
+    }
+    const QByteArray keyData =
+        readFile(options.privateKeyFile, QStringLiteral("私钥文件"), problem);
+    if (!problem->isEmpty())
+        return QSslConfiguration();
+    const QSslKey key = readKey(keyData);
+    if (key.isNull()) {
+        *problem = QStringLiteral("私钥文件 %1 不是未加密的 PEM 私钥").arg(options.privateKeyFile);
+        return QSslConfiguration();
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return configuration;
+}
+
+QString normalisedPath(const QString& path)
+{
+    const QString trimmed = path.trimmed();
+    return trimmed.startsWith(QLatin1Char('/')) ? trimmed : QLatin1Char('/') + trimmed;
+}
 
 } // namespace
 
@@ -35,19 +124,54 @@ QString ServerSession::clientTextOf(const QHostAddress& address, quint16 port)
     return host + QLatin1Char(':') + QString::number(port);
 }
 
-bool ServerSession::listen(quint16 port, const QString& shownPath)
+bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerOptions& options)
 {
-    auto* server =
-        new QWebSocketServer(QStringLiteral("Wirebench WS"), QWebSocketServer::NonSecureMode, this);
-    if (!server->listen(QHostAddress::Any, port)) {
-        emit notice(QStringLiteral("监听失败: ") + server->errorString());
-        delete server;
+    const QHostAddress address = bindAddress(options);
+    if (address.isNull()) {
+        emit notice(QStringLiteral("监听失败: 监听地址无效: %1").arg(options.address));
         return false;
     }
-    m_server = server;
-    connect(server, &QWebSocketServer::newConnection, this, &ServerSession::onNewConnection);
+    const bool tls = !options.certificateFile.isEmpty() || !options.privateKeyFile.isEmpty();
+    QSslConfiguration tlsSetup;
+    if (tls) {
+        QString problem;
+        tlsSetup = tlsConfiguration(options, &problem);
+        if (!problem.isEmpty()) {
+            emit notice(QStringLiteral("监听失败: ") + problem);
+            return false;
+        }
+    }
+
+    auto* upgrader = new QWebSocketServer(
+        QStringLiteral("Wirebench WS"),
+        tls ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode, this);
+    upgrader->setSupportedSubprotocols(options.subprotocols);
+    // The acceptor's deadline covers TLS and the upgrade alike.
+    upgrader->setHandshakeTimeout(-1);
+    auto* acceptor = new ServerAcceptor(upgrader, this);
+    acceptor->setHandshakeTimeout(options.handshakeTimeoutSeconds * 1000);
+    if (tls)
+        acceptor->setTls(tlsSetup);
+    if (!acceptor->start(address, port)) {
+        emit notice(QStringLiteral("监听失败: ") + acceptor->errorString());
+        delete acceptor;
+        delete upgrader;
+        return false;
+    }
+    m_upgrader = upgrader;
+    m_acceptor = acceptor;
+    m_onlyPath = options.restrictPath ? normalisedPath(shownPath) : QString();
+    connect(upgrader, &QWebSocketServer::newConnection, this, &ServerSession::onNewConnection);
+    connect(acceptor, &ServerAcceptor::notice, this, &ServerSession::notice);
     emit notice(QStringLiteral("WebSocket服务器已启动，端口 %1，路径 %2")
                     .arg(QString::number(port), shownPath));
+    if (!options.isDefault()) {
+        QStringList parts;
+        const auto summary = options.summary();
+        for (const auto& [label, value] : summary)
+            parts.append(label + QLatin1Char(' ') + value);
+        emit notice(QStringLiteral("服务选项: ") + parts.join(QStringLiteral("；")));
+    }
     return true;
 }
 
@@ -66,10 +190,12 @@ void ServerSession::close()
         socket->flush();
         socket->deleteLater();
     }
-    if (m_server) {
-        m_server->close();
-        delete m_server;
-        m_server = nullptr;
+    if (m_acceptor) {
+        // Transports still upgrading go with it.
+        delete m_acceptor;
+        m_acceptor = nullptr;
+        delete m_upgrader;
+        m_upgrader = nullptr;
     }
 }
 
@@ -98,14 +224,26 @@ qint64 ServerSession::sendBinary(ClientId id, const QByteArray& data)
 
 void ServerSession::onNewConnection()
 {
-    while (m_server && m_server->hasPendingConnections()) {
-        QWebSocket* socket = m_server->nextPendingConnection();
+    while (m_upgrader && m_upgrader->hasPendingConnections()) {
+        QWebSocket* socket = m_upgrader->nextPendingConnection();
         if (!socket)
             break;
         socket->setParent(this);
+        const ServerAcceptor::Arrival arrival = m_acceptor->takeArrival(socket);
+        if (arrival.overLimit) {
+            refuse(socket, kCloseCodeTryAgain, QStringLiteral("too many clients"));
+            continue;
+        }
+        const QString& text = arrival.peer;
+        if (!m_onlyPath.isEmpty() && socket->requestUrl().path() != m_onlyPath) {
+            emit notice(
+                QStringLiteral("客户端 %1 请求的路径 %2 不是监听路径，已以关闭代码 1008 拒绝")
+                    .arg(text, socket->requestUrl().path()));
+            refuse(socket, QWebSocketProtocol::CloseCodePolicyViolated,
+                   QStringLiteral("path not served"));
+            continue;
+        }
         const ClientId id = m_nextId++;
-        // Kept from arrival: a departing socket may no longer know its peer.
-        const QString text = clientTextOf(socket->peerAddress(), socket->peerPort());
         socket->setProperty(kClientIdProperty, id);
         m_clients.insert(id, Client{text, socket});
         m_order.append(id);
@@ -114,18 +252,32 @@ void ServerSession::onNewConnection()
                 [this, text](const QString& message) { emit textReceived(message, text); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
                 [this, text](const QByteArray& data) { emit binaryReceived(data, text); });
-        connect(socket, &QWebSocket::disconnected, this, &ServerSession::onClientDisconnected);
-        ReadBufferTuner::attach(socket, m_server, FrameLimits::maxFrameSize);
+        // Not through sender(): its cost grows with the number of clients.
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropClient(socket); });
+        ReadBufferTuner::attachToTransport(socket, arrival.transport, FrameLimits::maxFrameSize);
         emit clientJoined(id, text);
-        emit notice(QStringLiteral("客户端连接 %1").arg(text));
+        const QString subprotocol = socket->subprotocol();
+        emit notice(subprotocol.isEmpty()
+                        ? QStringLiteral("客户端连接 %1").arg(text)
+                        : QStringLiteral("客户端连接 %1，子协议: %2").arg(text, subprotocol));
+        // Gone before its upgrade was through: it will not report leaving.
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            dropClient(socket);
     }
 }
 
-void ServerSession::onClientDisconnected()
+void ServerSession::refuse(QWebSocket* socket, int code, const QString& reason)
 {
-    auto* socket = qobject_cast<QWebSocket*>(sender());
-    if (!socket)
-        return;
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    socket->close(QWebSocketProtocol::CloseCode(code), reason);
+    QTimer::singleShot(kRefusalGraceMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+void ServerSession::dropClient(QWebSocket* socket)
+{
     const ClientId id = socket->property(kClientIdProperty).toULongLong();
     const auto found = m_clients.constFind(id);
     if (found == m_clients.constEnd() || found->socket != socket)

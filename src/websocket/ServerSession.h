@@ -1,5 +1,7 @@
 #pragma once
 
+#include "websocket/ServerOptions.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -8,6 +10,7 @@
 class QHostAddress;
 class QWebSocket;
 class QWebSocketServer;
+class ServerAcceptor;
 
 // Server mode: the listening server and the clients it accepted, each known
 // by an id that stays its own for as long as it is connected.
@@ -21,9 +24,12 @@ public:
     explicit ServerSession(QObject* parent = nullptr);
     ~ServerSession() override;
 
-    bool isListening() const { return m_server != nullptr; }
+    bool isListening() const { return m_acceptor != nullptr; }
     // Notices "WebSocket服务器已启动…" or "监听失败: …"; false when it failed.
-    bool listen(quint16 port, const QString& shownPath);
+    // With options other than the defaults, a second notice names them.
+    bool listen(quint16 port, const QString& shownPath,
+                const ServerOptions& options = ServerOptions());
+
     // Closes every client with 1000 and stops listening, without waiting for
     // the clients' closing handshakes.
     void close();
@@ -53,16 +59,22 @@ signals:
 
 private slots:
     void onNewConnection();
-    void onClientDisconnected();
 
 private:
+    // Closes an upgraded socket that is not taken as a client.
+    void refuse(QWebSocket* socket, int code, const QString& reason);
+    void dropClient(QWebSocket* socket);
+
     struct Client
     {
         QString text;
         QWebSocket* socket = nullptr;
     };
 
-    QWebSocketServer* m_server = nullptr;
+    QWebSocketServer* m_upgrader = nullptr;
+    ServerAcceptor* m_acceptor = nullptr;
+    // Only this path is served, when set.
+    QString m_onlyPath;
     QHash<ClientId, Client> m_clients;
     QList<ClientId> m_order;
     ClientId m_nextId = 1;

@@ -12,6 +12,8 @@
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 #include "websocket/QuickSendPanel.h"
+#include "websocket/ConnectionOptionsDialog.h"
+#include "websocket/ServerOptionsDialog.h"
 
 #include <QChartView>
 #include <QCheckBox>
@@ -70,6 +72,10 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
     connect(m_connection, &ConnectionManager::notice, comm, &CommunicationBase::logSystem);
     connect(m_connection, &ConnectionManager::stateChanged, this,
             &WebSocketWidget::onConnectionStateChanged);
+    connect(m_connection, &ConnectionManager::reconnectScheduled, this,
+            &WebSocketWidget::updateStatusLabel);
+    connect(m_connection, &ConnectionManager::clientOptionsChanged, this,
+            &WebSocketWidget::updateAddressToolTip);
     connect(m_connection, &ConnectionManager::clientJoined, this,
             &WebSocketWidget::onClientConnected);
     connect(m_connection, &ConnectionManager::clientLeft, this,
@@ -78,6 +84,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
             &WebSocketWidget::onTextMessageReceived);
     connect(m_connection, &ConnectionManager::binaryReceived, this,
             &WebSocketWidget::onBinaryMessageReceived);
+    connect(m_connection, &ConnectionManager::optionsChanged, this,
+            &WebSocketWidget::updateServerOptionsTip);
 
     setupUI();
 }
@@ -163,7 +171,14 @@ void WebSocketWidget::setupUI()
     connect(fontSizeSpin, &QSpinBox::valueChanged, logView, &LogViewWidget::setFontSize);
 
     retranslateWidgetTree(this);
-    LanguageManager::addListener(this, [this] { retranslateWidgetTree(this); });
+    LanguageManager::addListener(this, [this] {
+        retranslateWidgetTree(this);
+        // Texts with a count or a list in them are built anew.
+        updateAddressToolTip();
+        if (m_connection->state() == ConnectionManager::Reconnecting)
+            updateStatusLabel();
+        updateServerOptionsTip();
+    });
 
     WheelGuard::install(this);
 }
@@ -212,6 +227,21 @@ QWidget* WebSocketWidget::createSettingsPanel()
     rememberSecretsCheck = new QCheckBox(QStringLiteral("记住密钥"), clientBox);
     rememberSecretsCheck->setObjectName(QStringLiteral("rememberSecretsCheck"));
     clientBoxLayout->addWidget(rememberSecretsCheck);
+    // A new address ends the retries for the old one.
+    connect(urlEdit, &QLineEdit::textChanged, this,
+            [this] { m_connection->stopReconnecting(QStringLiteral("地址已更改，停止重连")); });
+    auto* clientTools = new QHBoxLayout;
+    clientOptionsButton = new QPushButton(QStringLiteral("连接选项"), clientBox);
+    clientOptionsButton->setObjectName(QStringLiteral("clientOptionsButton"));
+    connect(clientOptionsButton, &QPushButton::clicked, this,
+            &WebSocketWidget::openConnectionOptions);
+    pingButton = new QPushButton(QStringLiteral("Ping"), clientBox);
+    pingButton->setObjectName(QStringLiteral("pingButton"));
+    pingButton->setEnabled(false);
+    connect(pingButton, &QPushButton::clicked, this, &WebSocketWidget::pingServer);
+    clientTools->addWidget(clientOptionsButton, 1);
+    clientTools->addWidget(pingButton);
+    clientBoxLayout->addLayout(clientTools);
     connLayout->addWidget(clientBox);
 
     serverBox = new QWidget(connGroup);
@@ -226,6 +256,10 @@ QWidget* WebSocketWidget::createSettingsPanel()
     pathEdit = new QLineEdit(QStringLiteral("/ws"), serverBox);
     pathEdit->setObjectName(QStringLiteral("pathEdit"));
     serverBoxLayout->addLayout(labelledRow(QStringLiteral("监听路径"), pathEdit, serverBox));
+    serverOptionsButton = new QPushButton(QStringLiteral("服务选项"), serverBox);
+    serverOptionsButton->setObjectName(QStringLiteral("serverOptionsButton"));
+    connect(serverOptionsButton, &QPushButton::clicked, this, &WebSocketWidget::openServerOptions);
+    serverBoxLayout->addWidget(serverOptionsButton);
     serverBox->hide();
     connLayout->addWidget(serverBox);
 
@@ -421,8 +455,14 @@ QGroupBox* WebSocketWidget::createSendArea()
 
 void WebSocketWidget::updateConnectButton()
 {
-    if (isConnected) {
-        setRuntimeText(connectButton, QStringLiteral("断开"));
+    const ConnectionManager::State state = m_connection->state();
+    const bool stoppable =
+        state == ConnectionManager::Connecting || state == ConnectionManager::Reconnecting;
+    if (isConnected || stoppable) {
+        // A pending attempt is cancelled; a wait for a retry is ended like a connection.
+        setRuntimeText(connectButton, state == ConnectionManager::Connecting
+                                          ? QStringLiteral("取消")
+                                          : QStringLiteral("断开"));
         connectButton->setStyleSheet(QStringLiteral(
             "QPushButton { background-color: #EF4444; color: white; font-weight: 600; border: "
             "none; border-radius: 4px; padding: 4px 20px; }QPushButton:hover { "
@@ -448,6 +488,18 @@ void WebSocketWidget::updateStatusLabel()
                                : QStringLiteral("🟢 已连接"));
         label->setStyleSheet(
             QStringLiteral("font-size: 13px; color: #10B981; background: transparent;"));
+    } else if (m_connection->state() == ConnectionManager::Connecting ||
+               m_connection->state() == ConnectionManager::Reconnecting) {
+        const int attempt = m_connection->reconnectAttempt();
+        const QString format = m_connection->state() == ConnectionManager::Connecting
+                                   ? QStringLiteral("◆ 连接中…")
+                                   : QStringLiteral("◆ 重连中 (%1)…");
+        auto filled = [attempt](const QString& text) {
+            return text.contains(QLatin1String("%1")) ? text.arg(attempt) : text;
+        };
+        setRuntimeText(label, filled(format), filled(LanguageManager::translate(format)));
+        label->setStyleSheet(
+            QStringLiteral("font-size: 13px; color: #F59E0B; background: transparent;"));
     } else {
         setRuntimeText(label, QStringLiteral("⚫未连接"),
                        english ? QStringLiteral("○ Disconnected") : QStringLiteral("⚫未连接"));
@@ -463,11 +515,30 @@ void WebSocketWidget::openDocumentation()
     QDesktopServices::openUrl(page);
 }
 
+void WebSocketWidget::openServerOptions()
+{
+    if (!serverOptionsDialog) {
+        serverOptionsDialog = new ServerOptionsDialog(this);
+        connect(serverOptionsDialog, &QDialog::accepted, this,
+                [this] { m_connection->setServerOptions(serverOptionsDialog->options()); });
+    }
+    serverOptionsDialog->setOptions(m_connection->serverOptions());
+    // Window-modal without a nested loop: nothing waits on it.
+    serverOptionsDialog->open();
+}
+
+void WebSocketWidget::updateServerOptionsTip()
+{
+    serverOptionsButton->setToolTip(ServerOptionsDialog::toolTipFor(m_connection->serverOptions()));
+}
+
 // ---------------------------------------------------------------- connection
 
 void WebSocketWidget::toggleConnection()
 {
-    if (isConnected)
+    if (m_connection->state() == ConnectionManager::Connecting)
+        m_connection->cancelAttempt();
+    else if (isConnected || m_connection->state() == ConnectionManager::Reconnecting)
         disconnectAll();
     else if (isServerMode)
         startServer();
@@ -496,10 +567,8 @@ void WebSocketWidget::onConnectionStateChanged(ConnectionManager::State state)
 {
     if (state == ConnectionManager::Connected)
         rememberConnectedAddress();
-    // An attempt in progress changes nothing shown until it ends.
-    if (state == ConnectionManager::Connecting)
-        return;
     isConnected = m_connection->isActive();
+    pingButton->setEnabled(state == ConnectionManager::Connected);
     if (state != ConnectionManager::Listening)
         clientList->clear();
     updateConnectButton();
@@ -528,6 +597,45 @@ void WebSocketWidget::onClientDisconnected(ConnectionManager::ClientId id, const
             break;
         }
     }
+}
+
+void WebSocketWidget::openConnectionOptions()
+{
+    // One at a time; one closing is on its way out.
+    if (auto* open = findChild<ConnectionOptionsDialog*>(); open && open->isVisible()) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new ConnectionOptionsDialog(m_connection->clientOptions(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QDialog::accepted, this,
+            [this, dialog] { m_connection->setClientOptions(dialog->options()); });
+    dialog->open();
+}
+
+void WebSocketWidget::pingServer()
+{
+    if (!m_connection->ping())
+        comm->logSystem(QStringLiteral("未发送 Ping：未连接"));
+}
+
+void WebSocketWidget::updateAddressToolTip()
+{
+    const auto differences = m_connection->clientOptions().differences();
+    if (differences.isEmpty()) {
+        urlEdit->setToolTip(QString());
+        return;
+    }
+    QStringList lines{LanguageManager::translate(QStringLiteral("连接选项")) + QLatin1Char(':')};
+    for (const auto& [label, value] : differences) {
+        QString line = LanguageManager::translate(label);
+        if (!value.isEmpty())
+            line += QStringLiteral(": ") + LanguageManager::translate(value);
+        lines.append(line);
+    }
+    urlEdit->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 ConnectionManager::ClientId WebSocketWidget::selectedClient() const

@@ -25,6 +25,7 @@ class QTabWidget;
 class QTimer;
 class QuickSendPanel;
 class SettingsStore;
+class ServerOptionsDialog;
 
 // The tool's one window: settings column, log and chart tabs, send area. It
 // renders and wires; the connection or server itself is its ConnectionManager.
@@ -65,6 +66,9 @@ private slots:
     void onClientDisconnected(ConnectionManager::ClientId id, const QString& text);
     void toggleAutoSend(bool enabled);
     void disconnectSelectedClient();
+    void openConnectionOptions();
+    void pingServer();
+    void openServerOptions();
 
 private:
     void setupUI();
@@ -75,6 +79,7 @@ private:
     void updateConnectButton();
     void updateStatusLabel();
     void openDocumentation();
+    void updateServerOptionsTip();
 
     void connectToServer();
     void disconnectAll();
@@ -94,6 +99,9 @@ private:
     void clearClientSelection();
     bool hasChartRules() const;
     void feedChart(const QString& text);
+    // The address row's tooltip lists the client options that differ from
+    // their defaults, in the active language.
+    void updateAddressToolTip();
 
     QScrollArea* settingsScroll = nullptr;
     CommunicationBase* comm = nullptr;
@@ -106,6 +114,8 @@ private:
     QLineEdit* urlEdit = nullptr;
     QSpinBox* portSpin = nullptr;
     QLineEdit* pathEdit = nullptr;
+    QPushButton* serverOptionsButton = nullptr;
+    ServerOptionsDialog* serverOptionsDialog = nullptr;
     QComboBox* encodingCombo = nullptr;
     QPushButton* connectButton = nullptr;
     QListWidget* clientList = nullptr;
@@ -142,4 +152,6 @@ private:
     QStringListModel* addressModel = nullptr;
     // The address of the attempt in progress, remembered once it connects.
     QString pendingAddress;
+    QPushButton* clientOptionsButton = nullptr;
+    QPushButton* pingButton = nullptr;
 };

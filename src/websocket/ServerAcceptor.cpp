@@ -1,0 +1,299 @@
+#include "websocket/ServerAcceptor.h"
+
+#include "websocket/ServerSession.h"
+
+#include <QHostAddress>
+#include <QMetaMethod>
+#include <QSocketNotifier>
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kBackOffMs = 1000;
+// Accepted in one pass before the loop may run other events.
+constexpr int kAcceptBatch = 64;
+// Refusals less than this apart belong to one burst.
+constexpr int kBurstGapMs = 5000;
+
+} // namespace
+
+// What the acceptor knows of one of its transports.
+struct TransportState
+{
+    QPointer<ServerAcceptor> acceptor;
+    QString peer;
+    quint16 peerPort = 0;
+    bool refused = false;
+    // Given to the upgrader; then taken back as a WebSocket's transport.
+    bool handed = false;
+    bool claimed = false;
+
+    virtual ~TransportState() = default;
+
+    void signalConnected(QAbstractSocket* self)
+    {
+        // Once handed over, only the upgrader connects to the transport, and
+        // the last time it does so is while it builds the WebSocket.
+        if (acceptor && handed && !claimed)
+            acceptor->m_upgrading = self;
+    }
+    void release()
+    {
+        if (acceptor)
+            acceptor->released(refused);
+    }
+};
+
+namespace {
+
+template<typename Socket> class Transport : public Socket, public TransportState
+{
+public:
+    explicit Transport(ServerAcceptor* owner)
+        : Socket(owner)
+    {
+        acceptor = owner;
+    }
+    ~Transport() override { release(); }
+
+protected:
+    void connectNotify(const QMetaMethod& signal) override
+    {
+        Socket::connectNotify(signal);
+        signalConnected(this);
+    }
+};
+
+} // namespace
+
+ServerAcceptor::ServerAcceptor(QWebSocketServer* upgrader, QObject* parent)
+    : QTcpServer(parent)
+    , m_upgrader(upgrader)
+    , m_burst(new QTimer(this))
+    , m_backOff(new QTimer(this))
+{
+    m_burst->setSingleShot(true);
+    m_burst->setInterval(kBurstGapMs);
+    m_backOff->setSingleShot(true);
+    m_backOff->setInterval(kBackOffMs);
+    connect(m_backOff, &QTimer::timeout, this, [this] {
+        m_errorPaused = false;
+        updateAccepting();
+    });
+}
+
+ServerAcceptor::~ServerAcceptor()
+{
+    // Transports that go with us must not report back.
+    const QList<QAbstractSocket*> transports =
+        findChildren<QAbstractSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QAbstractSocket* transport : transports) {
+        if (auto* state = dynamic_cast<TransportState*>(transport))
+            state->acceptor = nullptr;
+    }
+}
+
+bool ServerAcceptor::start(const QHostAddress& address, quint16 port)
+{
+    if (!listen(address, port))
+        return false;
+    // QTcpServer would accept with no word of the peer; from here on the
+    // listening socket is read here alone.
+    pauseAccepting();
+    m_ready = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_ready, &QSocketNotifier::activated, this, &ServerAcceptor::acceptPending);
+    return true;
+}
+
+void ServerAcceptor::acceptPending()
+{
+    for (int i = 0; i < kAcceptBatch && m_ready->isEnabled(); ++i) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const int descriptor = accept4(int(socketDescriptor()), reinterpret_cast<sockaddr*>(&peer),
+                                       &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                onAcceptError(errno);
+            return;
+        }
+        const QHostAddress address(reinterpret_cast<const sockaddr*>(&peer));
+        const quint16 port = ntohs(peer.ss_family == AF_INET6
+                                       ? reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port
+                                       : reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+        take(descriptor, address, port);
+    }
+}
+
+int ServerAcceptor::defaultClientLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return maxClientLimit;
+    const rlim_t usable =
+        limit.rlim_cur > rlim_t(descriptorReserve) ? limit.rlim_cur - descriptorReserve : 1;
+    return int(std::min<rlim_t>(usable, maxClientLimit));
+}
+
+void ServerAcceptor::setTls(const QSslConfiguration& configuration)
+{
+    m_tls = configuration;
+    m_useTls = true;
+}
+
+void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 port)
+{
+    if (m_errorReported) {
+        m_errorReported = false;
+        emit notice(QStringLiteral("已恢复接受新连接"));
+    }
+    const bool overLimit = m_held >= m_clientLimit;
+    if (overLimit && m_refusing >= refusalSlots) {
+        // Only reached if accepting was not paused in time.
+        ::close(descriptor);
+        return;
+    }
+
+    QAbstractSocket* transport = nullptr;
+    TransportState* state = nullptr;
+    if (m_useTls) {
+        auto* tls = new Transport<QSslSocket>(this);
+        transport = tls;
+        state = tls;
+    } else {
+        auto* plain = new Transport<QTcpSocket>(this);
+        transport = plain;
+        state = plain;
+    }
+    state->refused = overLimit;
+    if (overLimit)
+        ++m_refusing;
+    else
+        ++m_held;
+    state->peer = ServerSession::clientTextOf(address, port);
+    state->peerPort = port;
+    if (!transport->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        delete transport;
+        return;
+    }
+    connect(transport, &QAbstractSocket::disconnected, transport, &QObject::deleteLater);
+
+    if (overLimit) {
+        if (!m_burst->isActive()) {
+            emit notice(QStringLiteral("客户端数已达上限 %1，新的客户端以关闭代码 1013 拒绝")
+                            .arg(m_clientLimit));
+        }
+        m_burst->start();
+        updateAccepting();
+    }
+
+    QTimer::singleShot(m_handshakeTimeoutMs, transport, [this, transport, state] {
+        if (state->claimed)
+            return;
+        if (!state->refused) {
+            emit notice(QStringLiteral("客户端 %1 未在 %2 秒内完成握手，已断开")
+                            .arg(state->peer)
+                            .arg(m_handshakeTimeoutMs / 1000.0));
+        }
+        transport->abort();
+    });
+
+    if (!m_useTls) {
+        handOver(transport);
+        return;
+    }
+    auto* tls = static_cast<QSslSocket*>(transport);
+    tls->setSslConfiguration(m_tls);
+    connect(tls, &QSslSocket::encrypted, tls, [this, tls] { handOver(tls); });
+    connect(tls, &QAbstractSocket::errorOccurred, tls,
+            [this, tls, state](QAbstractSocket::SocketError error) {
+                if (error == QAbstractSocket::SslHandshakeFailedError && !state->refused) {
+                    emit notice(QStringLiteral("客户端 %1 TLS 握手失败: %2")
+                                    .arg(state->peer, tls->errorString()));
+                }
+            });
+    tls->startServerEncryption();
+}
+
+void ServerAcceptor::handOver(QAbstractSocket* transport)
+{
+    // The upgrader finds which socket spoke by a search among all those it
+    // waits on: it gets a socket only once its request is coming in.
+    if (transport->bytesAvailable() == 0) {
+        connect(
+            transport, &QIODevice::readyRead, transport, [this, transport] { handOver(transport); },
+            Qt::SingleShotConnection);
+        return;
+    }
+    auto* state = dynamic_cast<TransportState*>(transport);
+    m_upgrader->handleConnection(static_cast<QTcpSocket*>(transport));
+    if (state)
+        state->handed = true;
+}
+
+ServerAcceptor::Arrival ServerAcceptor::takeArrival(QWebSocket* socket)
+{
+    Arrival arrival;
+    QAbstractSocket* transport = m_upgrading;
+    m_upgrading = nullptr;
+    auto* state = dynamic_cast<TransportState*>(transport);
+    // A WebSocket still connected names its peer; it must be the transport's.
+    if (!state || state->claimed ||
+        (socket->peerPort() != 0 && socket->peerPort() != state->peerPort)) {
+        arrival.peer = ServerSession::clientTextOf(socket->peerAddress(), socket->peerPort());
+        return arrival;
+    }
+    state->claimed = true;
+    arrival.peer = state->peer;
+    arrival.transport = transport;
+    arrival.overLimit = state->refused;
+    return arrival;
+}
+
+void ServerAcceptor::onAcceptError(int error)
+{
+    // The pending connection stays queued: without a pause its readiness
+    // would wake the loop again at once.
+    m_errorPaused = true;
+    updateAccepting();
+    if (!m_errorReported) {
+        m_errorReported = true;
+        emit notice(QStringLiteral("接受连接失败: %1；暂停接受新连接，描述符释放后或 %2 秒后重试")
+                        .arg(QString::fromLocal8Bit(strerror(error)))
+                        .arg(kBackOffMs / 1000));
+    }
+    m_backOff->start();
+}
+
+void ServerAcceptor::released(bool refused)
+{
+    if (refused)
+        --m_refusing;
+    else
+        --m_held;
+    // A descriptor is free again.
+    m_errorPaused = false;
+    updateAccepting();
+}
+
+void ServerAcceptor::updateAccepting()
+{
+    if (m_ready)
+        m_ready->setEnabled(!m_errorPaused && m_refusing < refusalSlots);
+}

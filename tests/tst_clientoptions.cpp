@@ -1,0 +1,330 @@
+// Client mode's connection options against python3-websockets, a CONNECT
+// proxy and Qt TCP servers that misbehave on purpose, all on loopback.
+#include "LoopbackOnly.h"
+#include "PythonPeer.h"
+#include "WindowControls.h"
+
+#include "i18n/LanguageManager.h"
+#include "websocket/ConnectionOptionsDialog.h"
+
+#include <QtNetwork>
+#include <QtTest>
+#include <QtWebSockets>
+#include <QtWidgets>
+
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+using State = ConnectionManager::State;
+
+class ClientOptionsTest : public QObject
+{
+    Q_OBJECT
+
+    static constexpr int kTimeout = 15000;
+    bool pythonReady = false;
+    std::unique_ptr<WebSocketWidget> window;
+    std::unique_ptr<WindowControls> c;
+    std::vector<std::unique_ptr<PythonPeer>> peers;
+
+    // Starts a peer; its port, or 0 when it printed none.
+    quint16 start(const QString& script, const QStringList& args = {})
+    {
+        PythonPeer* peer = peers.emplace_back(std::make_unique<PythonPeer>(script, args)).get();
+        return QTest::qWaitFor([peer] { return !peer->linesWith(u"PORT "_s).isEmpty(); }, kTimeout)
+                   ? peer->linesWith(u"PORT "_s).first().toUShort()
+                   : 0;
+    }
+    PythonPeer* peer(size_t i = 0) const { return peers.at(i).get(); }
+    static QString url(quint16 port, const char* scheme = "ws")
+    {
+        return u"%1://127.0.0.1:%2/"_s.arg(QLatin1String(scheme)).arg(port);
+    }
+    void connectWith(const ClientOptions& options, const QString& address)
+    {
+        c->connection->setClientOptions(options);
+        c->urlEdit->setText(address);
+        c->connectButton->click();
+    }
+    bool reaches(State state, int timeout = kTimeout)
+    {
+        return QTest::qWaitFor([&] { return c->connection->state() == state; }, timeout);
+    }
+    int mark() const { return int(c->comm->entries().size()); }
+    // System entries from `from` on, those beginning with `prefix` only.
+    QStringList log(int from = 0, const QString& prefix = QString()) const
+    {
+        QStringList texts;
+        for (const LogEntry& entry : c->comm->entries().mid(from)) {
+            if (entry.direction == LogEntry::SYS && entry.text.startsWith(prefix))
+                texts.append(entry.text);
+        }
+        return texts;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        keepNetworkOnLoopback();
+        pythonReady = PythonPeer::available();
+    }
+    void init()
+    {
+        window = std::make_unique<WebSocketWidget>();
+        c = std::make_unique<WindowControls>(window.get());
+    }
+    void cleanup()
+    {
+        c.reset();
+        window.reset();
+        peers.clear();
+        LanguageManager::setEnglish(false);
+    }
+
+    void shouldSendHeadersSubprotocolsAndOriginWithSecretsNeverShown()
+    {
+        REQUIRE_PYTHON();
+        const quint16 port = start(u"handshake_server.py"_s, {u"--protocols"_s, u"mqtt"_s,
+                                                              u"--token"_s, u"Cookie:id=s3cret"_s});
+        QVERIFY(port);
+        // Without the token header the server refuses, and the log says how.
+        const QString secretUrl = u"ws://bob:pw9@127.0.0.1:%1/?token=abc9&x=1"_s.arg(port);
+        connectWith(ClientOptions(), secretUrl);
+        QVERIFY(peer()->waitForLine(u"REFUSED 401"_s) && reaches(State::Idle));
+        QCOMPARE(log().first(), u"正在连接 ws://•••@127.0.0.1:%1/?token=•••&x=1..."_s.arg(port));
+        QTRY_COMPARE(log(0, u"服务器拒绝"_s),
+                     QStringList{u"服务器拒绝升级: HTTP 401 Unauthorized"_s});
+
+        ClientOptions options;
+        options.headers = u"Cookie: id=s3cret\nX-Trace: 7"_s;
+        options.subprotocols = QStringList{u"graphql-transport-ws"_s, u"mqtt"_s};
+        options.origin = u"https://app.example"_s;
+        connectWith(options, secretUrl);
+        QVERIFY(reaches(State::Connected) && peer()->waitForLine(u"OPEN mqtt"_s));
+        for (const QString& header :
+             {u"Cookie: id=s3cret"_s, u"X-Trace: 7"_s, u"Origin: https://app.example"_s,
+              u"Sec-WebSocket-Protocol: graphql-transport-ws, mqtt"_s})
+            QVERIFY2(peer()->lines.contains(u"HEADER "_s + header), qPrintable(header));
+        QVERIFY(log().contains(u"子协议: mqtt"_s));
+        QVERIFY(log().contains(u"连接选项: 请求头: Cookie: •••, X-Trace: 7；子协议: "
+                               "graphql-transport-ws, mqtt；Origin: https://app.example"_s));
+
+        // None of the server's protocols offered: connected, and said so.
+        options.subprotocols = QStringList{u"stomp"_s};
+        c->connectButton->click();
+        connectWith(options, url(port));
+        QVERIFY(reaches(State::Connected));
+        QCOMPARE(log().last(), u"服务器未选择子协议"_s);
+
+        // Secrets reach neither the log (nor so its export) nor the address tooltip.
+        QVERIFY(c->urlEdit->toolTip().contains(u"Cookie: •••"_s));
+        for (const char* secret : {"s3cret", "pw9", "abc9"})
+            QVERIFY(
+                !QString(log().join(u' ') + c->urlEdit->toolTip()).contains(QLatin1String(secret)));
+    }
+
+    void shouldPointOutMalformedHeadersAndApplyOnlyOnOk()
+    {
+        c->find<QPushButton>("clientOptionsButton")->click();
+        auto* dialog = window->findChild<ConnectionOptionsDialog*>();
+        auto* headers = dialog->findChild<QPlainTextEdit*>(u"headersEdit"_s);
+        auto* problems = dialog->findChild<QLabel*>(u"optionsProblems"_s);
+        headers->setPlainText(u"Host: evil\nno colon\nX-Ok: 1"_s);
+        dialog->findChild<QPushButton*>(u"optionsOkButton"_s)->click();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(problems->text(),
+                 u"第 1 行：Host 由握手本身设置，不能覆盖\n第 2 行：缺少冒号，应为 Name: value"_s);
+        LanguageManager::setEnglish(true);
+        QCOMPARE(dialog->windowTitle(), u"Connection Options"_s);
+        QVERIFY(problems->text().startsWith(u"Line 1: Host is set by the handshake itself"_s));
+        LanguageManager::setEnglish(false);
+        QVERIFY(c->connection->clientOptions().isDefault());
+
+        headers->setPlainText(u"X-Ok: 1"_s);
+        dialog->findChild<QSpinBox*>(u"heartbeatSpin"_s)->setValue(5);
+        QTest::keyClick(dialog->findChild<QLineEdit*>(u"originEdit"_s), Qt::Key_Return);
+        QTRY_VERIFY(!window->findChild<ConnectionOptionsDialog*>());
+        QCOMPARE(c->urlEdit->toolTip(), u"连接选项:\n请求头: X-Ok: 1\n心跳: 5 s"_s);
+        QCOMPARE(c->connection->clientOptions().headers, u"X-Ok: 1"_s);
+    }
+
+    void shouldVerifyCertificatesUnlessIgnoredOrTrustedFromCaFile()
+    {
+        REQUIRE_PYTHON();
+        QTemporaryDir dir;
+        const QString cert = dir.filePath(u"cert.pem"_s), key = dir.filePath(u"key.pem"_s);
+        QProcess openssl;
+        openssl.start(u"openssl"_s,
+                      u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+                      "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -out"_s.split(u' ') +
+                          QStringList{cert, u"-keyout"_s, key});
+        QVERIFY2(openssl.waitForFinished(kTimeout) && openssl.exitCode() == 0, "openssl failed");
+        const quint16 port = start(u"handshake_server.py"_s, {u"--tls"_s, cert, key});
+        QVERIFY(port);
+
+        connectWith(ClientOptions(), url(port, "wss"));
+        QVERIFY(reaches(State::Idle));
+        QTRY_VERIFY(!log(0, u"证书错误: "_s).isEmpty());
+        ClientOptions options;
+        options.ignoreCertificateErrors = true;
+        int from = mark();
+        connectWith(options, url(port, "wss"));
+        QVERIFY(reaches(State::Connected) && !log(from, u"已忽略证书错误: "_s).isEmpty());
+        c->connectButton->click();
+        options = ClientOptions();
+        options.caFile = cert;
+        from = mark();
+        connectWith(options, url(port, "wss"));
+        QVERIFY(reaches(State::Connected));
+        QCOMPARE(log(from, u"已忽略"_s) + log(from, u"证书错误"_s), QStringList());
+    }
+
+    void shouldEndAttemptsThatStallOrFailTheHandshake()
+    {
+        // One peer never answers; the other answers with an endless header.
+        QTcpServer silent, endless;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0) &&
+                endless.listen(QHostAddress::LocalHost, 0));
+        ClientOptions options;
+        options.handshakeTimeoutSeconds = 1;
+        connectWith(options, url(silent.serverPort()));
+        QTRY_VERIFY(silent.hasPendingConnections());
+        QSignalSpy gone(silent.nextPendingConnection(), &QTcpSocket::disconnected);
+        QVERIFY(reaches(State::Idle, 5000) && (gone.count() || gone.wait(kTimeout)));
+        QCOMPARE(log().last(), u"握手超时：1 秒内未完成，已放弃连接"_s);
+
+        QPointer<QTcpSocket> server;
+        qint64 sent = 0;
+        connect(&endless, &QTcpServer::newConnection, this, [&] {
+            server = endless.nextPendingConnection();
+            server->write("HTTP/1.1 101 Switching Protocols\r\n");
+            connect(server, &QTcpSocket::bytesWritten, server, [&](qint64 bytes) {
+                sent += bytes;
+                server->write("X-Pad: " + QByteArray(4000, 'a') + "\r\n");
+            });
+        });
+        options.handshakeTimeoutSeconds = 0; // the timeout would end it too, later
+        connectWith(options, url(endless.serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(server && server->state() == QAbstractSocket::UnconnectedState,
+                                 kTimeout);
+        QVERIFY(reaches(State::Idle) && sent < 8 << 20);
+        QCOMPARE(log(0, u"连接错误: "_s).size(), 1);
+    }
+
+    void shouldReconnectWithBackOffOnlyAfterDropsNotAskedFor()
+    {
+        REQUIRE_PYTHON();
+        const quint16 port = start(u"handshake_server.py"_s);
+        QVERIFY(port);
+        c->connection->setReconnectDelays(50, 200);
+        ClientOptions options;
+        options.autoReconnect = true;
+        connectWith(options, url(port));
+        QVERIFY(reaches(State::Connected));
+        // Gone with 1001, then refused: each wait twice the last, up to the cap.
+        peer()->send(u"stop"_s);
+        QTRY_COMPARE(log(0, u"第 4 次重连："_s).size(), 1);
+        QCOMPARE(log(0, u"0."_s).mid(0, 4),
+                 (QStringList{u"0.05 秒后第 1 次重连"_s, u"0.1 秒后第 2 次重连"_s,
+                              u"0.2 秒后第 3 次重连"_s, u"0.2 秒后第 4 次重连"_s}));
+        QTRY_VERIFY(c->statusText().startsWith(u"◆ 重连中 ("_s));
+        QCOMPARE(c->connectButton->text(), u"断开"_s);
+        peer()->send(u"start"_s);
+        QVERIFY(reaches(State::Connected));
+        // A drop without a close frame starts from the first wait again.
+        int from = mark();
+        peer()->send(u"drop"_s);
+        QTRY_COMPARE(log(from, u"0."_s), QStringList{u"0.05 秒后第 1 次重连"_s});
+        QVERIFY(reaches(State::Connected));
+
+        // The user's click ends the retries.
+        peer()->send(u"stop"_s);
+        QVERIFY(reaches(State::Reconnecting));
+        c->connectButton->click();
+        QCOMPARE(c->connection->state(), State::Idle);
+        QCOMPARE(log().last(), u"已断开"_s);
+        peer()->send(u"start"_s);
+        connectWith(options, url(port));
+        QVERIFY(reaches(State::Connected));
+        // A close of 1000 is the server's decision.
+        from = mark();
+        peer()->send(u"close"_s);
+        QVERIFY(reaches(State::Idle));
+        QVERIFY(!QTest::qWaitFor([&] { return !log(from, u"0.05"_s).isEmpty(); }, 300));
+    }
+
+    void shouldLogPongOfAPingAndCloseWhenHeartbeatsGoUnanswered()
+    {
+        REQUIRE_PYTHON();
+        const quint16 port = start(u"handshake_server.py"_s);
+        ClientOptions options;
+        options.heartbeatSeconds = 1;
+        connectWith(options, url(port));
+        QVERIFY(port && reaches(State::Connected));
+        const int from = mark();
+        c->find<QPushButton>("pingButton")->click();
+        QTRY_COMPARE(log(from).size(), 1);
+        QVERIFY(QRegularExpression(u"^Pong \\d+ ms$"_s).match(log(from).first()).hasMatch());
+        // Heartbeats reach the server and leave no trace in the log or counters.
+        QTRY_VERIFY_WITH_TIMEOUT(peer()->lines.count(u"PING"_s) >= 3, kTimeout);
+        QCOMPARE(mark(), from + 1);
+        QCOMPARE(c->comm->txBytes() + c->comm->rxBytes(), 0);
+        peer()->send(u"mute"_s);
+        QVERIFY(reaches(State::Idle, 5000));
+        QCOMPARE(log(from + 1), QStringList{u"心跳超时：1 秒内未收到 Pong，已断开连接"_s});
+    }
+
+    void shouldGoThroughTheChosenProxyOnly()
+    {
+        REQUIRE_PYTHON();
+        const quint16 port = start(u"handshake_server.py"_s);
+        QVERIFY(port);
+        // A proxy that records the request line of each tunnel and answers none.
+        QTcpServer proxy;
+        QVERIFY(proxy.listen(QHostAddress::LocalHost, 0));
+        QStringList requests;
+        connect(&proxy, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = proxy.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&requests, socket] {
+                while (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine().trimmed();
+                    if (line.startsWith("CONNECT "))
+                        requests.append(QString::fromLatin1(line));
+                }
+            });
+        });
+        auto route = [&](ClientOptions::Proxy kind) {
+            ClientOptions options;
+            options.proxy = kind;
+            options.proxyHost = u"127.0.0.1"_s;
+            options.proxyPort = proxy.serverPort();
+            const qsizetype before = requests.size();
+            connectWith(options, url(port));
+            QString taken;
+            if (QTest::qWaitFor(
+                    [&] { return requests.size() > before || reaches(State::Connected, 0); }))
+                taken = requests.size() > before ? u"proxy"_s : u"direct"_s;
+            c->connectButton->click();
+            return taken;
+        };
+        // None is set on the socket: an application-wide proxy (which Qt
+        // itself skips on loopback) must not apply elsewhere either.
+        connectWith(ClientOptions(), url(port));
+        QCOMPARE(c->connection->clientModeSocket()->proxy().type(), QNetworkProxy::NoProxy);
+        c->connectButton->click();
+        QCOMPARE(route(ClientOptions::Proxy::Http), u"proxy"_s);
+        qputenv("http_proxy", url(proxy.serverPort(), "http").toLatin1());
+        qputenv("no_proxy", "example.org");
+        QCOMPARE(route(ClientOptions::Proxy::System), u"proxy"_s);
+        qputenv("no_proxy", "localhost,127.0.0.0/8");
+        QCOMPARE(route(ClientOptions::Proxy::System), u"direct"_s);
+        qunsetenv("http_proxy");
+        qunsetenv("no_proxy");
+        QCOMPARE(requests, QStringList(2, u"CONNECT 127.0.0.1:%1 HTTP/1.1"_s.arg(port)));
+    }
+};
+
+QTEST_MAIN(ClientOptionsTest)
+#include "tst_clientoptions.moc"
