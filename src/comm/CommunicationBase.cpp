@@ -126,6 +126,15 @@ void CommunicationBase::resetCounters()
 QList<LogEntry> CommunicationBase::entries() const
 {
     QMutexLocker lock(&m_entriesMutex);
+    if (m_count == m_ring.size()) {
+        // A full ring turned in place to start with the oldest is itself the
+        // answer, shared rather than copied.
+        if (m_head != 0) {
+            std::rotate(m_ring.begin(), m_ring.begin() + m_head, m_ring.end());
+            m_head = 0;
+        }
+        return m_ring;
+    }
     QList<LogEntry> ordered;
     ordered.reserve(m_count);
     for (qsizetype i = 0; i < m_count; ++i)

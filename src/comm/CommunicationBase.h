@@ -79,8 +79,8 @@ private:
     void dropOldest();
 
     // A ring: m_count entries from m_head on, wrapping around.
-    QList<LogEntry> m_ring;
-    qsizetype m_head = 0;
+    mutable QList<LogEntry> m_ring;
+    mutable qsizetype m_head = 0;
     qsizetype m_count = 0;
     qint64 m_storedBytes = 0;
     quint64 m_nextSerial = 1;

@@ -21,6 +21,7 @@ LogEntry::LogEntry(Direction dir, const QByteArray& data, const QString& encodin
     , m_encoding(encodingId(encodingName))
 {
     LocalClock::now(&m_msecs, &m_offsetSeconds);
+    keepOnlyTheBytes();
 }
 
 LogEntry::LogEntry(Direction dir, const QByteArray& data, FrameKind kind, const QString& peer,
@@ -33,6 +34,15 @@ LogEntry::LogEntry(Direction dir, const QByteArray& data, FrameKind kind, const 
     , m_encoding(kind == FrameKind::Text ? quint16(0) : encodingId(encodingName))
 {
     LocalClock::now(&m_msecs, &m_offsetSeconds);
+    keepOnlyTheBytes();
+}
+
+void LogEntry::keepOnlyTheBytes()
+{
+    // Text turned into UTF-8 comes with room for three bytes a character: a
+    // log of small text frames would keep twice what it holds.
+    if (m_data.capacity() > m_data.size() + 32)
+        m_data.squeeze();
 }
 
 QDateTime LogEntry::timestamp() const

@@ -74,6 +74,8 @@ public:
     qint64 memoryCost() const;
 
 private:
+    void keepOnlyTheBytes();
+
     QByteArray m_data;
     // A system entry's message, or a frame's peer: one never has the other.
     QString m_words;
@@ -86,4 +88,6 @@ private:
     quint16 m_encoding = 0;
 };
 
+// Moved as plain memory when a list grows: every member is.
+Q_DECLARE_TYPEINFO(LogEntry, Q_RELOCATABLE_TYPE);
 Q_DECLARE_METATYPE(LogEntry)

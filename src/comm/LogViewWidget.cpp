@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -29,9 +30,10 @@ namespace {
 constexpr int kFlushIntervalMs = 50;
 constexpr int kRowsPerFlush = 200;
 // Each flush re-lays out every row of the list (QListView does so on any
-// insert), so a backlog drains in larger batches: the stall of a flush is the
-// relayout, not the rows added.
+// insert), so a backlog drains in batches as large as a short time allows:
+// the fewer flushes, the fewer relayouts of a long list.
 constexpr int kRowsPerBacklogFlush = 2000;
+constexpr int kBacklogFlushBudgetMs = 15;
 constexpr int kBottomTolerancePx = BottomFollower::tolerancePx;
 constexpr int kCounterIntervalMs = 100;
 // Enough of a frame's bytes for the longest row any encoding or the
@@ -349,10 +351,18 @@ void LogViewWidget::flushPendingItems()
     }
 
     logOutput->setUpdatesEnabled(false);
-    const qsizetype batch =
-        std::min<qsizetype>(pending.size(), backlogFlush ? kRowsPerBacklogFlush : kRowsPerFlush);
+    const qsizetype limit =
+        backlogFlush ? pending.size() : std::min<qsizetype>(pending.size(), kRowsPerFlush);
+    const bool timed = backlogFlush;
     backlogFlush = false;
-    for (qsizetype i = 0; i < batch; ++i) {
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype batch = 0;
+    for (; batch < limit; ++batch) {
+        if (timed && batch >= kRowsPerBacklogFlush && batch % 64 == 0 &&
+            clock.elapsed() >= kBacklogFlushBudgetMs)
+            break;
+        const qsizetype i = batch;
         const PendingEntry& queued = pending.at(i);
         const LogEntry& entry = queued.entry;
         const bool message = entry.direction() == LogEntry::SYS && entry.rawData().isEmpty();
