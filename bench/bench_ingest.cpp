@@ -18,6 +18,9 @@
 //   feed, picture  the notice banner against feedserver, whose feed (or only
 //           picture) never ends: when the banner gives up, when the server
 //           sees the connection closed, what it sent, and the memory it cost
+//   find    the window's find bar over 100000 rows (no flood): the next match
+//           from the top, and the filter switched on, printed as the rows
+//           "find" and "filter"
 // Only with --only fdlimit: the window in server mode in a process that may
 // open 200 descriptors, 400 clients: its CPU seconds, the clients listed,
 // and whether it is still alive after 60 s (or how it ended).
@@ -29,6 +32,7 @@
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
 #include "comm/CommunicationBase.h"
+#include "comm/FindBar.h"
 #include "comm/LogViewWidget.h"
 #include "websocket/WebSocketWidget.h"
 
@@ -40,6 +44,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QNetworkAccessManager>
@@ -751,6 +756,154 @@ int runClients(const Options& o)
     return QCoreApplication::exec();
 }
 
+// ------------------------------------------------------------------ find
+
+constexpr int kFindRows = 100000;
+constexpr int kFindArriving = 20000;
+constexpr double kFindLimitMs = 300;
+
+QByteArray findPayload(int i)
+{
+    return "{\"seq\":" + QByteArray::number(1000000 + i) +
+           ",\"temperature\":23.5,\"status\":\"ok\"}";
+}
+
+// What a user waits for: the click, the events it leaves (the list lays out
+// its rows on a zero timer) and the repaint.
+double timedClick(QAbstractButton* button, QWidget* shown)
+{
+    QElapsedTimer clock;
+    clock.start();
+    button->click();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    shown->repaint();
+    return msSince(clock);
+}
+
+// Logs `count` entries from `first` in bursts, each burst on its own
+// event-loop turn, and waits until the view shows them all.
+bool logForFind(Controls& c, int first, int count, int timeoutSeconds, qint64& worstGapMs)
+{
+    int next = first;
+    QTimer producer;
+    producer.setInterval(0);
+    QObject::connect(&producer, &QTimer::timeout, &producer, [&] {
+        for (int i = 0; i < 500 && next < first + count; ++i, ++next)
+            c.comm->logReceived(findPayload(next));
+        if (next >= first + count)
+            producer.stop();
+    });
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer gap;
+    return watchUntil(
+        loop, clock, gap, [&] { producer.start(); }, qint64(timeoutSeconds) * 1000, worstGapMs,
+        [&] {
+            return next >= first + count && c.view->pendingCount() == 0 &&
+                   c.comm->entryCount() == std::min(first + count, c.comm->maxEntries()) &&
+                   c.rows->count() == c.comm->entryCount();
+        });
+}
+
+int runFind(const Options& o)
+{
+    WebSocketWidget window;
+    Controls c;
+    if (!prepareWindow(window, c))
+        return 1;
+    auto* bar = window.findChild<FindBar*>(QStringLiteral("findBar"));
+    auto* edit = window.findChild<QLineEdit*>(QStringLiteral("findEdit"));
+    auto* regex = window.findChild<QCheckBox*>(QStringLiteral("findRegex"));
+    auto* next = window.findChild<QPushButton*>(QStringLiteral("findNext"));
+    auto* filter = window.findChild<QCheckBox*>(QStringLiteral("findFilter"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("findStatus"));
+    if (!bar || !edit || !regex || !next || !filter || !status) {
+        std::fprintf(stderr, "find: find bar controls not found\n");
+        return 1;
+    }
+
+    qint64 fillGapMs = 0;
+    if (!logForFind(c, 0, kFindRows, o.timeoutSeconds, fillGapMs)) {
+        std::fprintf(stderr, "find: the rows did not show\n");
+        return 1;
+    }
+    // Entries arriving past the log's cap, rows trimmed at the top: the time
+    // it takes, and the longest stall.
+    int logged = kFindRows;
+    const auto arrive = [&](double& took, qint64& stallMs) {
+        QElapsedTimer clock;
+        clock.start();
+        const bool done = logForFind(c, logged, kFindArriving, o.timeoutSeconds, stallMs);
+        took = msSince(clock);
+        logged += kFindArriving;
+        return done;
+    };
+    double plainArrivingMs = 0;
+    qint64 plainArrivingGapMs = 0;
+    const bool plainArrived = arrive(plainArrivingMs, plainArrivingGapMs);
+
+    bar->open();
+    QCoreApplication::processEvents();
+
+    // The only match is ten rows from the end; the search starts at the top.
+    const int target = kFindRows - 10;
+    const int targetSeq = 1000000 + logged - kFindRows + target;
+    const auto findFromTop = [&](const QString& pattern, bool isRegex) {
+        regex->setChecked(isRegex);
+        edit->setText(pattern);
+        c.rows->setCurrentRow(0);
+        const double took = timedClick(next, c.rows->viewport());
+        return c.rows->currentRow() == target ? took : -1.0;
+    };
+    const double findMs = findFromTop(QStringLiteral("\"seq\":%1,").arg(targetSeq), false);
+    const double findRegexMs =
+        findFromTop(QStringLiteral("\"seq\":%1\\d,").arg(targetSeq / 10), true);
+
+    // Seven-digit numbers ending in 00: one row in a hundred.
+    regex->setChecked(false);
+    edit->setText(QStringLiteral("00,\"temp"));
+    const double filterMs = timedClick(filter, c.rows->viewport());
+    const QString filterCount = status->text();
+    const int expectedShown = kFindRows / 100;
+    const QString expectedCount = QStringLiteral("%1 / %2").arg(expectedShown).arg(kFindRows);
+    const bool filterOk = filterCount == expectedCount;
+
+    // The same with the filter on: each is matched as it comes, and rows
+    // trimmed at the top leave the count.
+    double arrivingMs = 0;
+    qint64 arrivingGapMs = 0;
+    const bool arrived = arrive(arrivingMs, arrivingGapMs);
+    QCoreApplication::processEvents();
+    const bool arrivingOk = plainArrived && arrived && status->text() == expectedCount;
+
+    const double unfilterMs = timedClick(filter, c.rows->viewport());
+
+    QString state = QStringLiteral("ok");
+    if (findMs < 0 || findRegexMs < 0)
+        state = QStringLiteral("find_missed");
+    else if (!filterOk)
+        state = QStringLiteral("filter_count_") + QString(filterCount).remove(QLatin1Char(' '));
+    else if (!arrivingOk)
+        state =
+            QStringLiteral("arriving_count_") + QString(status->text()).remove(QLatin1Char(' '));
+    printResult({{"mode", QStringLiteral("find")},
+                 {"rows", QString::number(kFindRows)},
+                 {"find_ms", ms(findMs)},
+                 {"find_regex_ms", ms(findRegexMs)},
+                 {"filter_ms", ms(filterMs)},
+                 {"filter_shown", QString::number(expectedShown)},
+                 {"unfilter_ms", ms(unfilterMs)},
+                 {"arriving", QString::number(kFindArriving)},
+                 {"arriving_ms", ms(arrivingMs)},
+                 {"arriving_stall_ms", QString::number(arrivingGapMs)},
+                 {"plain_arriving_ms", ms(plainArrivingMs)},
+                 {"plain_arriving_stall_ms", QString::number(plainArrivingGapMs)},
+                 {"hwm_kb", QString::number(statusKb("VmHWM"))},
+                 {"status", state}});
+    return state == QStringLiteral("ok") ? 0 : 1;
+}
+
 // ---------------------------------------------------------------- driver
 
 using Fields = QMap<QString, QString>;
@@ -1003,6 +1156,30 @@ bool startFloodServer(QProcess& server, Options& o)
     return false;
 }
 
+// The rows "find" and "filter": times in ms against their limit.
+QStringList findRunLines(const Fields& f)
+{
+    const auto verdict = [](double value) {
+        return value >= 0 && value <= kFindLimitMs ? QStringLiteral("ok") : QStringLiteral("OVER");
+    };
+    const double find = number(f, "find_ms");
+    const double filter = number(f, "filter_ms");
+    const QString rows = f.value(QStringLiteral("rows"), QStringLiteral("?"));
+    const QString limit = QString::number(kFindLimitMs);
+    return {QStringLiteral("find   %1 ms (%2, limit %3): next match from the top over %4 rows, "
+                           "the only one near the end; as a regular expression %5 ms")
+                .arg(ms(find), verdict(find), limit, rows, ms(number(f, "find_regex_ms"))),
+            QStringLiteral("filter %1 ms (%2, limit %3): on over %4 rows for 1 % of them; off "
+                           "%5 ms; %6 more entries arriving past the cap with it on: %7 ms, "
+                           "longest stall %8 ms (with it off: %9 ms, longest stall %10 ms); %11")
+                .arg(ms(filter), verdict(filter), limit, rows, ms(number(f, "unfilter_ms")),
+                     f.value(QStringLiteral("arriving")), ms(number(f, "arriving_ms")),
+                     f.value(QStringLiteral("arriving_stall_ms"), QStringLiteral("-")),
+                     ms(number(f, "plain_arriving_ms")),
+                     f.value(QStringLiteral("plain_arriving_stall_ms"), QStringLiteral("-")),
+                     f.value(QStringLiteral("status")))};
+}
+
 // The one-line report of a run outside the table.
 QString otherRunLine(const Fields& f)
 {
@@ -1073,6 +1250,8 @@ int runDriver(Options o)
         if (asked(o, mode, true))
             order << QLatin1String(mode);
     }
+    if (asked(o, "find", true))
+        order << QStringLiteral("find");
     if (asked(o, "fdlimit", false))
         order << QStringLiteral("fdlimit");
     if (order.isEmpty()) {
@@ -1136,6 +1315,10 @@ int runDriver(Options o)
     QStringList closing;
     for (const Fields& f : std::as_const(runs)) {
         const QString mode = f.value(QStringLiteral("mode"));
+        if (mode == QStringLiteral("find")) {
+            closing.append(findRunLines(f).join(QLatin1Char('\n')));
+            continue;
+        }
         if (!tableModes.contains(mode)) {
             closing.append(otherRunLine(f));
             continue;
@@ -1241,7 +1424,7 @@ int main(int argc, char** argv)
     const bool gui = mode == QStringLiteral("window") || mode == QStringLiteral("rules") ||
                      mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-")) ||
                      mode == QStringLiteral("feed") || mode == QStringLiteral("picture") ||
-                     mode == QStringLiteral("server");
+                     mode == QStringLiteral("server") || mode == QStringLiteral("find");
     std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv)
                                               : new QCoreApplication(argc, argv));
 
@@ -1250,7 +1433,7 @@ int main(int argc, char** argv)
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
         QStringLiteral("driver, or one run: bare, window, rules, rss, large-text, large-bin, "
-                       "feed, picture, server or clients."),
+                       "feed, picture, server, clients or find."),
         QStringLiteral("mode"), QStringLiteral("driver"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
                                         QStringLiteral("port"));
@@ -1277,7 +1460,7 @@ int main(int argc, char** argv)
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
         QStringLiteral("Only these runs, comma-separated: bare, window, rules, rss, large-text, "
-                       "large-bin, accept, feed, picture, fdlimit (never run by default)."),
+                       "large-bin, accept, feed, picture, find, fdlimit (never run by default)."),
         QStringLiteral("runs"));
     parser.addOptions({modeOption, portOption, framesOption, frameBytesOption, timeoutOption,
                        bareRunsOption, withRssOption, noRssOption, noLargeOption, clientsOption,
@@ -1304,6 +1487,8 @@ int main(int argc, char** argv)
         return runServerWindow(o);
     if (o.mode == QStringLiteral("clients"))
         return runClients(o);
+    if (o.mode == QStringLiteral("find"))
+        return runFind(o);
     if (o.port == 0 || o.frameBytes <= 0) {
         std::fprintf(stderr, "--mode %s needs --port and --frame-bytes\n", qPrintable(o.mode));
         return 2;

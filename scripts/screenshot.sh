@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates docs/screenshots/{client,server,english,quick-send}.png, the
 # close-ups controls.png, controls-hover.png and dialog.png, one picture per
-# chart type (chart-<type>.png) and the smart-analysis dialog (analysis.png)
-# from the real program running under Xvfb.
+# chart type (chart-<type>.png), the smart-analysis dialog (analysis.png),
+# the log's find bar (find.png) and an entry's detail pane (detail.png) from
+# the real program running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -403,3 +404,68 @@ for index in "${!CHART_TYPES[@]}"; do
     previous="$picture"
 done
 # --- end of the chart block ----------------------------------------------------
+
+# --- Search in the log and an entry's whole content ---------------------------
+# A fresh window connects to the sensor server still running from the chart
+# block, collects readings and disconnects, so that nothing moves any more.
+# find.png: the find bar (Ctrl+F) with a regular expression and "只显示匹配"
+# on. detail.png: the log tab with one reading selected, its pane on the
+# indented JSON above the same pane on the hex dump.
+FIND_URL_EDIT=(175 207)
+FIND_CONNECT_BUTTON=(143 309)
+FIND_REGEX_BOX=(312 146)
+FIND_FILTER_BOX=(691 146)
+DETAIL_ROW=(600 200)
+DETAIL_HEX_TAB=(405 337)
+DETAIL_JSON_TAB=(475 337)
+LOG_CROP=830x400+288+90
+FIND_SECONDS=25   # readings to collect, one a second
+
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+rm -f "$XDG_CONFIG_HOME/Sockwise/Sockwise.conf"
+opens_before="$(grep -c '^OPEN' "$sensor_log")"
+"$program" >"$work/program-find.log" 2>&1 &
+app_pid=$!
+if ! wait_for "$START_TIMEOUT" find_window; then
+    echo "the find window did not appear; program output:" >&2
+    cat "$work/program-find.log" >&2
+    exit 1
+fi
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/find-fresh.png" || { echo "the find window never settled" >&2; exit 1; }
+
+xdotool mousemove --window "$wid" "${FIND_URL_EDIT[@]}" click 1 key ctrl+a
+xdotool type --delay 20 "ws://127.0.0.1:$port/"
+click_at "${FIND_CONNECT_BUTTON[@]}"
+connected_again() { [ "$(grep -c '^OPEN' "$sensor_log")" -gt "$opens_before" ]; }
+wait_for 10 connected_again || { echo "the find window did not connect" >&2; exit 1; }
+sleep "$FIND_SECONDS"
+click_at "${FIND_CONNECT_BUTTON[@]}"
+settle "" "$work/find-rows.png" || { echo "the log did not settle" >&2; exit 1; }
+
+xdotool key ctrl+f
+xdotool type --delay 20 '"temp": 2[5-7]'
+click_at "${FIND_REGEX_BOX[@]}"
+click_at "${FIND_FILTER_BOX[@]}"
+settle "$work/find-rows.png" "$work/find.png" \
+    || { echo "the find bar's filter changed nothing: has it moved?" >&2; exit 1; }
+save "$work/find.png" find.png
+
+xdotool key Escape
+settle "$work/find.png" "$work/find-closed.png" || { echo "Esc did not close the find bar" >&2; exit 1; }
+click_at "${DETAIL_ROW[@]}"
+settle "$work/find-closed.png" "$work/detail-text.png" \
+    || { echo "selecting a row showed no detail pane: has it moved?" >&2; exit 1; }
+click_at "${DETAIL_JSON_TAB[@]}"
+settle "$work/detail-text.png" "$work/detail-json.png" \
+    || { echo "the JSON tab did not open: has it moved?" >&2; exit 1; }
+click_at "${DETAIL_HEX_TAB[@]}"
+settle "$work/detail-json.png" "$work/detail-hex.png" \
+    || { echo "the hex tab did not open: has it moved?" >&2; exit 1; }
+convert \( "$work/detail-json.png" -crop "$LOG_CROP" +repage \) \
+    \( "$work/detail-hex.png" -crop "$LOG_CROP" +repage \) -append "$work/detail.png"
+save "$work/detail.png" detail.png
+# --- end of the find block -----------------------------------------------------

@@ -1,4 +1,5 @@
 #include "comm/CommunicationBase.h"
+#include "comm/EntryDetail.h"
 #include "comm/HexText.h"
 #include "comm/LogEntry.h"
 #include "comm/TextCodec.h"
@@ -365,6 +366,17 @@ private slots:
                                      QStringLiteral("counters 3/5")}));
         log.clearLog();
         QCOMPARE(texts(log.entries()), QStringList{QStringLiteral("cleared")});
+    }
+
+    void shouldIndentOnlyValidJsonKeepingEscapesAndBlanksInStrings()
+    {
+        // An escaped backslash before the closing quote, braces and blanks
+        // inside strings, blanks of every kind between tokens.
+        const QString text = QStringLiteral("\t{\"p\" : \"C:\\\\\",\r\n\"q\":\"{ a ,b }\"}");
+        QCOMPARE(EntryDetail::prettyJson(text),
+                 QStringLiteral("{\n    \"p\": \"C:\\\\\",\n    \"q\": \"{ a ,b }\"\n}"));
+        for (const char* notJson : {"{oops", "[1,]", "42", "\"text\"", ""})
+            QCOMPARE(EntryDetail::prettyJson(QString::fromLatin1(notJson)), QString());
     }
 
     void shouldClearEntriesAndResetCountersIndependently()

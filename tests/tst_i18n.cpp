@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 139);
+        QCOMPARE(LanguageManager::dictionarySize(), 165);
     }
 
     void cleanup()

@@ -1,23 +1,33 @@
 #include "comm/CommunicationBase.h"
 #include "comm/ExportDialogs.h"
+#include "comm/HexDump.h"
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
+#include "i18n/Retranslate.h"
 
+#include <QAbstractItemModel>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -108,6 +118,38 @@ class TestLogView : public QObject
         });
         emit rows()->customContextMenuRequested(pos);
         return QTest::qWaitFor([&] { return fired; }) && shown;
+    }
+
+    template<class T> T* child(const char* name)
+    {
+        return view->findChild<T*>(QLatin1String(name));
+    }
+    // Shown, active and with `texts` logged (time stamps off), all as rows.
+    bool showActiveWith(const QList<QByteArray>& texts)
+    {
+        view->resize(700, 500);
+        view->show();
+        view->activateWindow();
+        if (!QTest::qWaitForWindowActive(view.get()))
+            return false;
+        comm->setShowTimestamp(false);
+        for (const QByteArray& text : texts)
+            comm->logReceived(text);
+        return QTest::qWaitFor([&] { return rows()->count() == texts.size(); });
+    }
+    QStringList shownRows()
+    {
+        QStringList out;
+        for (int i = 0; i < rows()->count(); ++i) {
+            if (!rows()->isRowHidden(i))
+                out << row(i);
+        }
+        return out;
+    }
+    QString copiedFrom(const char* button)
+    {
+        child<QPushButton>(button)->click();
+        return QGuiApplication::clipboard()->text();
     }
 
 private slots:
@@ -467,6 +509,226 @@ private slots:
                                QStringLiteral("复制全部")));
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QStringLiteral("[RX]  test\nline2\r\nline3\r\n[SYS]  a\n\nb"));
+    }
+
+    void shouldStepThroughMatchesByTextExpressionCaseAndDirection()
+    {
+        QVERIFY(showActiveWith(
+            {"Alpha one", "alpha two", "beta", "x\nalpha", QByteArray(600, 'z') + "needle"}));
+        comm->logSystem(QStringLiteral("ALPHA sys"));
+        QTRY_COMPARE(rows()->count(), 6);
+        auto* edit = child<QLineEdit>("findEdit");
+        auto* status = child<QLabel>("findStatus");
+        QVERIFY(!child<QWidget>("findBar")->isVisible());
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(child<QWidget>("findBar")->isVisible());
+        QTRY_VERIFY(edit->hasFocus());
+
+        // Enter steps forward, Shift+Enter back, both wrapping; the whole of
+        // a row shown on one line is searched.
+        QTest::keyClicks(edit, QStringLiteral("alpha"));
+        QList<int> visited;
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(edit, Qt::Key_Return);
+            visited << rows()->currentRow();
+        }
+        QCOMPARE(visited, (QList<int>{0, 1, 3, 5, 0}));
+        QTest::keyClick(edit, Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(rows()->currentRow(), 5);
+        QCOMPARE(rows()->selectedItems(), QList<QListWidgetItem*>{rows()->item(5)});
+
+        child<QCheckBox>("findCase")->click();
+        child<QCheckBox>("findRx")->click();
+        child<QPushButton>("findNext")->click();
+        QCOMPARE(status->text(), QStringLiteral("无匹配"));
+        QCOMPARE(rows()->currentRow(), 5);
+
+        // Beyond the 512 characters a row shows.
+        child<QCheckBox>("findRx")->click();
+        edit->setText(QStringLiteral("needle"));
+        child<QPushButton>("findPrevious")->click();
+        QCOMPARE(rows()->currentRow(), 4);
+
+        child<QCheckBox>("findRegex")->click();
+        edit->setText(QStringLiteral("^a.*a (one|two)$"));
+        child<QPushButton>("findNext")->click();
+        QCOMPARE(rows()->currentRow(), 1);
+        edit->setText(QStringLiteral("(unclosed"));
+        child<QPushButton>("findNext")->click();
+        QCOMPARE(status->text(), QStringLiteral("表达式无效"));
+        QVERIFY(!status->toolTip().isEmpty());
+        QVERIFY(edit->property("invalid").toBool());
+        QCOMPARE(rows()->currentRow(), 1);
+    }
+
+    void shouldFilterRowsAsTheyComeAndCopyOnlyWhatShows()
+    {
+        comm->cap = 10;
+        QVERIFY(showActiveWith({"hit 0", "miss 1", "miss 2", "hit 3", "miss 4", "miss 5"}));
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(child<QLineEdit>("findEdit"), QStringLiteral("hit"));
+        child<QCheckBox>("findFilter")->click();
+        auto* status = child<QLabel>("findStatus");
+        QCOMPARE(status->text(), QStringLiteral("2 / 6"));
+        QCOMPARE(shownRows(), QStringList({u"[RX]  hit 0"_s, u"[RX]  hit 3"_s}));
+
+        // Six more: the oldest two leave the log, one of them a match.
+        for (const char* text : {"hit 6", "miss 7", "hit 8", "miss 9", "miss 10", "miss 11"})
+            comm->logReceived(text);
+        QTRY_COMPARE(status->text(), QStringLiteral("3 / 10"));
+        QCOMPARE(shownRows(), QStringList({u"[RX]  hit 3"_s, u"[RX]  hit 6"_s, u"[RX]  hit 8"_s}));
+
+        // A new word re-filters once typing pauses.
+        QTest::keyClicks(child<QLineEdit>("findEdit"), QStringLiteral(" 8"));
+        QTRY_COMPARE(status->text(), QStringLiteral("1 / 10"));
+
+        // Ctrl+A selects the rows shown, Ctrl+C copies them.
+        rows()->setFocus();
+        QTest::keyClick(rows(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(rows()->selectedItems().size(), 1);
+        QTest::keyClick(rows(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("[RX]  hit 8"));
+
+        QTest::keyClick(rows(), Qt::Key_Escape);
+        QVERIFY(!child<QWidget>("findBar")->isVisible());
+        QVERIFY(!child<QCheckBox>("findFilter")->isChecked());
+        QCOMPARE(shownRows().size(), 10);
+        QTest::keyClick(rows(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(rows(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text().count(QLatin1Char('\n')), 9);
+
+        // Rows selected before the filter hid them are not copied.
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        child<QCheckBox>("findFilter")->click();
+        QCOMPARE(status->text(), QStringLiteral("1 / 10"));
+        QTest::keyClick(rows(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("[RX]  hit 8"));
+    }
+
+    void shouldShowTheSelectedEntryWholeWithHexDumpAndIndentedJson()
+    {
+        QVERIFY(showActiveWith({}));
+        const QByteArray json =
+            "{\"b\":[1, {}],\"a\":12345678901234567890,\"s\":\"x,{\\\"y\\\":1}\"}";
+        comm->logFrame(LogEntry::RX, json, LogEntry::FrameKind::Text,
+                       QStringLiteral("127.0.0.1:5000"));
+        QByteArray binary;
+        for (int b = 0; b < 18; ++b)
+            binary.append(char(b * 15));
+        comm->logFrame(LogEntry::TX, binary, LogEntry::FrameKind::Binary, QStringLiteral("全部 (2)"));
+        comm->logSystem(QStringLiteral("已连接"));
+        QTRY_COMPARE(rows()->count(), 3);
+        auto* pane = child<QWidget>("detailPane");
+        auto* tabs = child<QTabWidget>("detailTabs");
+        auto* hex = child<QTableView>("detailHex");
+        const auto field = [this](const char* name) {
+            return child<QLineEdit>(name)->text();
+        };
+        QVERIFY(!pane->isVisible());
+
+        rows()->setCurrentRow(0);
+        QVERIFY(pane->isVisible());
+        const LogEntry entry = comm->entries().at(0);
+        QCOMPARE(field("detailTime"),
+                 entry.timestamp().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+        QCOMPARE(field("detailDirection"), QStringLiteral("RX"));
+        QCOMPARE(field("detailPeer"), QStringLiteral("127.0.0.1:5000"));
+        QCOMPARE(field("detailFrame"), QStringLiteral("文本帧"));
+        QCOMPARE(field("detailSize"), QStringLiteral("%1 字节").arg(json.size()));
+        QCOMPARE(child<QPlainTextEdit>("detailText")->toPlainText(), QString::fromUtf8(json));
+        // Key order, numbers and strings stay as they came.
+        const QString indented = QStringLiteral(
+            "{\n    \"b\": [\n        1,\n        {}\n    ],\n    \"a\": 12345678901234567890,\n"
+            "    \"s\": \"x,{\\\"y\\\":1}\"\n}");
+        QVERIFY(tabs->isTabVisible(2));
+        QCOMPARE(child<QPlainTextEdit>("detailJson")->toPlainText(), indented);
+        QCOMPARE(copiedFrom("detailJsonCopy"), indented);
+        QCOMPARE(copiedFrom("detailTextCopy"), QString::fromUtf8(json));
+        QVERIFY(copiedFrom("detailInfoCopy").contains(QStringLiteral("对端: 127.0.0.1:5000")));
+
+        rows()->setCurrentRow(1);
+        QCOMPARE(field("detailFrame"), QStringLiteral("二进制帧"));
+        QVERIFY(!tabs->isTabVisible(2));
+        QCOMPARE(hex->model()->rowCount(), 2);
+        QCOMPARE(hex->model()->index(0, 0).data().toString(),
+                 QStringLiteral("00000000  00 0F 1E 2D 3C 4B 5A 69  78 87 96 A5 B4 C3 D2 E1  "
+                                "|...-<KZix.......|"));
+        QCOMPARE(hex->model()->index(1, 0).data().toString(), QStringLiteral("00000010  F0 FF") +
+                                                                  QString(45, QLatin1Char(' ')) +
+                                                                  QStringLiteral("|..|"));
+        QCOMPARE(copiedFrom("detailHexCopy"), HexDump::format(binary));
+
+        rows()->setCurrentRow(2);
+        QCOMPARE(field("detailFrame"), QStringLiteral("系统消息"));
+        QCOMPARE(field("detailSize"), QStringLiteral("3 字符"));
+        QVERIFY(!tabs->isTabVisible(1));
+
+        // Every text of the bar and the pane has its English.
+        LanguageManager::setEnglish(true);
+        retranslateWidgetTree(view.get());
+        QCOMPARE(field("detailFrame"), QStringLiteral("System message"));
+        QStringList untranslated;
+        for (QWidget* part : {child<QWidget>("findBar"), pane}) {
+            QStringList texts;
+            for (const QLabel* w : part->findChildren<QLabel*>())
+                texts << w->text();
+            for (const QAbstractButton* w : part->findChildren<QAbstractButton*>())
+                texts << w->text();
+            for (const QLineEdit* w : part->findChildren<QLineEdit*>())
+                texts << w->placeholderText();
+            for (int i = 0; i < tabs->count(); ++i)
+                texts << tabs->tabText(i);
+            for (const QString& t : std::as_const(texts)) {
+                if (std::any_of(t.begin(), t.end(), [](QChar c) { return c.unicode() >= 0x4E00; }))
+                    untranslated << t;
+            }
+        }
+        QCOMPARE(untranslated, QStringList());
+        LanguageManager::setEnglish(false);
+        retranslateWidgetTree(view.get());
+        QCOMPARE(child<QPushButton>("detailTextCopy")->text(), QStringLiteral("复制文本"));
+
+        // A row whose entry the log dropped before the row went: its text is
+        // all there is.
+        comm->cap = 3;
+        comm->logSystem(QStringLiteral("newest"));
+        rows()->setCurrentRow(0);
+        QVERIFY(child<QLabel>("detailGone")->isVisible());
+        QCOMPARE(child<QPlainTextEdit>("detailText")->toPlainText(), row(0));
+        QVERIFY(!tabs->isTabVisible(1) && !tabs->isTabVisible(2));
+    }
+
+    void shouldOpenASixteenMebibyteEntryInPartsAndCopyItWhole()
+    {
+        QVERIFY(showActiveWith({}));
+        const QByteArray big = QByteArray(16 << 20, 'a') + "\nEND";
+        comm->logReceived(big);
+        QTRY_COMPARE(rows()->count(), 1);
+        rows()->setCurrentRow(0);
+        auto* text = child<QPlainTextEdit>("detailText");
+        auto* showAll = child<QPushButton>("detailTextAll");
+        // The first part at once, in lines short enough to lay out.
+        QVERIFY(showAll->isVisible());
+        QVERIFY(text->document()->characterCount() < 70 * 1024);
+        QCOMPARE(text->document()->firstBlock().length(), 2001);
+        QCOMPARE(child<QTableView>("detailHex")->model()->rowCount(), (big.size() + 15) / 16);
+        QVERIFY(copiedFrom("detailTextCopy") == QString::fromLatin1(big));
+
+        showAll->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!showAll->isVisible(), 60000);
+        QCOMPARE(text->document()->lastBlock().text(), QStringLiteral("END"));
+        // A selection copied joins the pieces of the long line again.
+        text->selectAll();
+        text->copy();
+        QVERIFY(QGuiApplication::clipboard()->text() == QString::fromLatin1(big));
+
+        // A large JSON text is indented on a worker; its tab follows.
+        comm->logReceived("[" + QByteArray("1,").repeated(40000) + "2]");
+        QTRY_COMPARE(rows()->count(), 2);
+        rows()->setCurrentRow(1);
+        QTRY_VERIFY(child<QTabWidget>("detailTabs")->isTabVisible(2));
+        const QTextBlock first = child<QPlainTextEdit>("detailJson")->document()->firstBlock();
+        QCOMPARE(first.text() + first.next().text(), QStringLiteral("[    1,"));
     }
 
     void shouldExportTextAndCsvByteForByte()

@@ -2,7 +2,11 @@
 
 #include "comm/BottomFollower.h"
 #include "comm/CommunicationBase.h"
+#include "comm/EntryDetailPane.h"
 #include "comm/ExportDialogs.h"
+#include "comm/FindBar.h"
+#include "comm/LogFinder.h"
+#include "comm/LogRowItem.h"
 #include "i18n/LanguageManager.h"
 
 #include <QApplication>
@@ -12,6 +16,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -19,6 +24,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -41,59 +48,6 @@ constexpr int kCounterIntervalMs = 100;
 constexpr qsizetype kQueuedBytes = 4096;
 
 } // namespace
-
-// A row that knows its entry: a row that shows its entry shortened or on one
-// line copies the entry whole, and the tooltip tells who sent or got it and
-// how, looked up only when asked for. It keeps its text and colour itself
-// rather than in the item's role table: a hundred thousand rows of them.
-class LogRowItem : public QListWidgetItem
-{
-public:
-    LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial,
-               LogEntry::Direction direction, bool rowDiffers, bool hex)
-        : QListWidgetItem(nullptr, QListWidgetItem::UserType)
-        , text(text)
-        , view(view)
-        , serial(serial)
-        , direction(direction)
-        , rowDiffers(rowDiffers)
-        , hex(hex)
-    {}
-
-    QVariant data(int role) const override
-    {
-        switch (role) {
-        case Qt::DisplayRole:
-        case Qt::EditRole:
-            return text;
-        case Qt::ForegroundRole:
-            return brushFor(direction);
-        case Qt::ToolTipRole: {
-            const QString tip = view->rowToolTip(serial);
-            return tip.isEmpty() ? QVariant() : QVariant(tip);
-        }
-        default:
-            return QListWidgetItem::data(role);
-        }
-    }
-
-    static QBrush brushFor(LogEntry::Direction direction)
-    {
-        static const QBrush brushes[] = {QBrush(LogViewWidget::directionColor(LogEntry::TX)),
-                                         QBrush(LogViewWidget::directionColor(LogEntry::RX)),
-                                         QBrush(LogViewWidget::directionColor(LogEntry::SYS))};
-        const int index = int(direction);
-        return index >= 0 && index < 3 ? brushes[index]
-                                       : QBrush(LogViewWidget::directionColor(direction));
-    }
-
-    const QString text;
-    const LogViewWidget* view;
-    quint64 serial;
-    LogEntry::Direction direction;
-    bool rowDiffers;
-    bool hex;
-};
 
 // Draws each row as one unwrapped line centred vertically, whatever padding
 // the item style sheet adds.
@@ -154,7 +108,15 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     logOutput->setFrameShape(QFrame::NoFrame);
     logOutput->setItemDelegate(new VCenterDelegate(logOutput));
     new BottomFollower(logOutput, [comm] { return !comm || comm->autoScroll(); });
-    layout->addWidget(logOutput, 1);
+
+    findBar = new FindBar(this);
+    findBar->hide();
+    layout->addWidget(findBar, 0);
+    splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("logSplitter"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(logOutput);
+    layout->addWidget(splitter, 1);
 
     layout->addWidget(createCounterBar(), 0);
 
@@ -180,6 +142,8 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(logOutput, &QWidget::customContextMenuRequested, this,
             &LogViewWidget::handleContextMenu);
+
+    setUpFindAndDetail();
 }
 
 QWidget* LogViewWidget::createCounterBar()
@@ -380,7 +344,8 @@ void LogViewWidget::flushPendingItems()
                   QStringLiteral("  ") % shown;
         else
             row = entry.directionTag() % QStringLiteral("  ") % shown;
-        logOutput->addItem(new LogRowItem(row, this, entry.serial(), entry.direction(),
+        const int dataStart = int(row.size() - shown.size());
+        logOutput->addItem(new LogRowItem(row, this, entry.serial(), entry.direction(), dataStart,
                                           cut || hasLineBreak(data), hexDisplay));
     }
     pending.remove(0, batch);
@@ -474,8 +439,7 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
 QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 {
     const QString shown = item->text();
-    const auto* row =
-        item->type() == QListWidgetItem::UserType ? static_cast<const LogRowItem*>(item) : nullptr;
+    const LogRowItem* row = LogRowItem::from(item);
     if (!row || !row->rowDiffers || !comm)
         return shown;
     const LogEntry entry = comm->entryBySerial(row->serial);
@@ -491,10 +455,14 @@ QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 void LogViewWidget::copySelected()
 {
     QStringList lines;
-    const QList<QListWidgetItem*> selected = logOutput->selectedItems();
+    // In the order the list reports its selected rows; rows the filter hides
+    // are not copied, the user does not see them.
+    const QModelIndexList selected = logOutput->selectionModel()->selectedIndexes();
     lines.reserve(selected.size());
-    for (const QListWidgetItem* item : selected)
-        lines.append(fullRowText(item));
+    for (const QModelIndex& index : selected) {
+        if (!logOutput->isRowHidden(index.row()))
+            lines.append(fullRowText(logOutput->item(index.row())));
+    }
     QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
 }
 
@@ -554,6 +522,85 @@ void LogViewWidget::exportLog()
     else
         ExportDialogs::warning(this, QStringLiteral("导出失败"),
                                QStringLiteral("无法写入文件: ") + path);
+}
+
+// ---------------------------------------------------------------------------
+// Search and the entry's whole content
+
+void LogViewWidget::setUpFindAndDetail()
+{
+    finder = new LogFinder(logOutput, comm, this);
+    detailPane = new EntryDetailPane(splitter);
+    detailPane->hide();
+    splitter->addWidget(detailPane);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+
+    connect(findBar, &FindBar::searchChanged, finder, &LogFinder::setSearch);
+    connect(findBar, &FindBar::filteringChanged, finder, &LogFinder::setFiltering);
+    connect(findBar, &FindBar::nextRequested, this, [this] {
+        if (!finder->findNext())
+            findBar->showNotFound();
+    });
+    connect(findBar, &FindBar::previousRequested, this, [this] {
+        if (!finder->findPrevious())
+            findBar->showNotFound();
+    });
+    connect(findBar, &FindBar::closed, this, [this] { logOutput->setFocus(); });
+    connect(finder, &LogFinder::matchCountChanged, findBar, &FindBar::showMatchCount);
+
+    auto* openFind = new QShortcut(QKeySequence::Find, this);
+    openFind->setContext(Qt::WindowShortcut);
+    connect(openFind, &QShortcut::activated, findBar, &FindBar::open);
+    // Esc belongs to the bar only while it is open.
+    auto* closeFind = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    closeFind->setContext(Qt::WidgetWithChildrenShortcut);
+    closeFind->setEnabled(false);
+    connect(closeFind, &QShortcut::activated, findBar, &FindBar::close);
+    connect(findBar, &FindBar::opened, closeFind, [closeFind] { closeFind->setEnabled(true); });
+    connect(findBar, &FindBar::closed, closeFind, [closeFind] { closeFind->setEnabled(false); });
+    // The list's own Ctrl+C copies the current row only.
+    logOutput->installEventFilter(this);
+
+    connect(logOutput, &QListWidget::itemSelectionChanged, this, &LogViewWidget::showCurrentEntry);
+    connect(detailPane, &EntryDetailPane::closeRequested, detailPane, &QWidget::hide);
+    // A cleared log takes the pane's entry with it.
+    connect(logOutput->model(), &QAbstractItemModel::modelReset, detailPane, &QWidget::hide);
+}
+
+void LogViewWidget::showCurrentEntry()
+{
+    QListWidgetItem* item = logOutput->currentItem();
+    if (!item || !logOutput->selectionModel()->isSelected(logOutput->currentIndex()))
+        return;
+    const LogRowItem* row = LogRowItem::from(item);
+    const LogEntry entry = row && comm ? comm->entryBySerial(row->serial) : LogEntry();
+    if (entry.serial() != 0)
+        detailPane->showEntry(entry);
+    else
+        detailPane->showGoneRow(item->text());
+    if (detailPane->isHidden()) {
+        // The rows keep the larger part when the pane opens.
+        const int height = splitter->height();
+        detailPane->show();
+        const int pane = std::max(height * 9 / 20, detailPane->minimumSizeHint().height());
+        splitter->setSizes({height - pane, pane});
+        // The rows shrink; the chosen one stays in sight once they are laid out.
+        QTimer::singleShot(0, logOutput, [this] {
+            if (QListWidgetItem* current = logOutput->currentItem())
+                logOutput->scrollToItem(current);
+        });
+    }
+}
+
+bool LogViewWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == logOutput && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copySelected();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 #include "LogViewWidget.moc"

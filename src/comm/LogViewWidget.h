@@ -8,10 +8,14 @@
 #include <QWidget>
 
 class CommunicationBase;
+class EntryDetailPane;
+class FindBar;
+class LogFinder;
 class QLabel;
 class QListWidgetItem;
 class QListWidget;
 class QPushButton;
+class QSplitter;
 class QTimer;
 
 // The rows of one communication log plus its counter bar. Rows are built
@@ -53,6 +57,9 @@ public:
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void exportLog();
     void handleContextMenu(QPoint pos);
@@ -69,6 +76,9 @@ private:
     void updateCounterLabels();
     void discardRowsAndQueue();
     int rowLimit() const;
+    // The find bar (Ctrl+F) and the pane that shows the selected row's entry.
+    void setUpFindAndDetail();
+    void showCurrentEntry();
 
     CommunicationBase* comm;
     QListWidget* logOutput = nullptr;
@@ -79,6 +89,10 @@ private:
     QPushButton* resetButton = nullptr;
     QTimer* flushTimer = nullptr;
     QTimer* counterTimer = nullptr;
+    FindBar* findBar = nullptr;
+    LogFinder* finder = nullptr;
+    QSplitter* splitter = nullptr;
+    EntryDetailPane* detailPane = nullptr;
 
     // Entries wait here for their row. A large frame waits with only the
     // start of its bytes (cutSize is then its whole size), so the queue never

@@ -94,6 +94,7 @@ WebSocketWidget::~WebSocketWidget()
 {
     if (m_settingsStore)
         m_settingsStore->flush();
+    delete m_settingsWatch;
     disconnectAll();
     // Nothing may report into a half-destroyed window.
     m_connection->disconnect(this);
@@ -1002,28 +1003,29 @@ void WebSocketWidget::applySettings(const WindowSettings& s, QStringList* reject
 
 void WebSocketWidget::watchSettings()
 {
+    m_settingsWatch = new QObject(this);
     const auto save = [this] {
         scheduleSettingsSave();
     };
     for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
              clientRadio, rememberSecretsCheck, hexDisplayCheck, timestampCheck, autoScrollCheck,
              hexSendCheck, binaryRadio, enterSendCheck, chartEngine->enableCheckBox()})
-        connect(button, &QAbstractButton::toggled, this, save);
+        connect(button, &QAbstractButton::toggled, m_settingsWatch, save);
     for (QSpinBox* spin :
          {portSpin, lineSpacingSpin, fontSizeSpin, intervalSpin, chartEngine->timeWindowSpin()})
-        connect(spin, &QSpinBox::valueChanged, this, save);
+        connect(spin, &QSpinBox::valueChanged, m_settingsWatch, save);
     for (QLineEdit* edit : {urlEdit, pathEdit})
-        connect(edit, &QLineEdit::textChanged, this, save);
+        connect(edit, &QLineEdit::textChanged, m_settingsWatch, save);
     for (QComboBox* combo : {encodingCombo, languageCombo, chartEngine->templateCombo(),
                              chartEngine->chartTypeCombo()})
-        connect(combo, &QComboBox::currentIndexChanged, this, save);
+        connect(combo, &QComboBox::currentIndexChanged, m_settingsWatch, save);
     // Rules come and go with the panel's list of them.
     const QAbstractItemModel* rules = chartEngine->ruleListWidget()->model();
-    connect(rules, &QAbstractItemModel::rowsInserted, this, save);
-    connect(rules, &QAbstractItemModel::rowsRemoved, this, save);
-    connect(rules, &QAbstractItemModel::modelReset, this, save);
-    connect(quickSendPanel, &QuickSendPanel::changed, this, save);
-    connect(m_connection, &ConnectionManager::optionsChanged, this, save);
+    connect(rules, &QAbstractItemModel::rowsInserted, m_settingsWatch, save);
+    connect(rules, &QAbstractItemModel::rowsRemoved, m_settingsWatch, save);
+    connect(rules, &QAbstractItemModel::modelReset, m_settingsWatch, save);
+    connect(quickSendPanel, &QuickSendPanel::changed, m_settingsWatch, save);
+    connect(m_connection, &ConnectionManager::optionsChanged, m_settingsWatch, save);
     // Size and position.
     installEventFilter(this);
 }

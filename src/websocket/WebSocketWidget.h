@@ -144,6 +144,9 @@ private:
 
     // Remembered across starts
     SettingsStore* m_settingsStore = nullptr;
+    // Context of every settings watch; deleted first so that children torn
+    // down after this class is gone cannot call back into it.
+    QObject* m_settingsWatch = nullptr;
     bool m_saveFailureReported = false;
     QCheckBox* rememberSecretsCheck = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;

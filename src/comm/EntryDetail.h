@@ -1,0 +1,36 @@
+#pragma once
+
+#include "comm/LogEntry.h"
+
+#include <QString>
+
+// What the detail pane tells about one log entry, in the active language:
+// the fields read from the entry in one place, and the text's other forms.
+class EntryDetail
+{
+public:
+    // Of a large entry the pane shows this much at once, the rest on request.
+    static constexpr qsizetype previewChars = 64 * 1024;
+    static constexpr qsizetype previewBytes = 64 * 1024;
+
+    explicit EntryDetail(const LogEntry& entry);
+
+    bool isMessage() const;
+    // Date and time to the millisecond: "2024-03-15 14:03:07.215".
+    QString timeText() const;
+    QString directionText() const;
+    QString peerText() const;
+    QString frameText() const;
+    QString sizeText() const;
+    // Every field above, one "name: value" line each, for the clipboard.
+    QString infoText() const;
+
+    QString text() const;
+    const QByteArray& bytes() const;
+
+    // The text indented when it is a JSON object or array; empty otherwise.
+    static QString prettyJson(const QString& text);
+
+private:
+    LogEntry m_entry;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "comm/LogEntry.h"
+
+#include <QFrame>
+
+#include <functional>
+
+class DetailPage;
+class QLabel;
+class QLineEdit;
+class QTabWidget;
+class QTableView;
+template<typename T> class QFutureWatcher;
+
+// The whole of one log entry below the rows: when and which way it went, to
+// or from whom, in which frame and how large, then its text, a hex dump and,
+// for JSON, the text indented, each with a button that copies it. Of a large
+// entry only the first part is shown until the user asks for the rest.
+class EntryDetailPane : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit EntryDetailPane(QWidget* parent = nullptr);
+
+    void showEntry(const LogEntry& entry);
+    // A row whose entry the log no longer keeps: its text is all there is.
+    void showGoneRow(const QString& rowText);
+
+signals:
+    void closeRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QTableView* createHexView();
+    void indentJson(const QString& text);
+    void showJson(const QString& json);
+    void showFields();
+    QLineEdit* addField(const QString& name, const char* objectName);
+
+    LogEntry m_entry;
+    bool m_gone = false;
+    QLabel* m_goneNote = nullptr;
+    QWidget* m_fields = nullptr;
+    QLineEdit* m_time = nullptr;
+    QLineEdit* m_direction = nullptr;
+    QLineEdit* m_peer = nullptr;
+    QLineEdit* m_frame = nullptr;
+    QLineEdit* m_size = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    DetailPage* m_textPage = nullptr;
+    DetailPage* m_hexPage = nullptr;
+    DetailPage* m_jsonPage = nullptr;
+    QFutureWatcher<QString>* m_jsonWatcher = nullptr;
+};

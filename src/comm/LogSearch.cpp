@@ -1,0 +1,71 @@
+#include "comm/LogSearch.h"
+
+LogSearch::LogSearch(const QString& pattern, bool regex, bool caseSensitive)
+    : m_pattern(pattern)
+    , m_regex(regex)
+    , m_caseSensitive(caseSensitive)
+{
+    if (m_pattern.isEmpty())
+        return;
+    if (m_regex) {
+        m_expression.setPattern(m_pattern);
+        if (!m_caseSensitive)
+            m_expression.setPatternOptions(QRegularExpression::CaseInsensitiveOption);
+        // Compiled now, not on the first of many thousand rows.
+        m_expression.optimize();
+    } else {
+        m_matcher.setPattern(m_pattern);
+        m_matcher.setCaseSensitivity(m_caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive);
+    }
+}
+
+quint8 LogSearch::bit(LogEntry::Direction direction)
+{
+    switch (direction) {
+    case LogEntry::TX:
+    case LogEntry::RX:
+    case LogEntry::SYS:
+        return quint8(1u << int(direction));
+    }
+    return 0;
+}
+
+void LogSearch::setDirection(LogEntry::Direction direction, bool included)
+{
+    if (included)
+        m_directions |= bit(direction);
+    else
+        m_directions &= quint8(~bit(direction));
+}
+
+bool LogSearch::includes(LogEntry::Direction direction) const
+{
+    // Entries of no known direction are only left out by a text that misses.
+    const quint8 mask = bit(direction);
+    return mask == 0 || (m_directions & mask) != 0;
+}
+
+bool LogSearch::isValid() const
+{
+    return !m_regex || m_pattern.isEmpty() || m_expression.isValid();
+}
+
+QString LogSearch::errorString() const
+{
+    return isValid() ? QString() : m_expression.errorString();
+}
+
+bool LogSearch::matchesText(QStringView data) const
+{
+    if (m_pattern.isEmpty())
+        return true;
+    if (m_regex)
+        return m_expression.isValid() && m_expression.match(data).hasMatch();
+    return m_matcher.indexIn(data) >= 0;
+}
+
+bool LogSearch::operator==(const LogSearch& other) const
+{
+    return m_pattern == other.m_pattern && m_regex == other.m_regex &&
+           m_caseSensitive == other.m_caseSensitive && m_directions == other.m_directions;
+}
