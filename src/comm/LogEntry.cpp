@@ -61,15 +61,27 @@ void LogEntry::setTimestamp(const QDateTime& time)
 
 QString LogEntry::timeString() const
 {
+    return timeOfDayString(msecsOfDay());
+}
+
+int LogEntry::msecsOfDay() const
+{
     if (!m_hasTime)
-        return QString();
-    // Formed from the milliseconds by hand: going through QDateTime and its
-    // locale machinery costs more than building the rest of a row.
+        return -1;
     constexpr qint64 msPerDay = 24 * 60 * 60 * 1000;
     qint64 ms = (m_msecs + qint64(m_offsetSeconds) * 1000) % msPerDay;
     if (ms < 0)
         ms += msPerDay;
-    const int fields[] = {int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60)};
+    return int(ms);
+}
+
+QString LogEntry::timeOfDayString(int ms)
+{
+    if (ms < 0)
+        return QString();
+    // Formed from the milliseconds by hand: going through QDateTime and its
+    // locale machinery costs more than building the rest of a row.
+    const int fields[] = {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60};
     QString out(12, QLatin1Char('0'));
     QChar* c = out.data();
     for (int i = 0; i < 3; ++i) {
@@ -78,7 +90,7 @@ QString LogEntry::timeString() const
         if (i < 2)
             c[i * 3 + 2] = QLatin1Char(':');
     }
-    const int milli = int(ms % 1000);
+    const int milli = ms % 1000;
     c[8] = QLatin1Char('.');
     c[9] = QLatin1Char(char('0' + milli / 100));
     c[10] = QLatin1Char(char('0' + milli / 10 % 10));
@@ -86,9 +98,9 @@ QString LogEntry::timeString() const
     return out;
 }
 
-QString LogEntry::directionTag() const
+QString LogEntry::tagFor(Direction direction)
 {
-    switch (m_direction) {
+    switch (direction) {
     case TX:
         return QStringLiteral("[TX]");
     case RX:

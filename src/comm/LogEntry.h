@@ -42,9 +42,14 @@ public:
     QDateTime timestamp() const;
     void setTimestamp(const QDateTime& time);
     QString timeString() const;
+    // Milliseconds since local midnight, -1 without a time; and the time
+    // stamp formed from them, as timeString() forms it.
+    int msecsOfDay() const;
+    static QString timeOfDayString(int msecsOfDay);
 
     Direction direction() const { return m_direction; }
-    QString directionTag() const;
+    QString directionTag() const { return tagFor(m_direction); }
+    static QString tagFor(Direction direction);
     // TX and RX: the bytes sent or received. SYS: empty.
     const QByteArray& rawData() const { return m_data; }
     // SYS: the message. TX and RX: the bytes as text.

@@ -2,30 +2,65 @@
 
 #include "comm/LogViewWidget.h"
 
-#include <algorithm>
+#include <QStringBuilder>
 
-LogRowItem::LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial,
-                       LogEntry::Direction direction, int dataStart, bool rowDiffers, bool hex)
+namespace {
+
+// toUtf8 reserves three bytes a character, and shrinking that block in place
+// leaves a hole beside each row: a row gets a block of its own size instead.
+QByteArray exactUtf8(const QString& text)
+{
+    const QByteArray wide = text.toUtf8();
+    return QByteArray(wide.constData(), wide.size());
+}
+
+} // namespace
+
+LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool timed,
+                       bool rowDiffers, bool hex)
     : QListWidgetItem(nullptr, QListWidgetItem::UserType)
-    , text(text)
-    , view(view)
-    , serial(serial)
-    , direction(direction)
-    , rowDiffers(rowDiffers)
-    , hex(hex)
-    , dataStart(quint8(std::clamp(dataStart, 0, 255)))
-{}
+    , m_msecsOfDay(entry.msecsOfDay())
+    , m_shown(exactUtf8(shownData))
+    , m_serial(entry.serial())
+    , m_direction(quint64(entry.direction()) & 3)
+    , m_timed(timed)
+    , m_rowDiffers(rowDiffers)
+    , m_hex(hex)
+    , m_matched(false)
+{
+    static_assert(sizeof(LogRowItem) <= 72, "a row grew: a hundred thousand of them stay alive");
+}
+
+const LogViewWidget* LogRowItem::logView() const
+{
+    // Asked only for a tooltip: a pointer in every row would cost more.
+    for (const QObject* object = listWidget(); object; object = object->parent()) {
+        if (const auto* view = qobject_cast<const LogViewWidget*>(object))
+            return view;
+    }
+    return nullptr;
+}
+
+QString LogRowItem::text() const
+{
+    const QString separator = QStringLiteral("  ");
+    const QString tag = LogEntry::tagFor(direction());
+    if (!m_timed)
+        return tag % separator % shownData();
+    return LogEntry::timeOfDayString(m_msecsOfDay) % separator % tag % separator % shownData();
+}
 
 QVariant LogRowItem::data(int role) const
 {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return text;
+        return text();
     case Qt::ForegroundRole:
-        return brushFor(direction);
+        return brushFor(direction());
     case Qt::ToolTipRole: {
-        const QString tip = view->rowToolTip(serial);
+        const LogViewWidget* view = logView();
+        const QString tip = view ? view->rowToolTip(serial()) : QString();
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
     default:

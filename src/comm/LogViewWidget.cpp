@@ -338,14 +338,7 @@ void LogViewWidget::flushPendingItems()
                                 ? entry.text().size()
                                 : (queued.cutSize >= 0 ? queued.cutSize : entry.rawData().size());
         const QString shown = shownData(data, cut, size, message);
-        QString row;
-        if (showTimestamp)
-            row = entry.timeString() % QStringLiteral("  ") % entry.directionTag() %
-                  QStringLiteral("  ") % shown;
-        else
-            row = entry.directionTag() % QStringLiteral("  ") % shown;
-        const int dataStart = int(row.size() - shown.size());
-        logOutput->addItem(new LogRowItem(row, this, entry.serial(), entry.direction(), dataStart,
+        logOutput->addItem(new LogRowItem(shown, entry, showTimestamp,
                                           cut || hasLineBreak(data), hexDisplay));
     }
     pending.remove(0, batch);
@@ -440,16 +433,14 @@ QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 {
     const QString shown = item->text();
     const LogRowItem* row = LogRowItem::from(item);
-    if (!row || !row->rowDiffers || !comm)
+    if (!row || !row->rowDiffers() || !comm)
         return shown;
-    const LogEntry entry = comm->entryBySerial(row->serial);
+    const LogEntry entry = comm->entryBySerial(row->serial());
     if (entry.serial() == 0)
         return shown; // no longer in the log: the row is all that is left
-    const QString data = row->hex ? entry.hexText() : entry.text();
+    const QString data = row->isHex() ? entry.hexText() : entry.text();
     // The row's time stamp and tag stay as shown; only the data differs.
-    const QString tag = entry.directionTag() + QStringLiteral("  ");
-    const qsizetype at = shown.indexOf(tag);
-    return at < 0 ? data : shown.left(at + tag.size()) + data;
+    return shown.chopped(row->shownData().size()) + data;
 }
 
 void LogViewWidget::copySelected()
@@ -574,7 +565,7 @@ void LogViewWidget::showCurrentEntry()
     if (!item || !logOutput->selectionModel()->isSelected(logOutput->currentIndex()))
         return;
     const LogRowItem* row = LogRowItem::from(item);
-    const LogEntry entry = row && comm ? comm->entryBySerial(row->serial) : LogEntry();
+    const LogEntry entry = row && comm ? comm->entryBySerial(row->serial()) : LogEntry();
     if (entry.serial() != 0)
         detailPane->showEntry(entry);
     else
