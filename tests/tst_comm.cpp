@@ -150,6 +150,11 @@ private slots:
         comm.logReceived(encoded);
         comm.setEncoding(QStringLiteral("ASCII"));
         QCOMPARE(comm.entries().at(0).text(), text);
+
+        // What a text frame's entry keeps: the same bytes, without spare room.
+        const QByteArray utf8 = compactUtf8(text);
+        QCOMPARE(utf8, text.toUtf8());
+        QCOMPARE(utf8.capacity(), utf8.size());
     }
 
     void shouldHonourUtf16ByteOrderMarksAndDropOddByte()

@@ -1,26 +1,16 @@
 #include "comm/LogRowItem.h"
 
 #include "comm/LogViewWidget.h"
+#include "comm/TextCodec.h"
 
 #include <QStringBuilder>
 
-namespace {
-
-// toUtf8 reserves three bytes a character, and shrinking that block in place
-// leaves a hole beside each row: a row gets a block of its own size instead.
-QByteArray exactUtf8(const QString& text)
-{
-    const QByteArray wide = text.toUtf8();
-    return QByteArray(wide.constData(), wide.size());
-}
-
-} // namespace
 
 LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool timed,
                        bool rowDiffers, bool hex)
     : QListWidgetItem(nullptr, QListWidgetItem::UserType)
     , m_msecsOfDay(entry.msecsOfDay())
-    , m_shown(exactUtf8(shownData))
+    , m_shown(compactUtf8(shownData))
     , m_serial(entry.serial())
     , m_direction(quint64(entry.direction()) & 3)
     , m_timed(timed)

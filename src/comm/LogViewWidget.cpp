@@ -41,6 +41,9 @@ constexpr int kRowsPerFlush = 200;
 // the fewer flushes, the fewer relayouts of a long list.
 constexpr int kRowsPerBacklogFlush = 2000;
 constexpr int kBacklogFlushBudgetMs = 15;
+// Between backlog batches the frames are read; each batch lays out the whole
+// list again, and entries that wait longer may be trimmed before they cost a row.
+constexpr int kBacklogGapMs = 25;
 constexpr int kBottomTolerancePx = BottomFollower::tolerancePx;
 constexpr int kCounterIntervalMs = 100;
 // Enough of a frame's bytes for the longest row any encoding or the
@@ -359,7 +362,7 @@ void LogViewWidget::flushPendingItems()
     // letting the event loop run in between.
     if (more && !flushScheduled) {
         flushScheduled = true;
-        QTimer::singleShot(0, this, &LogViewWidget::flushBacklog);
+        QTimer::singleShot(kBacklogGapMs, this, &LogViewWidget::flushBacklog);
     }
 }
 

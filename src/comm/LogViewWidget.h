@@ -18,6 +18,15 @@ class QPushButton;
 class QSplitter;
 class QTimer;
 
+// An entry waiting for its row (see LogViewWidget::pending).
+struct PendingLogEntry
+{
+    LogEntry entry;
+    qint64 cutSize = -1;
+};
+// A flood queues entries by the ten thousand: moved as bytes, not one by one.
+Q_DECLARE_TYPEINFO(PendingLogEntry, Q_RELOCATABLE_TYPE);
+
 // The rows of one communication log plus its counter bar. Rows are built
 // from the log's signals and added in timed batches so that a flood of
 // frames never stalls the window.
@@ -98,11 +107,7 @@ private:
     // start of its bytes (cutSize is then its whole size), so the queue never
     // holds large frames; rows that show their entry shortened or on one line
     // copy it whole from the log, found by its serial.
-    struct PendingEntry
-    {
-        LogEntry entry;
-        qint64 cutSize = -1;
-    };
+    using PendingEntry = PendingLogEntry;
     QList<PendingEntry> pending;
     mutable QMutex pendingMutex;
     bool flushScheduled = false;

@@ -163,3 +163,22 @@ QString encodingNameOf(quint16 id)
     QMutexLocker lock(&table.mutex);
     return table.names.value(id, table.names.first());
 }
+
+QByteArray compactUtf8(const QString& text)
+{
+    const qsizetype size = text.size();
+    const QChar* chars = text.constData();
+    qsizetype i = 0;
+    while (i < size && chars[i].unicode() < 0x80)
+        ++i;
+    if (i == size) {
+        // ASCII, the usual case: one allocation of the right size.
+        QByteArray out(size, Qt::Uninitialized);
+        char* bytes = out.data();
+        for (qsizetype k = 0; k < size; ++k)
+            bytes[k] = char(chars[k].unicode());
+        return out;
+    }
+    const QByteArray wide = text.toUtf8();
+    return QByteArray(wide.constData(), wide.size());
+}

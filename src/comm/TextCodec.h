@@ -23,3 +23,7 @@ QString decodePrefix(const QByteArray& bytes, const QString& encodingName, qsize
 // names that decode alike share one (every unknown name means UTF-8).
 quint16 encodingId(const QString& encodingName);
 QString encodingNameOf(quint16 id);
+
+// The UTF-8 of `text` in a block of its own size: toUtf8 reserves three bytes
+// a character, which a log of a hundred thousand short texts would keep.
+QByteArray compactUtf8(const QString& text);

@@ -9,6 +9,7 @@
 #include "comm/CommunicationBase.h"
 #include "comm/HexText.h"
 #include "comm/LogViewWidget.h"
+#include "comm/TextCodec.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 #include "websocket/QuickSendPanel.h"
@@ -831,7 +832,7 @@ bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
 
 void WebSocketWidget::onTextMessageReceived(const QString& message, const QString& peer)
 {
-    comm->logFrame(LogEntry::RX, message.toUtf8(), LogEntry::FrameKind::Text, peer);
+    comm->logFrame(LogEntry::RX, compactUtf8(message), LogEntry::FrameKind::Text, peer);
     if (hasChartRules())
         feedChart(message);
 }
