@@ -615,7 +615,8 @@ private slots:
         QByteArray binary;
         for (int b = 0; b < 18; ++b)
             binary.append(char(b * 15));
-        comm->logFrame(LogEntry::TX, binary, LogEntry::FrameKind::Binary, QStringLiteral("全部 (2)"));
+        comm->logFrame(LogEntry::TX, binary, LogEntry::FrameKind::Binary,
+                       QStringLiteral("全部 (2)"));
         comm->logSystem(QStringLiteral("已连接"));
         QTRY_COMPARE(rows()->count(), 3);
         auto* pane = child<QWidget>("detailPane");

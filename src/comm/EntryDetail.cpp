@@ -21,7 +21,8 @@ QString EntryDetail::timeText() const
 {
     if (!m_entry.timestamp().isValid())
         return QString();
-    return m_entry.timestamp().date().toString(Qt::ISODate) + QLatin1Char(' ') + m_entry.timeString();
+    return m_entry.timestamp().date().toString(Qt::ISODate) + QLatin1Char(' ') +
+           m_entry.timeString();
 }
 
 QString EntryDetail::directionText() const

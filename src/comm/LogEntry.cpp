@@ -8,17 +8,15 @@
 
 LogEntry::LogEntry(const QString& message)
     : m_words(message)
-    , m_direction(SYS)
-    , m_hasTime(true)
+    , m_direction(qint8(SYS))
 {
     LocalClock::now(&m_msecs, &m_offsetSeconds);
 }
 
 LogEntry::LogEntry(Direction dir, const QByteArray& data, const QString& encodingName)
     : m_data(data)
-    , m_direction(dir)
-    , m_hasTime(true)
     , m_encoding(encodingId(encodingName))
+    , m_direction(qint8(dir))
 {
     LocalClock::now(&m_msecs, &m_offsetSeconds);
     keepOnlyTheBytes();
@@ -28,10 +26,9 @@ LogEntry::LogEntry(Direction dir, const QByteArray& data, FrameKind kind, const 
                    const QString& encodingName)
     : m_data(data)
     , m_words(peer)
-    , m_direction(dir)
-    , m_kind(kind)
-    , m_hasTime(true)
     , m_encoding(kind == FrameKind::Text ? quint16(0) : encodingId(encodingName))
+    , m_direction(qint8(dir))
+    , m_kind(kind)
 {
     LocalClock::now(&m_msecs, &m_offsetSeconds);
     keepOnlyTheBytes();
@@ -47,16 +44,16 @@ void LogEntry::keepOnlyTheBytes()
 
 QDateTime LogEntry::timestamp() const
 {
-    if (!m_hasTime)
+    if (!hasTime())
         return QDateTime();
     return QDateTime::fromMSecsSinceEpoch(m_msecs, Qt::OffsetFromUTC, m_offsetSeconds);
 }
 
 void LogEntry::setTimestamp(const QDateTime& time)
 {
-    m_hasTime = time.isValid();
-    m_msecs = m_hasTime ? time.toMSecsSinceEpoch() : 0;
-    m_offsetSeconds = m_hasTime ? time.offsetFromUtc() : 0;
+    const bool valid = time.isValid();
+    m_msecs = valid ? time.toMSecsSinceEpoch() : 0;
+    m_offsetSeconds = valid ? time.offsetFromUtc() : kNoTime;
 }
 
 QString LogEntry::timeString() const
@@ -66,7 +63,7 @@ QString LogEntry::timeString() const
 
 int LogEntry::msecsOfDay() const
 {
-    if (!m_hasTime)
+    if (!hasTime())
         return -1;
     constexpr qint64 msPerDay = 24 * 60 * 60 * 1000;
     qint64 ms = (m_msecs + qint64(m_offsetSeconds) * 1000) % msPerDay;

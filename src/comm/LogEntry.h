@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QMetaType>
@@ -47,8 +49,8 @@ public:
     int msecsOfDay() const;
     static QString timeOfDayString(int msecsOfDay);
 
-    Direction direction() const { return m_direction; }
-    QString directionTag() const { return tagFor(m_direction); }
+    Direction direction() const { return Direction(m_direction); }
+    QString directionTag() const { return tagFor(direction()); }
     static QString tagFor(Direction direction);
     // TX and RX: the bytes sent or received. SYS: empty.
     const QByteArray& rawData() const { return m_data; }
@@ -80,18 +82,22 @@ public:
 
 private:
     void keepOnlyTheBytes();
+    static constexpr qint32 kNoTime = std::numeric_limits<qint32>::min();
+    bool hasTime() const { return m_offsetSeconds != kNoTime; }
 
     QByteArray m_data;
     // A system entry's message, or a frame's peer: one never has the other.
     QString m_words;
     quint64 m_serial = 0;
     qint64 m_msecs = 0;
-    qint32 m_offsetSeconds = 0;
-    Direction m_direction = TX;
-    FrameKind m_kind = FrameKind::Unknown;
-    bool m_hasTime = false;
+    // The offset from UTC of the time stamp; kNoTime for an entry without one.
+    qint32 m_offsetSeconds = kNoTime;
     quint16 m_encoding = 0;
+    // Kept in a byte: a hundred thousand entries fit 72 bytes each.
+    qint8 m_direction = TX;
+    FrameKind m_kind = FrameKind::Unknown;
 };
+static_assert(sizeof(LogEntry) <= 72, "an entry grew: the log keeps a hundred thousand");
 
 // Moved as plain memory when a list grows: every member is.
 Q_DECLARE_TYPEINFO(LogEntry, Q_RELOCATABLE_TYPE);

@@ -5,9 +5,8 @@
 
 #include <QStringBuilder>
 
-
-LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool timed,
-                       bool rowDiffers, bool hex)
+LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool timed, bool rowDiffers,
+                       bool hex)
     : QListWidgetItem(nullptr, QListWidgetItem::UserType)
     , m_msecsOfDay(entry.msecsOfDay())
     , m_shown(compactUtf8(shownData))

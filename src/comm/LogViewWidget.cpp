@@ -39,7 +39,6 @@ constexpr int kRowsPerFlush = 200;
 // Each flush re-lays out every row of the list (QListView does so on any
 // insert), so a backlog drains in batches as large as a short time allows:
 // the fewer flushes, the fewer relayouts of a long list.
-constexpr int kRowsPerBacklogFlush = 2000;
 constexpr int kBacklogFlushBudgetMs = 15;
 // Between backlog batches the frames are read; each batch lays out the whole
 // list again, and entries that wait longer may be trimmed before they cost a row.
@@ -320,14 +319,14 @@ void LogViewWidget::flushPendingItems()
     logOutput->setUpdatesEnabled(false);
     const qsizetype limit =
         backlogFlush ? pending.size() : std::min<qsizetype>(pending.size(), kRowsPerFlush);
-    const bool timed = backlogFlush;
     backlogFlush = false;
     QElapsedTimer clock;
     clock.start();
     qsizetype batch = 0;
     for (; batch < limit; ++batch) {
-        if (timed && batch >= kRowsPerBacklogFlush && batch % 64 == 0 &&
-            clock.elapsed() >= kBacklogFlushBudgetMs)
+        // Rows may cost more than usual (a filter hides most of them, and each
+        // insert then walks every hidden row): the budget holds from the start.
+        if (batch > 0 && batch % 64 == 0 && clock.elapsed() >= kBacklogFlushBudgetMs)
             break;
         const qsizetype i = batch;
         const PendingEntry& queued = pending.at(i);
@@ -341,8 +340,8 @@ void LogViewWidget::flushPendingItems()
                                 ? entry.text().size()
                                 : (queued.cutSize >= 0 ? queued.cutSize : entry.rawData().size());
         const QString shown = shownData(data, cut, size, message);
-        logOutput->addItem(new LogRowItem(shown, entry, showTimestamp,
-                                          cut || hasLineBreak(data), hexDisplay));
+        logOutput->addItem(
+            new LogRowItem(shown, entry, showTimestamp, cut || hasLineBreak(data), hexDisplay));
     }
     pending.remove(0, batch);
     const bool more = !pending.isEmpty();

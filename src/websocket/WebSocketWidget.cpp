@@ -12,8 +12,8 @@
 #include "comm/TextCodec.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
-#include "websocket/QuickSendPanel.h"
 #include "websocket/ConnectionOptionsDialog.h"
+#include "websocket/QuickSendPanel.h"
 #include "websocket/ServerOptionsDialog.h"
 
 #include <QChartView>
