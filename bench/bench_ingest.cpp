@@ -464,22 +464,22 @@ int runLarge(const Options& o, const LargeRun& run)
     qint64 received = 0;
     qint64 kept = 0;
     qint64 cut = 0;
-    // Bytes, text and hex text: what the entries hold (works on any version).
-    qint64 storeBytes = 0;
+    // What the log counts against its budget: an entry keeps its bytes, and
+    // forms its text and hexadecimal text only when asked for.
+    const qint64 storeBytes = c.comm->storedBytes();
     for (const LogEntry& entry : stored) {
-        storeBytes += entry.rawData.size() + 2 * (entry.text.size() + entry.hexText.size());
-        if (entry.direction != LogEntry::RX)
+        if (entry.direction() != LogEntry::RX)
             continue;
         ++received;
-        if (entry.rawData.size() == run.frameBytes)
+        if (entry.rawData().size() == run.frameBytes)
             ++kept;
         else
             ++cut;
     }
     const bool newestWhole = [&] {
         for (auto it = stored.crbegin(); it != stored.crend(); ++it) {
-            if (it->direction == LogEntry::RX)
-                return it->rawData.size() == run.frameBytes;
+            if (it->direction() == LogEntry::RX)
+                return it->rawData().size() == run.frameBytes;
         }
         return false;
     }();

@@ -531,7 +531,7 @@ private slots:
         QList<LogEntry> entries;
         for (int i = 0; i < 5; ++i) {
             entries.append(LogEntry(LogEntry::RX, recorded[i], u"UTF-8"_s));
-            entries.last().timestamp = t0.addSecs(i);
+            entries.last().setTimestamp(t0.addSecs(i));
         }
         // Only what was received counts.
         entries.insert(1, LogEntry(LogEntry::TX, "volt=99", u"UTF-8"_s));

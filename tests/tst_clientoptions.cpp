@@ -57,8 +57,8 @@ class ClientOptionsTest : public QObject
     {
         QStringList texts;
         for (const LogEntry& entry : c->comm->entries().mid(from)) {
-            if (entry.direction == LogEntry::SYS && entry.text.startsWith(prefix))
-                texts.append(entry.text);
+            if (entry.direction() == LogEntry::SYS && entry.text().startsWith(prefix))
+                texts.append(entry.text());
         }
         return texts;
     }

@@ -154,7 +154,7 @@ class ConnectionsTest : public QObject
     {
         QList<LogEntry> found;
         for (const LogEntry& entry : entries().mid(from)) {
-            if (entry.direction == direction)
+            if (entry.direction() == direction)
                 found.append(entry);
         }
         return found;
@@ -164,9 +164,9 @@ class ConnectionsTest : public QObject
     {
         QStringList lines;
         for (const LogEntry& entry : entries()) {
-            const QString kind = entry.direction == LogEntry::TX ? u"TX "_s : u"RX "_s;
-            lines.append(entry.direction == LogEntry::SYS ? entry.text
-                                                          : kind + hexOf(entry.rawData));
+            const QString kind = entry.direction() == LogEntry::TX ? u"TX "_s : u"RX "_s;
+            lines.append(entry.direction() == LogEntry::SYS ? entry.text()
+                                                            : kind + hexOf(entry.rawData()));
         }
         return lines;
     }
@@ -174,7 +174,7 @@ class ConnectionsTest : public QObject
     {
         QStringList texts;
         for (const LogEntry& entry : entriesOf(LogEntry::SYS, from))
-            texts.append(entry.text);
+            texts.append(entry.text());
         return texts;
     }
     int clientCount() const { return int(c->connection->clientIds().size()); }
@@ -381,17 +381,17 @@ private slots:
         // One TX entry per send, naming who got it and how.
         const QList<LogEntry> sent = entriesOf(LogEntry::TX, before);
         QCOMPARE(sent.size(), 7);
-        QCOMPARE(sent.at(0).peer, u"全部 (3)"_s);
-        QCOMPARE(sent.at(0).frameKind, LogEntry::FrameKind::Text);
-        QCOMPARE(sent.at(1).peer, rows.at(1));
-        QCOMPARE(sent.at(1).frameKind, LogEntry::FrameKind::Binary);
+        QCOMPARE(sent.at(0).peer(), u"全部 (3)"_s);
+        QCOMPARE(sent.at(0).frameKind(), LogEntry::FrameKind::Text);
+        QCOMPARE(sent.at(1).peer(), rows.at(1));
+        QCOMPARE(sent.at(1).frameKind(), LogEntry::FrameKind::Binary);
         QCOMPARE(c->comm->txBytes(), qint64(6 + 3 * 3 + 3 * 7));
 
         // Received frames name their client.
         peer->send(u"sendlarge 2 text 64"_s);
         QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(LogEntry::RX).isEmpty(), kTimeout);
-        QCOMPARE(entriesOf(LogEntry::RX).first().peer, rows.at(2));
-        QCOMPARE(entriesOf(LogEntry::RX).first().frameKind, LogEntry::FrameKind::Text);
+        QCOMPARE(entriesOf(LogEntry::RX).first().peer(), rows.at(2));
+        QCOMPARE(entriesOf(LogEntry::RX).first().frameKind(), LogEntry::FrameKind::Text);
 
         // Without a selection "断开选中客户端" does nothing.
         c->disconnectClientButton->click();
@@ -475,7 +475,7 @@ private slots:
             const int from = int(entries().size());
             send(text);
             const QList<LogEntry> sent = entriesOf(LogEntry::TX, from);
-            return sent.size() == 1 ? sent.first().rawData : QByteArray("not one TX entry");
+            return sent.size() == 1 ? sent.first().rawData() : QByteArray("not one TX entry");
         };
 
         // Every hex form is the same five bytes, sent unchanged in a binary frame.
@@ -512,7 +512,7 @@ private slots:
             c->encodingCombo->setCurrentText(encoding);
             from = int(entries().size());
             QCOMPARE(sendOne(hello), hello.toUtf8());
-            QCOMPARE(entriesOf(LogEntry::TX, from).first().text, hello);
+            QCOMPARE(entriesOf(LogEntry::TX, from).first().text(), hello);
         }
         QTRY_COMPARE_WITH_TIMEOUT(echo->linesWith(u"TEXT "_s).count(hexOf(hello.toUtf8())), 3,
                                   kTimeout);
@@ -521,12 +521,12 @@ private slots:
         // as sent, also with "ASCII" selected.
         QTRY_COMPARE_WITH_TIMEOUT(entriesOf(LogEntry::RX).size(), 7, kTimeout);
         const LogEntry echoed = entriesOf(LogEntry::RX).last();
-        QCOMPARE(echoed.rawData, hello.toUtf8());
-        QCOMPARE(echoed.text, hello);
+        QCOMPARE(echoed.rawData(), hello.toUtf8());
+        QCOMPARE(echoed.text(), hello);
         const qint64 rxBefore = c->comm->rxBytes();
         send(u"你好"_s);
         QTRY_COMPARE_WITH_TIMEOUT(c->comm->rxBytes(), rxBefore + 6, kTimeout);
-        QCOMPARE(entriesOf(LogEntry::RX).last().text, u"你好"_s);
+        QCOMPARE(entriesOf(LogEntry::RX).last().text(), u"你好"_s);
 
         // Binary frames carry the text in the selected encoding.
         c->binaryRadio->setChecked(true);
@@ -570,7 +570,7 @@ private slots:
         send(u"via client"_s);
         QTRY_COMPARE_WITH_TIMEOUT(received.size(), ticks + 1, kTimeout);
         QCOMPARE(entriesOf(LogEntry::TX).size(), ticks + 1);
-        QCOMPARE(entriesOf(LogEntry::TX).last().peer, wsUrl(peer.serverPort()));
+        QCOMPARE(entriesOf(LogEntry::TX).last().peer(), wsUrl(peer.serverPort()));
 
         // A server without clients: the user's send says so, ticks say nothing.
         c->connectButton->click();
@@ -616,7 +616,7 @@ private slots:
         // One frame per TX entry, and no stale payload once the box changed.
         QStringList sent;
         for (const LogEntry& entry : entriesOf(LogEntry::TX))
-            sent.append(QString::fromUtf8(entry.rawData));
+            sent.append(QString::fromUtf8(entry.rawData()));
         const int ticks = int(sent.indexOf(u"tock"_s));
         QCOMPARE(sent, QStringList(ticks, u"tick"_s) + QStringList(sent.size() - ticks, u"tock"_s));
         QTRY_COMPARE_WITH_TIMEOUT(received, sent, kTimeout);
@@ -720,15 +720,15 @@ private slots:
         };
         QVERIFY(waitForRx(1));
         QCOMPARE(c->comm->rxBytes(), qint64(text.size()));
-        QVERIFY(entriesOf(LogEntry::RX).first().rawData == text);
+        QVERIFY(entriesOf(LogEntry::RX).first().rawData() == text);
 
         const QByteArray binary = makeBinary(16 << 20);
         peer->send(push.arg(u"binary"_s).arg(binary.size()));
         QVERIFY2(waitForRx(2), "the 16 MiB frame did not arrive");
         QCOMPARE(c->comm->rxBytes(), qint64(text.size()) + binary.size());
         const LogEntry large = entriesOf(LogEntry::RX).last();
-        QVERIFY(large.rawData == binary);
-        QCOMPARE(large.hexText.size(), binary.size() * 3 - 1);
+        QVERIFY(large.rawData() == binary);
+        QCOMPARE(large.hexText().size(), binary.size() * 3 - 1);
         QVERIFY(peer->linesWith(u"CLOSED "_s).isEmpty());
         // The buffer grew for the frame and is small again after it.
         QTRY_COMPARE(socket->readBufferSize(), ReadBufferTuner::smallBufferSize);
@@ -750,7 +750,7 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         // The frame is the last entry; written whole as its own last line.
-        QByteArray lastLine = large.hexText.toLatin1();
+        QByteArray lastLine = large.hexText().toLatin1();
         lastLine.prepend(' ').append('\n');
         QVERIFY(file.readAll().endsWith(lastLine));
     }

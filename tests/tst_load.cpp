@@ -77,8 +77,8 @@ class LoadTest : public QObject
     {
         QStringList texts;
         for (const LogEntry& entry : c->comm->entries()) {
-            if (entry.direction == LogEntry::SYS && entry.text.startsWith(prefix))
-                texts.append(entry.text.mid(prefix.size()));
+            if (entry.direction() == LogEntry::SYS && entry.text().startsWith(prefix))
+                texts.append(entry.text().mid(prefix.size()));
         }
         return texts;
     }
@@ -164,9 +164,10 @@ private slots:
         QCOMPARE(stored.size(), kCap);
         for (int i = 0; i < kCap; ++i) {
             const LogEntry& entry = stored.at(i);
-            if (entry.direction != LogEntry::RX || entry.rawData != floodPayload(kTotal - kCap + i))
+            if (entry.direction() != LogEntry::RX ||
+                entry.rawData() != floodPayload(kTotal - kCap + i))
                 QFAIL(qPrintable(u"entry %1 holds %2"_s.arg(i).arg(
-                    QString::fromLatin1(entry.rawData.left(60)))));
+                    QString::fromLatin1(entry.rawData().left(60)))));
         }
 
         // Every row is on screen, and the view shows what the store holds.
@@ -274,12 +275,13 @@ private slots:
         QCOMPARE(departures.size(), kClients);
         QSet<QString> present;
         for (const LogEntry& entry : c->comm->entries()) {
-            if (entry.text.startsWith(kArrived)) {
-                QVERIFY2(!present.contains(entry.text.mid(kArrived.size())),
-                         qPrintable(entry.text));
-                present.insert(entry.text.mid(kArrived.size()));
-            } else if (entry.text.startsWith(kDeparted)) {
-                QVERIFY2(present.remove(entry.text.mid(kDeparted.size())), qPrintable(entry.text));
+            if (entry.text().startsWith(kArrived)) {
+                QVERIFY2(!present.contains(entry.text().mid(kArrived.size())),
+                         qPrintable(entry.text()));
+                present.insert(entry.text().mid(kArrived.size()));
+            } else if (entry.text().startsWith(kDeparted)) {
+                QVERIFY2(present.remove(entry.text().mid(kDeparted.size())),
+                         qPrintable(entry.text()));
             }
         }
         QVERIFY(present.isEmpty());

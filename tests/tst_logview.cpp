@@ -41,7 +41,7 @@ public:
 
 LogEntry stamped(LogEntry entry, int ms)
 {
-    entry.timestamp = QDateTime(QDate(2024, 3, 15), QTime(14, 3, 7, ms));
+    entry.setTimestamp(QDateTime(QDate(2024, 3, 15), QTime(14, 3, 7, ms)));
     return entry;
 }
 
@@ -260,10 +260,10 @@ private slots:
 
     void shouldTellPeerAndFrameKindInTheRowToolTip()
     {
-        comm->logFrame(LogEntry::RX, "hi", QStringLiteral("hi"), LogEntry::FrameKind::Text,
+        comm->logFrame(LogEntry::RX, "hi", LogEntry::FrameKind::Text,
                        QStringLiteral("127.0.0.1:52344"));
-        comm->logFrame(LogEntry::TX, "\x01\x02\x03", QStringLiteral("?"),
-                       LogEntry::FrameKind::Binary, QStringLiteral("全部 (3)"));
+        comm->logFrame(LogEntry::TX, "\x01\x02\x03", LogEntry::FrameKind::Binary,
+                       QStringLiteral("全部 (3)"));
         comm->logSystem(QStringLiteral("WebSocket已连接"));
         QTRY_COMPARE(rows()->count(), 3);
         auto tip = [this](int i) {
@@ -457,7 +457,7 @@ private slots:
         const QString cut = QStringLiteral(" \u2026 (");
         QCOMPARE(row(0), QStringLiteral("[RX]  ") + QString(512, u'a') + cut +
                              QStringLiteral("1048579 bytes)"));
-        const QString hex = comm->entries().at(1).hexText;
+        const QString hex = comm->entries().at(1).hexText();
         QCOMPARE(row(1), QStringLiteral("[TX]  ") + hex.left(512) + cut +
                              QStringLiteral("16777216 bytes)"));
         QCOMPARE(row(2), QStringLiteral("[SYS]  ") + QString(512, u'x') + cut +
@@ -503,7 +503,7 @@ private slots:
         QTRY_COMPARE(rows()->count(), 2);
         QCOMPARE(row(0), QStringLiteral("[RX]  test\u21B5line2\u21B5line3\u21B5"));
         QCOMPARE(row(1), QStringLiteral("[SYS]  a\u21B5\u21B5b"));
-        QCOMPARE(comm->entries().at(0).text, QStringLiteral("test\nline2\r\nline3\r"));
+        QCOMPARE(comm->entries().at(0).text(), QStringLiteral("test\nline2\r\nline3\r"));
 
         QVERIFY(runContextMenu(rows()->visualItemRect(rows()->item(0)).center(),
                                QStringLiteral("复制全部")));
@@ -610,12 +610,12 @@ private slots:
         QVERIFY(showActiveWith({}));
         const QByteArray json =
             "{\"b\":[1, {}],\"a\":12345678901234567890,\"s\":\"x,{\\\"y\\\":1}\"}";
-        comm->logFrame(LogEntry::RX, json, QString::fromUtf8(json), LogEntry::FrameKind::Text,
+        comm->logFrame(LogEntry::RX, json, LogEntry::FrameKind::Text,
                        QStringLiteral("127.0.0.1:5000"));
         QByteArray binary;
         for (int b = 0; b < 18; ++b)
             binary.append(char(b * 15));
-        comm->logFrame(LogEntry::TX, binary, QStringLiteral("?"), LogEntry::FrameKind::Binary,
+        comm->logFrame(LogEntry::TX, binary, LogEntry::FrameKind::Binary,
                        QStringLiteral("全部 (2)"));
         comm->logSystem(QStringLiteral("已连接"));
         QTRY_COMPARE(rows()->count(), 3);
@@ -631,7 +631,7 @@ private slots:
         QVERIFY(pane->isVisible());
         const LogEntry entry = comm->entries().at(0);
         QCOMPARE(field("detailTime"),
-                 entry.timestamp.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+                 entry.timestamp().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
         QCOMPARE(field("detailDirection"), QStringLiteral("RX"));
         QCOMPARE(field("detailPeer"), QStringLiteral("127.0.0.1:5000"));
         QCOMPARE(field("detailFrame"), QStringLiteral("文本帧"));
@@ -816,7 +816,7 @@ private slots:
                      : QByteArray("14:03:07.001 [RX] v\n"));
         // No temporary file is left behind.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{written});
-        QVERIFY(comm->entries().last().text.endsWith(dir.filePath(written)));
+        QVERIFY(comm->entries().last().text().endsWith(dir.filePath(written)));
     }
 
     void shouldOfferTheDialogAndWarnWithoutConfirmationWhenExportFails()

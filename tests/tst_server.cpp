@@ -67,8 +67,8 @@ class ServerTest : public QObject
     {
         QStringList texts;
         for (const LogEntry& entry : c->comm->entries()) {
-            if (entry.direction == LogEntry::SYS && entry.text.contains(containing))
-                texts.append(entry.text);
+            if (entry.direction() == LogEntry::SYS && entry.text().contains(containing))
+                texts.append(entry.text());
         }
         return texts;
     }

@@ -35,8 +35,8 @@ class SettingsTest : public QObject
     {
         QStringList out;
         for (const LogEntry& entry : WindowControls(&window).comm->entries()) {
-            if (entry.direction == LogEntry::SYS)
-                out.append(entry.text);
+            if (entry.direction() == LogEntry::SYS)
+                out.append(entry.text());
         }
         return out;
     }

@@ -100,8 +100,8 @@ QStringList WindowTest::sysMessages(const WebSocketWidget& window)
     QStringList out;
     const auto entries = window.findChild<CommunicationBase*>()->entries();
     for (const LogEntry& entry : entries) {
-        if (entry.direction == LogEntry::SYS)
-            out.append(entry.text);
+        if (entry.direction() == LogEntry::SYS)
+            out.append(entry.text());
     }
     return out;
 }
@@ -589,7 +589,7 @@ void WindowTest::shouldLogDisconnectedWhenDestroyedIdle()
     QSignalSpy added(window->findChild<CommunicationBase*>(), &CommunicationBase::logEntryAdded);
     window.reset();
     QCOMPARE(added.size(), 1);
-    QCOMPARE(added.constFirst().constFirst().value<LogEntry>().text, QStringLiteral("已断开"));
+    QCOMPARE(added.constFirst().constFirst().value<LogEntry>().text(), QStringLiteral("已断开"));
 }
 
 void WindowTest::shouldKeepTheLogAtTheBottomAcrossModeSwitchAndResize()

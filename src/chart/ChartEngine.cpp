@@ -379,6 +379,7 @@ void ChartEngine::colourPie(QPieSeries* pie)
 void ChartEngine::refresh()
 {
     m_refreshScheduled = false;
+    m_sinceRefresh.start();
     if (!m_chart)
         return;
 
@@ -485,7 +486,10 @@ void ChartEngine::addValue(const ChartRule& rule, double value)
     // thousand per second would otherwise freeze the window.
     if (!m_refreshScheduled) {
         m_refreshScheduled = true;
-        QTimer::singleShot(0, this, &ChartEngine::runScheduledRefresh);
+        constexpr qint64 kMinRefreshGapMs = 40;
+        const qint64 since = m_sinceRefresh.isValid() ? m_sinceRefresh.elapsed() : kMinRefreshGapMs;
+        QTimer::singleShot(int(std::max<qint64>(0, kMinRefreshGapMs - since)), this,
+                           &ChartEngine::runScheduledRefresh);
     }
 }
 

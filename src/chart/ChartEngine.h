@@ -7,6 +7,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QList>
 #include <QListWidget>
@@ -142,6 +143,9 @@ private:
     int m_timeWindowSeconds = 60;
     int m_currentChartType = Line;
     bool m_refreshScheduled = false;
+    // When the chart was last re-plotted: values arriving in a flood re-plot
+    // it a few times a second, not once per event-loop turn.
+    QElapsedTimer m_sinceRefresh;
     AnalysisProvider m_analysisProvider;
     QPointer<QChart> m_chart;
 };

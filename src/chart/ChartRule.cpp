@@ -55,12 +55,24 @@ std::optional<double> evaluateJsonPath(const QString& line, const QString& path)
     if (doc.isNull())
         return std::nullopt;
 
+    // The same few paths are asked for every frame: split once.
+    thread_local QHash<QString, QStringList> splitPaths;
+    auto known = splitPaths.constFind(path);
+    if (known == splitPaths.constEnd()) {
+        if (splitPaths.size() >= 256)
+            splitPaths.clear();
+        known = splitPaths.insert(path, path.split(QLatin1Char('.'), Qt::KeepEmptyParts));
+    }
     QJsonValue current = doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
-    const QStringList steps = path.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    for (const QString& step : steps) {
-        if (current.isObject() && current.toObject().contains(step)) {
-            current = current.toObject().value(step);
-            continue;
+    for (const QString& step : *known) {
+        if (current.isObject()) {
+            // One look-up, not a contains() and a value().
+            const QJsonObject object = current.toObject();
+            const auto found = object.constFind(step);
+            if (found != object.constEnd()) {
+                current = found.value();
+                continue;
+            }
         }
         if (current.isArray()) {
             const QJsonArray array = current.toArray();

@@ -124,8 +124,8 @@ QList<AnalysisSample> DataAnalyzer::recentReceived(const QList<LogEntry>& entrie
 {
     QList<AnalysisSample> samples;
     for (auto it = entries.crbegin(); it != entries.crend() && samples.size() < count; ++it) {
-        if (it->direction == LogEntry::RX)
-            samples.append(AnalysisSample{it->timestamp, it->text});
+        if (it->direction() == LogEntry::RX)
+            samples.append(AnalysisSample{it->timestamp(), it->text()});
     }
     std::reverse(samples.begin(), samples.end());
     return samples;

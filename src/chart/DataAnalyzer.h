@@ -7,7 +7,7 @@
 #include <QList>
 #include <QString>
 
-struct LogEntry;
+class LogEntry;
 
 // One received text and when it arrived.
 struct AnalysisSample

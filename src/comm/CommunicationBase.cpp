@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <algorithm>
+
 #include <memory>
 
 CommunicationBase::CommunicationBase(QObject* parent)
@@ -53,9 +55,9 @@ void CommunicationBase::logReceived(const QByteArray& data)
 }
 
 void CommunicationBase::logFrame(LogEntry::Direction direction, const QByteArray& data,
-                                 const QString& text, LogEntry::FrameKind kind, const QString& peer)
+                                 LogEntry::FrameKind kind, const QString& peer)
 {
-    addEntry(LogEntry(direction, data, text, kind, peer));
+    addEntry(LogEntry(direction, data, kind, peer, m_encoding));
     if (direction == LogEntry::TX)
         m_txBytes += data.size();
     else
@@ -63,28 +65,41 @@ void CommunicationBase::logFrame(LogEntry::Direction direction, const QByteArray
     emit countersUpdated();
 }
 
+void CommunicationBase::dropOldest()
+{
+    LogEntry& oldest = m_ring[m_head];
+    m_storedBytes -= oldest.memoryCost();
+    oldest = LogEntry();
+    m_head = (m_head + 1) % m_ring.size();
+    --m_count;
+}
+
 void CommunicationBase::addEntry(const LogEntry& entry)
 {
     LogEntry stored = entry;
     {
         QMutexLocker lock(&m_entriesMutex);
-        stored.serial = m_nextSerial++;
-        m_entries.append(stored);
-        m_storedBytes += stored.memoryCost();
+        stored.setSerial(m_nextSerial++);
         const int cap = maxEntries();
-        qsizetype drop = 0;
-        if (cap >= 1 && m_entries.size() > cap)
-            drop = m_entries.size() - cap;
-        const qint64 budget = maxEntryBytes();
-        qint64 bytes = m_storedBytes;
-        for (qsizetype i = 0; i < drop; ++i)
-            bytes -= m_entries.at(i).memoryCost();
-        while (budget > 0 && bytes > budget && drop < m_entries.size() - 1)
-            bytes -= m_entries.at(drop++).memoryCost();
-        if (drop > 0) {
-            m_entries.remove(0, drop);
-            m_storedBytes = bytes;
+        // The store is a ring reserved once: a full log replaces its oldest
+        // entry in place instead of shifting or growing.
+        if (m_ring.capacity() == 0 && cap >= 1)
+            m_ring.reserve(std::min(cap, 1 << 20));
+        while (cap >= 1 && m_count >= cap)
+            dropOldest();
+        if (m_count == m_ring.size()) {
+            std::rotate(m_ring.begin(), m_ring.begin() + m_head, m_ring.end());
+            m_head = 0;
+            m_ring.append(stored);
+        } else {
+            m_ring[(m_head + m_count) % m_ring.size()] = stored;
         }
+        ++m_count;
+        m_storedBytes += stored.memoryCost();
+        // The newest entry stays, even when it alone is over the budget.
+        const qint64 budget = maxEntryBytes();
+        while (budget > 0 && m_storedBytes > budget && m_count > 1)
+            dropOldest();
     }
     emit logEntryAdded(stored);
 }
@@ -93,7 +108,9 @@ void CommunicationBase::clearLog()
 {
     {
         QMutexLocker lock(&m_entriesMutex);
-        m_entries.clear();
+        m_ring.clear();
+        m_head = 0;
+        m_count = 0;
         m_storedBytes = 0;
     }
     emit logCleared();
@@ -109,13 +126,26 @@ void CommunicationBase::resetCounters()
 QList<LogEntry> CommunicationBase::entries() const
 {
     QMutexLocker lock(&m_entriesMutex);
-    return m_entries;
+    if (m_count == m_ring.size()) {
+        // A full ring turned in place to start with the oldest is itself the
+        // answer, shared rather than copied.
+        if (m_head != 0) {
+            std::rotate(m_ring.begin(), m_ring.begin() + m_head, m_ring.end());
+            m_head = 0;
+        }
+        return m_ring;
+    }
+    QList<LogEntry> ordered;
+    ordered.reserve(m_count);
+    for (qsizetype i = 0; i < m_count; ++i)
+        ordered.append(m_ring.at((m_head + i) % m_ring.size()));
+    return ordered;
 }
 
 int CommunicationBase::entryCount() const
 {
     QMutexLocker lock(&m_entriesMutex);
-    return int(m_entries.size());
+    return int(m_count);
 }
 
 qint64 CommunicationBase::storedBytes() const
@@ -128,12 +158,12 @@ LogEntry CommunicationBase::entryBySerial(quint64 serial) const
 {
     QMutexLocker lock(&m_entriesMutex);
     // Serials of stored entries are consecutive, oldest first.
-    if (serial == 0 || m_entries.isEmpty())
+    if (serial == 0 || m_count == 0)
         return LogEntry();
-    const quint64 first = m_entries.first().serial;
-    if (serial < first || serial - first >= quint64(m_entries.size()))
+    const quint64 first = m_ring.at(m_head).serial();
+    if (serial < first || serial - first >= quint64(m_count))
         return LogEntry();
-    return m_entries.at(qsizetype(serial - first));
+    return m_ring.at((m_head + qsizetype(serial - first)) % m_ring.size());
 }
 
 namespace {
@@ -174,8 +204,9 @@ bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) co
     out.setEncoding(QStringConverter::Utf8);
     if (csv)
         out << "Timestamp,Direction,Data\n";
-    for (const LogEntry& entry : std::as_const(m_entries)) {
-        const QString& data = hex ? entry.hexText : entry.text;
+    for (qsizetype i = 0; i < m_count; ++i) {
+        const LogEntry& entry = m_ring.at((m_head + i) % m_ring.size());
+        const QString data = hex ? entry.hexText() : entry.text();
         if (csv) {
             out << '"' << entry.timeString() << "\",\"" << entry.directionTag() << "\",\""
                 << csvQuoted(data) << "\"\n";

@@ -40,9 +40,10 @@ public:
     void logSent(const QByteArray& data);
     void logReceived(const QByteArray& data);
     // A frame sent (TX) or received (RX): `data` are the bytes on the wire and
-    // are what the counters count; `text` is what the entry shows.
-    void logFrame(LogEntry::Direction direction, const QByteArray& data, const QString& text,
-                  LogEntry::FrameKind kind, const QString& peer);
+    // are what the counters count. A text frame shows its own text, a binary
+    // one its bytes read with the selected encoding.
+    void logFrame(LogEntry::Direction direction, const QByteArray& data, LogEntry::FrameKind kind,
+                  const QString& peer);
     void addEntry(const LogEntry& entry);
     void clearLog();
     void resetCounters();
@@ -75,7 +76,12 @@ private:
     QString m_encoding;
     qint64 m_txBytes = 0;
     qint64 m_rxBytes = 0;
-    QList<LogEntry> m_entries;
+    void dropOldest();
+
+    // A ring: m_count entries from m_head on, wrapping around.
+    mutable QList<LogEntry> m_ring;
+    mutable qsizetype m_head = 0;
+    qsizetype m_count = 0;
     qint64 m_storedBytes = 0;
     quint64 m_nextSerial = 1;
     mutable QMutex m_entriesMutex;

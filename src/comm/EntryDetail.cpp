@@ -14,33 +14,34 @@ EntryDetail::EntryDetail(const LogEntry& entry)
 
 bool EntryDetail::isMessage() const
 {
-    return m_entry.direction == LogEntry::SYS;
+    return m_entry.direction() == LogEntry::SYS;
 }
 
 QString EntryDetail::timeText() const
 {
-    if (!m_entry.timestamp.isValid())
+    if (!m_entry.timestamp().isValid())
         return QString();
-    return m_entry.timestamp.date().toString(Qt::ISODate) + QLatin1Char(' ') + m_entry.timeString();
+    return m_entry.timestamp().date().toString(Qt::ISODate) + QLatin1Char(' ') +
+           m_entry.timeString();
 }
 
 QString EntryDetail::directionText() const
 {
     // The row's tag without its brackets.
     const QString tag = m_entry.directionTag();
-    return tag.size() > 2 ? tag.mid(1, tag.size() - 2) : QString::number(int(m_entry.direction));
+    return tag.size() > 2 ? tag.mid(1, tag.size() - 2) : QString::number(int(m_entry.direction()));
 }
 
 QString EntryDetail::peerText() const
 {
-    return m_entry.peer.isEmpty() ? QStringLiteral("\u2014") : m_entry.peer;
+    return m_entry.peer().isEmpty() ? QStringLiteral("\u2014") : m_entry.peer();
 }
 
 QString EntryDetail::frameText() const
 {
     if (isMessage())
         return LanguageManager::translate(QStringLiteral("系统消息"));
-    switch (m_entry.frameKind) {
+    switch (m_entry.frameKind()) {
     case LogEntry::FrameKind::Text:
         return LanguageManager::translate(QStringLiteral("文本帧"));
     case LogEntry::FrameKind::Binary:
@@ -56,8 +57,8 @@ QString EntryDetail::sizeText() const
     // A message has no bytes on the wire; its length is told in characters,
     // as its shortened row does.
     if (isMessage())
-        return LanguageManager::translate(QStringLiteral("%1 字符")).arg(m_entry.text.size());
-    return LanguageManager::translate(QStringLiteral("%1 字节")).arg(m_entry.rawData.size());
+        return LanguageManager::translate(QStringLiteral("%1 字符")).arg(m_entry.text().size());
+    return LanguageManager::translate(QStringLiteral("%1 字节")).arg(m_entry.rawData().size());
 }
 
 QString EntryDetail::infoText() const
@@ -71,14 +72,14 @@ QString EntryDetail::infoText() const
         .join(QLatin1Char('\n'));
 }
 
-const QString& EntryDetail::text() const
+QString EntryDetail::text() const
 {
-    return m_entry.text;
+    return m_entry.text();
 }
 
 const QByteArray& EntryDetail::bytes() const
 {
-    return m_entry.rawData;
+    return m_entry.rawData();
 }
 
 QString EntryDetail::prettyJson(const QString& text)

@@ -25,7 +25,7 @@ public:
     // Every field above, one "name: value" line each, for the clipboard.
     QString infoText() const;
 
-    const QString& text() const;
+    QString text() const;
     const QByteArray& bytes() const;
 
     // The text indented when it is a JSON object or array; empty otherwise.

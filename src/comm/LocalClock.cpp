@@ -4,6 +4,14 @@
 
 QDateTime LocalClock::now()
 {
+    qint64 msecs = 0;
+    qint32 offset = 0;
+    now(&msecs, &offset);
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::OffsetFromUTC, offset);
+}
+
+void LocalClock::now(qint64* msecsOut, qint32* offsetOut)
+{
     thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
     thread_local int cachedOffset = 0;
     const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
@@ -12,5 +20,6 @@ QDateTime LocalClock::now()
         cachedOffset = QDateTime::fromMSecsSinceEpoch(second * 1000).offsetFromUtc();
         cachedSecond = second;
     }
-    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::OffsetFromUTC, cachedOffset);
+    *msecsOut = msecs;
+    *offsetOut = cachedOffset;
 }

@@ -10,4 +10,6 @@ class LocalClock
 {
 public:
     static QDateTime now();
+    // The same moment as milliseconds since the epoch and the local offset.
+    static void now(qint64* msecs, qint32* offsetSeconds);
 };

@@ -22,19 +22,18 @@ bool LogFinder::matches(const QListWidgetItem* item) const
     const LogRowItem* row = LogRowItem::from(item);
     if (!row)
         return m_search.matchesText(item->text());
-    if (!m_search.includes(row->direction))
+    if (!m_search.includes(row->direction()))
         return false;
     if (m_search.pattern().isEmpty())
         return true;
     // A row that shows its entry shortened or on one line is searched in the
     // whole entry while the log keeps it.
-    if (row->rowDiffers && m_comm) {
-        const LogEntry entry = m_comm->entryBySerial(row->serial);
-        if (entry.serial != 0)
-            return m_search.matchesText(row->hex ? entry.hexText : entry.text);
+    if (row->rowDiffers() && m_comm) {
+        const LogEntry entry = m_comm->entryBySerial(row->serial());
+        if (entry.serial() != 0)
+            return m_search.matchesText(row->isHex() ? entry.hexText() : entry.text());
     }
-    const QString text = row->text();
-    return m_search.matchesText(QStringView(text).mid(row->dataStart));
+    return m_search.matchesText(row->shownData());
 }
 
 bool LogFinder::find(int step)
@@ -104,7 +103,7 @@ void LogFinder::refilter()
         QListWidgetItem* item = m_rows->item(row);
         const bool hit = matches(item);
         if (LogRowItem* logRow = LogRowItem::from(item))
-            logRow->matched = hit;
+            logRow->setMatched(hit);
         m_matched += hit;
         // Only changes: hiding a row costs the view a persistent index.
         if (m_rows->isRowHidden(row) == hit)
@@ -119,7 +118,7 @@ void LogFinder::onRowsInserted(const QModelIndex&, int first, int last)
         QListWidgetItem* item = m_rows->item(row);
         const bool hit = matches(item);
         if (LogRowItem* logRow = LogRowItem::from(item))
-            logRow->matched = hit;
+            logRow->setMatched(hit);
         if (hit)
             ++m_matched;
         else
@@ -134,7 +133,7 @@ void LogFinder::onRowsAboutToBeRemoved(const QModelIndex&, int first, int last)
     // rows' own marks tell which were shown.
     for (int row = first; row <= last; ++row) {
         const LogRowItem* logRow = LogRowItem::from(m_rows->item(row));
-        if (logRow ? logRow->matched : !m_rows->isRowHidden(row))
+        if (logRow ? logRow->matched() : !m_rows->isRowHidden(row))
             --m_matched;
     }
     announceCountLater();

@@ -1,27 +1,70 @@
 #include "comm/LogRowItem.h"
 
 #include "comm/LogViewWidget.h"
+#include "comm/TextCodec.h"
 
-#include <algorithm>
+#include <QStringBuilder>
 
-LogRowItem::LogRowItem(const QString& text, const LogViewWidget* view, quint64 serial,
-                       LogEntry::Direction direction, int dataStart, bool rowDiffers, bool hex)
-    : QListWidgetItem(text, nullptr, QListWidgetItem::UserType)
-    , view(view)
-    , serial(serial)
-    , direction(direction)
-    , rowDiffers(rowDiffers)
-    , hex(hex)
-    , dataStart(quint8(std::clamp(dataStart, 0, 255)))
-{}
+LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool timed, bool rowDiffers,
+                       bool hex)
+    : QListWidgetItem(nullptr, QListWidgetItem::UserType)
+    , m_msecsOfDay(entry.msecsOfDay())
+    , m_shown(compactUtf8(shownData))
+    , m_serial(entry.serial())
+    , m_direction(quint64(entry.direction()) & 3)
+    , m_timed(timed)
+    , m_rowDiffers(rowDiffers)
+    , m_hex(hex)
+    , m_matched(false)
+{
+    static_assert(sizeof(LogRowItem) <= 72, "a row grew: a hundred thousand of them stay alive");
+}
+
+const LogViewWidget* LogRowItem::logView() const
+{
+    // Asked only for a tooltip: a pointer in every row would cost more.
+    for (const QObject* object = listWidget(); object; object = object->parent()) {
+        if (const auto* view = qobject_cast<const LogViewWidget*>(object))
+            return view;
+    }
+    return nullptr;
+}
+
+QString LogRowItem::text() const
+{
+    const QString separator = QStringLiteral("  ");
+    const QString tag = LogEntry::tagFor(direction());
+    if (!m_timed)
+        return tag % separator % shownData();
+    return LogEntry::timeOfDayString(m_msecsOfDay) % separator % tag % separator % shownData();
+}
 
 QVariant LogRowItem::data(int role) const
 {
-    if (role == Qt::ToolTipRole) {
-        const QString tip = view->rowToolTip(serial);
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return text();
+    case Qt::ForegroundRole:
+        return brushFor(direction());
+    case Qt::ToolTipRole: {
+        const LogViewWidget* view = logView();
+        const QString tip = view ? view->rowToolTip(serial()) : QString();
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
-    return QListWidgetItem::data(role);
+    default:
+        return QListWidgetItem::data(role);
+    }
+}
+
+QBrush LogRowItem::brushFor(LogEntry::Direction direction)
+{
+    static const QBrush brushes[] = {QBrush(LogViewWidget::directionColor(LogEntry::TX)),
+                                     QBrush(LogViewWidget::directionColor(LogEntry::RX)),
+                                     QBrush(LogViewWidget::directionColor(LogEntry::SYS))};
+    const int index = int(direction);
+    return index >= 0 && index < 3 ? brushes[index]
+                                   : QBrush(LogViewWidget::directionColor(direction));
 }
 
 const LogRowItem* LogRowItem::from(const QListWidgetItem* item)

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -36,11 +37,17 @@ namespace {
 constexpr int kFlushIntervalMs = 50;
 constexpr int kRowsPerFlush = 200;
 // Each flush re-lays out every row of the list (QListView does so on any
-// insert), so a backlog drains in larger batches: the stall of a flush is the
-// relayout, not the rows added.
-constexpr int kRowsPerBacklogFlush = 2000;
+// insert), so a backlog drains in batches as large as a short time allows:
+// the fewer flushes, the fewer relayouts of a long list.
+constexpr int kBacklogFlushBudgetMs = 15;
+// Between backlog batches the frames are read; each batch lays out the whole
+// list again, and entries that wait longer may be trimmed before they cost a row.
+constexpr int kBacklogGapMs = 25;
 constexpr int kBottomTolerancePx = BottomFollower::tolerancePx;
 constexpr int kCounterIntervalMs = 100;
+// Enough of a frame's bytes for the longest row any encoding or the
+// hexadecimal form makes of them.
+constexpr qsizetype kQueuedBytes = 4096;
 
 } // namespace
 
@@ -209,9 +216,14 @@ bool LogViewWidget::hasLineBreak(const QString& data)
 
 QString LogViewWidget::rowData(const QString& data, qint64 byteCount, bool isMessage)
 {
-    // Measuring and painting a row of megabytes would freeze the window.
     const bool cut = data.size() > maxRowChars;
-    QString shown = cut ? data.left(maxRowChars) : data;
+    return shownData(cut ? data.left(maxRowChars) : data, cut, byteCount, isMessage);
+}
+
+QString LogViewWidget::shownData(const QString& prefix, bool cut, qint64 size, bool isMessage)
+{
+    // Measuring and painting a row of megabytes would freeze the window.
+    QString shown = prefix;
     // A row is one line: its line breaks would run the lines together.
     if (hasLineBreak(shown)) {
         shown.replace(QStringLiteral("\r\n"), QStringLiteral("\u21B5"));
@@ -220,23 +232,18 @@ QString LogViewWidget::rowData(const QString& data, qint64 byteCount, bool isMes
     }
     if (!cut)
         return shown;
-    return shown % QStringLiteral(" \u2026 (") % QString::number(byteCount) %
+    return shown % QStringLiteral(" \u2026 (") % QString::number(size) %
            (isMessage ? QStringLiteral(" characters)") : QStringLiteral(" bytes)"));
 }
 
 void LogViewWidget::onNewLogEntry(LogEntry entry)
 {
     PendingEntry queued;
-    if (entry.text.size() > maxRowChars || entry.hexText.size() > maxRowChars ||
-        hasLineBreak(entry.text)) {
-        const bool message = entry.direction == LogEntry::SYS;
-        const qint64 size = message ? entry.text.size() : entry.rawData.size();
-        queued.entry.timestamp = entry.timestamp;
-        queued.entry.direction = entry.direction;
-        queued.entry.serial = entry.serial;
-        queued.entry.text = rowData(entry.text, size, message);
-        queued.entry.hexText = message ? queued.entry.text : rowData(entry.hexText, size, message);
-        queued.rowDiffers = true;
+    // A row needs no more than the start of a large frame; the log keeps the
+    // rest, and the queue must not keep a frame the log has let go.
+    if (entry.rawData().size() > kQueuedBytes) {
+        queued.cutSize = entry.rawData().size();
+        queued.entry = entry.withDataPrefix(kQueuedBytes);
     } else {
         queued.entry = std::move(entry);
     }
@@ -310,29 +317,31 @@ void LogViewWidget::flushPendingItems()
     }
 
     logOutput->setUpdatesEnabled(false);
-    const qsizetype batch =
-        std::min<qsizetype>(pending.size(), backlogFlush ? kRowsPerBacklogFlush : kRowsPerFlush);
+    const qsizetype limit =
+        backlogFlush ? pending.size() : std::min<qsizetype>(pending.size(), kRowsPerFlush);
     backlogFlush = false;
-    const QBrush brushes[] = {QBrush(directionColor(LogEntry::TX)),
-                              QBrush(directionColor(LogEntry::RX)),
-                              QBrush(directionColor(LogEntry::SYS))};
-    for (qsizetype i = 0; i < batch; ++i) {
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype batch = 0;
+    for (; batch < limit; ++batch) {
+        // Rows may cost more than usual (a filter hides most of them, and each
+        // insert then walks every hidden row): the budget holds from the start.
+        if (batch > 0 && batch % 64 == 0 && clock.elapsed() >= kBacklogFlushBudgetMs)
+            break;
+        const qsizetype i = batch;
         const PendingEntry& queued = pending.at(i);
         const LogEntry& entry = queued.entry;
-        const QString& data = hexDisplay ? entry.hexText : entry.text;
-        QString row;
-        if (showTimestamp)
-            row = entry.timeString() % QStringLiteral("  ") % entry.directionTag() %
-                  QStringLiteral("  ") % data;
-        else
-            row = entry.directionTag() % QStringLiteral("  ") % data;
-        const int dataStart = int(row.size() - data.size());
-        auto* item = new LogRowItem(row, this, entry.serial, entry.direction, dataStart,
-                                    queued.rowDiffers, hexDisplay);
-        const int dir = int(entry.direction);
-        item->setForeground(dir >= 0 && dir < 3 ? brushes[dir]
-                                                : QBrush(directionColor(entry.direction)));
-        logOutput->addItem(item);
+        const bool message = entry.direction() == LogEntry::SYS && entry.rawData().isEmpty();
+        bool more = false;
+        const QString data =
+            hexDisplay ? entry.hexPrefix(maxRowChars, &more) : entry.textPrefix(maxRowChars, &more);
+        const bool cut = more || queued.cutSize >= 0;
+        const qint64 size = message
+                                ? entry.text().size()
+                                : (queued.cutSize >= 0 ? queued.cutSize : entry.rawData().size());
+        const QString shown = shownData(data, cut, size, message);
+        logOutput->addItem(
+            new LogRowItem(shown, entry, showTimestamp, cut || hasLineBreak(data), hexDisplay));
     }
     pending.remove(0, batch);
     const bool more = !pending.isEmpty();
@@ -352,7 +361,7 @@ void LogViewWidget::flushPendingItems()
     // letting the event loop run in between.
     if (more && !flushScheduled) {
         flushScheduled = true;
-        QTimer::singleShot(0, this, &LogViewWidget::flushBacklog);
+        QTimer::singleShot(kBacklogGapMs, this, &LogViewWidget::flushBacklog);
     }
 }
 
@@ -402,23 +411,23 @@ void LogViewWidget::clearAll()
 QString LogViewWidget::rowToolTip(quint64 serial) const
 {
     const LogEntry entry = comm ? comm->entryBySerial(serial) : LogEntry();
-    if (entry.serial == 0 || entry.direction == LogEntry::SYS)
+    if (entry.serial() == 0 || entry.direction() == LogEntry::SYS)
         return QString();
     const bool english = LanguageManager::isEnglish();
     QStringList lines;
-    if (!entry.peer.isEmpty()) {
-        const bool sent = entry.direction == LogEntry::TX;
+    if (!entry.peer().isEmpty()) {
+        const bool sent = entry.direction() == LogEntry::TX;
         lines.append(english ? (sent ? QStringLiteral("To: ") : QStringLiteral("From: "))
                              : (sent ? QStringLiteral("发往: ") : QStringLiteral("来自: ")));
-        lines.last() += entry.peer;
+        lines.last() += entry.peer();
     }
     QString frame;
-    if (entry.frameKind == LogEntry::FrameKind::Text)
+    if (entry.frameKind() == LogEntry::FrameKind::Text)
         frame = english ? QStringLiteral("text frame, ") : QStringLiteral("文本帧，");
-    else if (entry.frameKind == LogEntry::FrameKind::Binary)
+    else if (entry.frameKind() == LogEntry::FrameKind::Binary)
         frame = english ? QStringLiteral("binary frame, ") : QStringLiteral("二进制帧，");
     lines.append(frame + (english ? QStringLiteral("%1 bytes") : QStringLiteral("%1 字节"))
-                             .arg(entry.rawData.size()));
+                             .arg(entry.rawData().size()));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -426,16 +435,14 @@ QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 {
     const QString shown = item->text();
     const LogRowItem* row = LogRowItem::from(item);
-    if (!row || !row->rowDiffers || !comm)
+    if (!row || !row->rowDiffers() || !comm)
         return shown;
-    const LogEntry entry = comm->entryBySerial(row->serial);
-    if (entry.serial == 0)
+    const LogEntry entry = comm->entryBySerial(row->serial());
+    if (entry.serial() == 0)
         return shown; // no longer in the log: the row is all that is left
-    const QString& data = row->hex ? entry.hexText : entry.text;
+    const QString data = row->isHex() ? entry.hexText() : entry.text();
     // The row's time stamp and tag stay as shown; only the data differs.
-    const QString tag = entry.directionTag() + QStringLiteral("  ");
-    const qsizetype at = shown.indexOf(tag);
-    return at < 0 ? data : shown.left(at + tag.size()) + data;
+    return shown.chopped(row->shownData().size()) + data;
 }
 
 void LogViewWidget::copySelected()
@@ -560,8 +567,8 @@ void LogViewWidget::showCurrentEntry()
     if (!item || !logOutput->selectionModel()->isSelected(logOutput->currentIndex()))
         return;
     const LogRowItem* row = LogRowItem::from(item);
-    const LogEntry entry = row && comm ? comm->entryBySerial(row->serial) : LogEntry();
-    if (entry.serial != 0)
+    const LogEntry entry = row && comm ? comm->entryBySerial(row->serial()) : LogEntry();
+    if (entry.serial() != 0)
         detailPane->showEntry(entry);
     else
         detailPane->showGoneRow(item->text());

@@ -18,6 +18,15 @@ class QPushButton;
 class QSplitter;
 class QTimer;
 
+// An entry waiting for its row (see LogViewWidget::pending).
+struct PendingLogEntry
+{
+    LogEntry entry;
+    qint64 cutSize = -1;
+};
+// A flood queues entries by the ten thousand: moved as bytes, not one by one.
+Q_DECLARE_TYPEINFO(PendingLogEntry, Q_RELOCATABLE_TYPE);
+
 // The rows of one communication log plus its counter bar. Rows are built
 // from the log's signals and added in timed batches so that a flood of
 // frames never stalls the window.
@@ -37,6 +46,8 @@ public:
     // as one) become "\u21B5", and data too long is cut short.
     static QString rowData(const QString& data, qint64 byteCount, bool isMessage);
     static bool hasLineBreak(const QString& data);
+    // The shown form of the start of some data, `cut` when there was more.
+    static QString shownData(const QString& prefix, bool cut, qint64 size, bool isMessage);
 
 public slots:
     void onNewLogEntry(LogEntry entry);
@@ -92,15 +103,11 @@ private:
     QSplitter* splitter = nullptr;
     EntryDetailPane* detailPane = nullptr;
 
-    // Entries whose text was too long for a row are queued shortened (their
-    // bytes stay in the log only), so the queue never holds large frames;
-    // texts with line breaks are queued in their one-line form. Such rows
-    // copy their entry whole, found by its serial.
-    struct PendingEntry
-    {
-        LogEntry entry;
-        bool rowDiffers = false;
-    };
+    // Entries wait here for their row. A large frame waits with only the
+    // start of its bytes (cutSize is then its whole size), so the queue never
+    // holds large frames; rows that show their entry shortened or on one line
+    // copy it whole from the log, found by its serial.
+    using PendingEntry = PendingLogEntry;
     QList<PendingEntry> pending;
     mutable QMutex pendingMutex;
     bool flushScheduled = false;

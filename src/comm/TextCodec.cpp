@@ -1,7 +1,10 @@
 #include "comm/TextCodec.h"
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStringList>
 
 namespace {
 
@@ -86,4 +89,96 @@ QByteArray encodeText(const QString& text, const QString& encodingName)
     if (!encoder.isValid())
         return text.toUtf8();
     return encoder.encode(text);
+}
+
+QString decodePrefix(const QByteArray& bytes, const QString& encodingName, qsizetype maxChars,
+                     bool* more)
+{
+    // No encoding takes more than four bytes for a character, so a prefix of
+    // this many bytes gives more than maxChars characters whenever it is cut
+    // short; the characters before the cut are those of the whole.
+    const qsizetype prefixBytes = 4 * maxChars + 8;
+    if (bytes.size() > prefixBytes) {
+        const QString prefix = decodeBytes(bytes.left(prefixBytes), encodingName);
+        if (prefix.size() > maxChars) {
+            *more = true;
+            return prefix.left(maxChars);
+        }
+    }
+    const QString whole = decodeBytes(bytes, encodingName);
+    *more = whole.size() > maxChars;
+    return *more ? whole.left(maxChars) : whole;
+}
+
+namespace {
+
+struct EncodingNames
+{
+    QMutex mutex;
+    // 0 UTF-8 (also the empty and every unknown name), 1 ASCII, 2 Unicode.
+    QStringList names{QStringLiteral("UTF-8"), QStringLiteral("ASCII"), QStringLiteral("Unicode")};
+};
+
+EncodingNames& encodingNames()
+{
+    static EncodingNames table;
+    return table;
+}
+
+} // namespace
+
+quint16 encodingId(const QString& encodingName)
+{
+    // Every frame asks with the log's one name: remember the last answer.
+    thread_local QString lastName = QStringLiteral("UTF-8");
+    thread_local quint16 lastId = 0;
+    if (encodingName.isSharedWith(lastName) || encodingName == lastName)
+        return lastId;
+
+    quint16 id = 0;
+    if (!encodingName.isEmpty()) {
+        EncodingNames& table = encodingNames();
+        QMutexLocker lock(&table.mutex);
+        const qsizetype known = table.names.indexOf(encodingName);
+        if (known >= 0) {
+            id = quint16(known);
+        } else if (QStringDecoder(encodingName.toLatin1().constData()).isValid() &&
+                   table.names.size() < 0xFFFF) {
+            table.names.append(encodingName);
+            id = quint16(table.names.size() - 1);
+        }
+    }
+    lastName = encodingName;
+    lastId = id;
+    return id;
+}
+
+QString encodingNameOf(quint16 id)
+{
+    static const QString fixed[] = {QStringLiteral("UTF-8"), QStringLiteral("ASCII"),
+                                    QStringLiteral("Unicode")};
+    if (id < 3)
+        return fixed[id];
+    EncodingNames& table = encodingNames();
+    QMutexLocker lock(&table.mutex);
+    return table.names.value(id, table.names.first());
+}
+
+QByteArray compactUtf8(const QString& text)
+{
+    const qsizetype size = text.size();
+    const QChar* chars = text.constData();
+    qsizetype i = 0;
+    while (i < size && chars[i].unicode() < 0x80)
+        ++i;
+    if (i == size) {
+        // ASCII, the usual case: one allocation of the right size.
+        QByteArray out(size, Qt::Uninitialized);
+        char* bytes = out.data();
+        for (qsizetype k = 0; k < size; ++k)
+            bytes[k] = char(chars[k].unicode());
+        return out;
+    }
+    const QByteArray wide = text.toUtf8();
+    return QByteArray(wide.constData(), wide.size());
 }

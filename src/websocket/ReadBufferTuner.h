@@ -15,7 +15,7 @@ class ReadBufferTuner : public QObject
     Q_OBJECT
 
 public:
-    static constexpr qint64 smallBufferSize = 256 * 1024;
+    static constexpr qint64 smallBufferSize = 128 * 1024;
 
     // Attaches a tuner (a child of `socket`) when the socket's TCP transport
     // can be found; otherwise gives the socket a buffer that holds the largest

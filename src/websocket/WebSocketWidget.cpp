@@ -9,10 +9,11 @@
 #include "comm/CommunicationBase.h"
 #include "comm/HexText.h"
 #include "comm/LogViewWidget.h"
+#include "comm/TextCodec.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
-#include "websocket/QuickSendPanel.h"
 #include "websocket/ConnectionOptionsDialog.h"
+#include "websocket/QuickSendPanel.h"
 #include "websocket/ServerOptionsDialog.h"
 
 #include <QChartView>
@@ -698,28 +699,24 @@ bool WebSocketWidget::sendContent(const SendBoxContent& content, bool byUser)
     const ConnectionManager::ClientId target = selectedClient();
     ConnectionManager::SendResult result;
     LogEntry::FrameKind kind = LogEntry::FrameKind::Text;
-    QString shown;
     if (content.binary) {
         // Binary frames carry the text in the selected encoding.
         kind = LogEntry::FrameKind::Binary;
         if (!hex)
             payload = comm->encode(boxText);
         result = m_connection->send(payload, kind, target);
-        shown = comm->decode(payload);
     } else if (hex) {
         // A text frame is UTF-8 on the wire, whatever encoding is selected.
         result = m_connection->send(payload, kind, target);
-        shown = QString::fromUtf8(payload);
     } else {
         result = m_connection->sendText(boxText, target);
         payload = boxText.toUtf8();
-        shown = boxText;
     }
 
     using Status = ConnectionManager::SendStatus;
     switch (result.status) {
     case Status::Sent:
-        comm->logFrame(LogEntry::TX, payload, shown, kind, result.recipients);
+        comm->logFrame(LogEntry::TX, payload, kind, result.recipients);
         return true;
     case Status::NotText:
         comm->logSystem(QStringLiteral("未发送：数据不是有效的 UTF-8，不能作为文本帧发送"));
@@ -835,22 +832,26 @@ bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
 
 void WebSocketWidget::onTextMessageReceived(const QString& message, const QString& peer)
 {
-    comm->logFrame(LogEntry::RX, message.toUtf8(), message, LogEntry::FrameKind::Text, peer);
-    feedChart(message);
+    comm->logFrame(LogEntry::RX, compactUtf8(message), LogEntry::FrameKind::Text, peer);
+    if (hasChartRules())
+        feedChart(message);
 }
 
 void WebSocketWidget::onBinaryMessageReceived(const QByteArray& message, const QString& peer)
 {
-    const QString text = comm->decode(message);
-    comm->logFrame(LogEntry::RX, message, text, LogEntry::FrameKind::Binary, peer);
-    feedChart(text);
+    comm->logFrame(LogEntry::RX, message, LogEntry::FrameKind::Binary, peer);
+    // Without rules nothing can be plotted: spare a large frame its decoding.
+    if (hasChartRules())
+        feedChart(comm->decode(message));
+}
+
+bool WebSocketWidget::hasChartRules() const
+{
+    return chartEngine && !chartEngine->rules().isEmpty();
 }
 
 void WebSocketWidget::feedChart(const QString& text)
 {
-    // Without rules nothing can be plotted: spare a large frame the split.
-    if (!chartEngine || chartEngine->rules().isEmpty())
-        return;
     const QStringList lines = splitChartLines(text);
     for (const QString& line : lines) {
         const QList<ChartRule> rules = chartEngine->rules();

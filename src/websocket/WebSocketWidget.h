@@ -97,6 +97,7 @@ private:
     void updateAutoSend();
     ConnectionManager::ClientId selectedClient() const;
     void clearClientSelection();
+    bool hasChartRules() const;
     void feedChart(const QString& text);
     // The address row's tooltip lists the client options that differ from
     // their defaults, in the active language.
