@@ -180,10 +180,10 @@ save "$work/client.png" client.png
 # it differs on every run, since the proposed file name carries the time.
 # Positions inside the window (x y), as above.
 SETTINGS_CROP=280x489+0+52
-DISPLAY_CROP=258x196+14+346
-HEX_DISPLAY_BOX=(40 393)
-TIMESTAMP_BOX=(40 419)
-LINE_SPACING_UP=(245 469)
+DISPLAY_CROP=258x196+14+384
+HEX_DISPLAY_BOX=(40 431)
+TIMESTAMP_BOX=(40 457)
+LINE_SPACING_UP=(245 507)
 EXPORT_BUTTON=(1049 510)
 # A hover changes less than a click: a border and a small background.
 HOVER_MIN_DIFF=40
