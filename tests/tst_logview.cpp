@@ -561,6 +561,34 @@ private slots:
         QCOMPARE(rows()->currentRow(), 1);
     }
 
+    // A filtered full log must not pay Qt's per-hidden-row cost of a trim for
+    // every new row, yet must stay bounded and come back to the cap.
+    void shouldTrimInStepsWhileFilteringAndToTheCapAfterwards()
+    {
+        comm->cap = 100;
+        QList<QByteArray> texts;
+        for (int i = 0; i < 100; ++i)
+            texts << QByteArray(i % 10 ? "miss " : "hit ") + QByteArray::number(i);
+        QVERIFY(showActiveWith(texts));
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(child<QLineEdit>("findEdit"), QStringLiteral("hit"));
+        child<QCheckBox>("findFilter")->click();
+
+        int most = 0;
+        for (int i = 100; i < 110; ++i) {
+            comm->logReceived("miss " + QByteArray::number(i));
+            QTRY_COMPARE(view->pendingCount(), 0);
+            most = std::max(most, rows()->count());
+        }
+        QVERIFY(most > 100 && most <= 102);
+        QTRY_COMPARE(child<QLabel>("findStatus")->text(),
+                     QStringLiteral("%1 / %2").arg(shownRows().size()).arg(rows()->count()));
+
+        child<QCheckBox>("findFilter")->click();
+        QCOMPARE(rows()->count(), 100);
+        QCOMPARE(row(0), QStringLiteral("[RX]  hit 10"));
+    }
+
     void shouldFilterRowsAsTheyComeAndCopyOnlyWhatShows()
     {
         comm->cap = 10;

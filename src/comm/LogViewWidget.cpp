@@ -347,10 +347,7 @@ void LogViewWidget::flushPendingItems()
     const bool more = !pending.isEmpty();
     lock.unlock();
 
-    // The view keeps no more rows than the log keeps entries.
-    const int excessRows = logOutput->count() - rowLimit();
-    if (excessRows > 0)
-        logOutput->model()->removeRows(0, excessRows);
+    trimRows();
 
     logOutput->setUpdatesEnabled(true);
 
@@ -363,6 +360,24 @@ void LogViewWidget::flushPendingItems()
         flushScheduled = true;
         QTimer::singleShot(kBacklogGapMs, this, &LogViewWidget::flushBacklog);
     }
+}
+
+int LogViewWidget::trimSlackRows() const
+{
+    // Qt keeps an index for every row the filter hides and moves each of them
+    // whenever rows leave at the top: a tenth of a second or more for a full
+    // log, however few rows leave. With rows hidden, old rows leave in steps
+    // of a fiftieth of the log, so that a slow trickle does not pay it per row.
+    return finder && finder->isFiltering() ? rowLimit() / 50 : 0;
+}
+
+void LogViewWidget::trimRows()
+{
+    // The view keeps no more rows than the log keeps entries (but for the
+    // step above while the filter is on).
+    const int excessRows = logOutput->count() - rowLimit();
+    if (excessRows > trimSlackRows())
+        logOutput->model()->removeRows(0, excessRows);
 }
 
 void LogViewWidget::setLineSpacing(int px)
@@ -531,6 +546,11 @@ void LogViewWidget::setUpFindAndDetail()
 
     connect(findBar, &FindBar::searchChanged, finder, &LogFinder::setSearch);
     connect(findBar, &FindBar::filteringChanged, finder, &LogFinder::setFiltering);
+    // Rows kept past the cap while the filter was on leave once it is off.
+    connect(findBar, &FindBar::filteringChanged, this, [this](bool on) {
+        if (!on)
+            trimRows();
+    });
     connect(findBar, &FindBar::nextRequested, this, [this] {
         if (!finder->findNext())
             findBar->showNotFound();

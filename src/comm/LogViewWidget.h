@@ -85,6 +85,9 @@ private:
     void updateCounterLabels();
     void discardRowsAndQueue();
     int rowLimit() const;
+    // Rows the view may keep beyond rowLimit() before it trims them.
+    int trimSlackRows() const;
+    void trimRows();
     // The find bar (Ctrl+F) and the pane that shows the selected row's entry.
     void setUpFindAndDetail();
     void showCurrentEntry();
