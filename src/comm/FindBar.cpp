@@ -25,8 +25,9 @@ const struct
     LogEntry::Direction direction;
     const char* tag;
     const char* objectName;
-} kDirections[] = {
-    {LogEntry::TX, "TX", "findTx"}, {LogEntry::RX, "RX", "findRx"}, {LogEntry::SYS, "SYS", "findSys"}};
+} kDirections[] = {{LogEntry::TX, "TX", "findTx"},
+                   {LogEntry::RX, "RX", "findRx"},
+                   {LogEntry::SYS, "SYS", "findSys"}};
 
 } // namespace
 
