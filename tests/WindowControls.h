@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -77,4 +78,15 @@ struct WindowControls
     QCheckBox* autoSendCheck = find<QCheckBox>("autoSendCheck");
     QSpinBox* intervalSpin = find<QSpinBox>("intervalSpin");
     QTimer* autoSendTimer = window->findChild<QTimer*>(QStringLiteral("autoSendTimer"));
+
+    // The texts of the log's system entries, from entry `from` on.
+    QStringList systemTexts(int from = 0) const
+    {
+        QStringList texts;
+        for (const LogEntry& entry : comm->entries().mid(from)) {
+            if (entry.direction() == LogEntry::SYS)
+                texts.append(entry.text());
+        }
+        return texts;
+    }
 };

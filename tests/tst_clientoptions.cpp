@@ -55,11 +55,8 @@ class ClientOptionsTest : public QObject
     // System entries from `from` on, those beginning with `prefix` only.
     QStringList log(int from = 0, const QString& prefix = QString()) const
     {
-        QStringList texts;
-        for (const LogEntry& entry : c->comm->entries().mid(from)) {
-            if (entry.direction() == LogEntry::SYS && entry.text().startsWith(prefix))
-                texts.append(entry.text());
-        }
+        QStringList texts = c->systemTexts(from);
+        texts.removeIf([&](const QString& text) { return !text.startsWith(prefix); });
         return texts;
     }
 

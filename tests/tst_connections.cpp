@@ -170,13 +170,7 @@ class ConnectionsTest : public QObject
         }
         return lines;
     }
-    QStringList systemTexts(int from = 0) const
-    {
-        QStringList texts;
-        for (const LogEntry& entry : entriesOf(LogEntry::SYS, from))
-            texts.append(entry.text());
-        return texts;
-    }
+    QStringList systemTexts(int from = 0) const { return c->systemTexts(from); }
     int clientCount() const { return int(c->connection->clientIds().size()); }
     QWebSocket* serverClient(int i) const
     {

@@ -65,12 +65,7 @@ class ServerTest : public QObject
 
     QStringList systemTexts(const QString& containing) const
     {
-        QStringList texts;
-        for (const LogEntry& entry : c->comm->entries()) {
-            if (entry.direction() == LogEntry::SYS && entry.text().contains(containing))
-                texts.append(entry.text());
-        }
-        return texts;
+        return c->systemTexts().filter(containing);
     }
 
 private slots:

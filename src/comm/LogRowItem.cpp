@@ -3,8 +3,6 @@
 #include "comm/LogViewWidget.h"
 #include "comm/TextCodec.h"
 
-#include <QStringBuilder>
-
 LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool timed, bool rowDiffers,
                        bool hex)
     : QListWidgetItem(nullptr, QListWidgetItem::UserType)
@@ -30,15 +28,12 @@ const LogViewWidget* LogRowItem::logView() const
     return nullptr;
 }
 
-QString LogRowItem::text() const
+QString LogRowItem::linePrefix() const
 {
     const QString separator = QStringLiteral("  ");
-    const QString tag = LogEntry::tagFor(direction());
-    if (!m_timed)
-        return tag % separator % shownData();
-    return LogEntry::timeOfDayString(m_msecsOfDay) % separator % tag % separator % shownData();
+    const QString tag = LogEntry::tagFor(direction()) + separator;
+    return m_timed ? LogEntry::timeOfDayString(m_msecsOfDay) + separator + tag : tag;
 }
-
 QVariant LogRowItem::data(int role) const
 {
     switch (role) {

@@ -23,7 +23,9 @@ public:
     QVariant data(int role) const override;
 
     // The line as shown: time stamp (when the row was made with one), tag, data.
-    QString text() const;
+    QString text() const { return linePrefix() + shownData(); }
+    // The line before its data: time stamp and tag, each followed by two spaces.
+    QString linePrefix() const;
     // The data part of the line alone.
     QString shownData() const { return QString::fromUtf8(m_shown); }
 

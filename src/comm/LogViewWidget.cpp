@@ -448,16 +448,14 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
 
 QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 {
-    const QString shown = item->text();
     const LogRowItem* row = LogRowItem::from(item);
     if (!row || !row->rowDiffers() || !comm)
-        return shown;
+        return item->text();
     const LogEntry entry = comm->entryBySerial(row->serial());
     if (entry.serial() == 0)
-        return shown; // no longer in the log: the row is all that is left
-    const QString data = row->isHex() ? entry.hexText() : entry.text();
+        return item->text(); // no longer in the log: the row is all that is left
     // The row's time stamp and tag stay as shown; only the data differs.
-    return shown.chopped(row->shownData().size()) + data;
+    return row->linePrefix() + (row->isHex() ? entry.hexText() : entry.text());
 }
 
 void LogViewWidget::copySelected()
