@@ -853,8 +853,8 @@ bool WebSocketWidget::hasChartRules() const
 void WebSocketWidget::feedChart(const QString& text)
 {
     const QStringList lines = splitChartLines(text);
+    const QList<ChartRule> rules = chartEngine->rules();
     for (const QString& line : lines) {
-        const QList<ChartRule> rules = chartEngine->rules();
         for (const ChartRule& rule : rules) {
             if (const auto value = evaluateRule(line, rule))
                 chartEngine->addValue(rule, *value);
