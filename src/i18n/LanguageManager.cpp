@@ -250,7 +250,15 @@ void LanguageManager::addListener(QObject* context, std::function<void()> listen
     entry.context = context;
     entry.hasContext = context != nullptr;
     entry.callback = std::move(listener);
-    instance().m_listeners.append(std::move(entry));
+    // Listeners of destroyed contexts go, or every dialog opened adds one for good.
+    QVector<Listener>& listeners = instance().m_listeners;
+    listeners.removeIf([](const Listener& l) { return l.hasContext && l.context.isNull(); });
+    listeners.append(std::move(entry));
+}
+
+int LanguageManager::listenerCount()
+{
+    return int(instance().m_listeners.size());
 }
 
 int LanguageManager::dictionarySize()
