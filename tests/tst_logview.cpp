@@ -27,6 +27,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -36,7 +38,9 @@ class Log : public CommunicationBase
 {
 public:
     int maxEntries() const override { return cap; }
+    qint64 maxEntryBytes() const override { return budget; }
     int cap = 100000;
+    qint64 budget = qint64(256) * 1024 * 1024;
 };
 
 LogEntry stamped(LogEntry entry, int ms)
@@ -392,6 +396,42 @@ private slots:
         QTRY_COMPARE(rx->text(), QStringLiteral("RX: 3005 bytes"));
     }
 
+    void shouldShowTheNewestCountAfterALanguageRoundTrip()
+    {
+        auto* rx = view->findChild<QLabel*>(QStringLiteral("rxLabel"));
+        comm->logReceived("12345");
+        LanguageManager::setEnglish(true);
+        retranslateWidgetTree(view.get());
+        comm->logReceived("678");
+        QTRY_COMPARE(rx->text(), QStringLiteral("RX: 8 bytes"));
+        LanguageManager::setEnglish(false);
+        retranslateWidgetTree(view.get());
+        QCOMPARE(rx->text(), QStringLiteral("RX: 8 bytes"));
+    }
+
+    void shouldKeepStoreQueueAndRowsWithinTheLogsBudget()
+    {
+        // 8 KiB frames flooding while the filter hides every row.
+        comm->budget = 2 * 1024 * 1024;
+        QVERIFY(showActiveWith({}));
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(child<QLineEdit>("findEdit"), QStringLiteral("never"));
+        child<QCheckBox>("findFilter")->click();
+        const QByteArray frame(8 * 1024, 'x');
+        const auto kept = [this] {
+            return comm->storedBytes() + view->keptBytes();
+        };
+        for (int i = 0; i < 2000; ++i)
+            comm->logReceived(frame);
+        // The queue took 2000 prefixes of 4 KiB, four times the whole budget.
+        QVERIFY(view->pendingCount() < 2000 / 8);
+        QVERIFY2(kept() <= comm->budget, qPrintable(QString::number(kept())));
+        QTRY_COMPARE(view->pendingCount(), 0);
+        comm->logReceived("last");
+        QVERIFY2(kept() <= comm->budget, qPrintable(QString::number(kept())));
+        QTRY_VERIFY(rows()->count() > 0 && row(rows()->count() - 1).endsWith(u"last"_s));
+    }
+
     void shouldKeepNoMoreRowsOrQueuedEntriesThanTheLog()
     {
         comm->cap = 50;
@@ -727,6 +767,48 @@ private slots:
         QVERIFY(!tabs->isTabVisible(1) && !tabs->isTabVisible(2));
     }
 
+    void shouldShowANestedFrameAsItCameWhenIndentingWouldMultiplyIt_data()
+    {
+        QTest::addColumn<int>("kib");
+        // Indented, 64 KiB made 131 million characters; 1 MiB needed gigabytes.
+        QTest::newRow("64 KiB, on the GUI thread") << 64;
+        QTest::newRow("1 MiB, on the worker") << 1024;
+    }
+
+    void shouldShowANestedFrameAsItCameWhenIndentingWouldMultiplyIt()
+    {
+        QFETCH(int, kib);
+        QVERIFY(showActiveWith({}));
+        const int depth = 1000;
+        const QByteArray frame = QByteArray(depth, '[') +
+                                 QByteArray("0,").repeated((kib * 1024 - 2 * depth) / 2 - 1) + "0" +
+                                 QByteArray(depth, ']');
+        comm->logReceived(frame);
+        comm->logReceived("{\"a\":1}");
+        QTRY_COMPARE(rows()->count(), 2);
+        auto* tabs = child<QTabWidget>("detailTabs");
+        auto* reason = child<QLabel>("detailJsonReason");
+        QElapsedTimer clock;
+        clock.start();
+        rows()->setCurrentRow(0);
+        QTRY_VERIFY(tabs->isTabVisible(2));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(copiedFrom("detailJsonCopy") == QString::fromLatin1(frame));
+        QVERIFY(!reason->isHidden());
+        QCOMPARE(reason->text(), u"缩进后的文本过大，这里按原样显示。"_s);
+
+        // A selection made while the worker runs gets its own result only.
+        rows()->setCurrentRow(0);
+        rows()->setCurrentRow(1);
+        QCOMPARE(copiedFrom("detailJsonCopy"), u"{\n    \"a\": 1\n}"_s);
+        QVERIFY(reason->isHidden());
+        auto* worker = child<QWidget>("detailPane")->findChild<QThreadPool*>();
+        QVERIFY(worker);
+        QTRY_COMPARE(worker->activeThreadCount(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(copiedFrom("detailJsonCopy"), u"{\n    \"a\": 1\n}"_s);
+    }
+
     void shouldOpenASixteenMebibyteEntryInPartsAndCopyItWhole()
     {
         QVERIFY(showActiveWith({}));
@@ -803,6 +885,42 @@ private slots:
         QCOMPARE(row(5), QStringLiteral("[SYS]  日志已导出: ") + answerPath);
     }
 
+    void shouldExportACsvCellThatWouldStartAFormulaWithAnApostrophe_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QByteArray>("cell");
+        QTest::newRow("link") << QByteArray("=HYPERLINK(\"http://x\")")
+                              << QByteArray("'=HYPERLINK(\"\"http://x\"\")");
+        QTest::newRow("dde") << QByteArray("=cmd|' /C calc'!A0")
+                             << QByteArray("'=cmd|' /C calc'!A0");
+        QTest::newRow("plus") << QByteArray("+1") << QByteArray("'+1");
+        QTest::newRow("minus") << QByteArray("-1") << QByteArray("'-1");
+        QTest::newRow("at") << QByteArray("@SUM(A1)") << QByteArray("'@SUM(A1)");
+        QTest::newRow("tab") << QByteArray("\t=1") << QByteArray("'\t=1");
+        QTest::newRow("cr") << QByteArray("\r=1") << QByteArray("'\r=1");
+        QTest::newRow("inside") << QByteArray("a=1") << QByteArray("a=1");
+        QTest::newRow("apostrophe") << QByteArray("'x") << QByteArray("'x");
+    }
+
+    void shouldExportACsvCellThatWouldStartAFormulaWithAnApostrophe()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(QByteArray, cell);
+        QTemporaryDir dir;
+        comm->addEntry(stamped(LogEntry(LogEntry::RX, payload, QStringLiteral("UTF-8")), 1));
+        const QString csv = dir.filePath(QStringLiteral("log.csv"));
+        QVERIFY(comm->exportToFile(csv, false, true));
+        QCOMPARE(readAll(csv),
+                 "Timestamp,Direction,Data\n\"14:03:07.001\",\"[RX]\",\"" + cell + "\"\n");
+        // The text form and the hex form stay as they were.
+        const QString txt = dir.filePath(QStringLiteral("log.txt"));
+        QVERIFY(comm->exportToFile(txt, false, false));
+        QCOMPARE(readAll(txt), "14:03:07.001 [RX] " + payload + "\n");
+        QVERIFY(comm->exportToFile(csv, true, true));
+        const QByteArray hexCell = ",\"" + payload.toHex(' ').toUpper() + "\"\n";
+        QVERIFY(readAll(csv).endsWith(hexCell));
+    }
+
     void shouldReplaceAnEarlierExportInTheFormatOfItsEndingOrElseItsFilter_data()
     {
         QTest::addColumn<QString>("name");
@@ -864,17 +982,22 @@ private slots:
         click(QStringLiteral("导出"));
         QCOMPARE(warnings, QStringList{QStringLiteral("导出失败|无法写入文件: ") + answerPath});
 
-        // A full disk fails while writing, after the file was opened.
-        if (!QFileInfo::exists(QStringLiteral("/dev/full")))
-            QSKIP("no /dev/full on this system");
-        answerPath = QStringLiteral("/dev/full");
-        click(QStringLiteral("导出"));
-        QCOMPARE(warnings.last(), QStringLiteral("导出失败|无法写入文件: /dev/full"));
-        QCOMPARE(warnings.size(), 2);
+        // A FIFO without a reader blocked the window in open(); a device is
+        // not a file either, and neither is replaced by one.
+        const QString fifo = dir.filePath(QStringLiteral("pipe.txt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QStringList refused{fifo};
+        if (QFileInfo::exists(QStringLiteral("/dev/full")))
+            refused << QStringLiteral("/dev/full");
+        for (const QString& path : std::as_const(refused)) {
+            answerPath = path;
+            click(QStringLiteral("导出"));
+            QCOMPARE(warnings.last(), QStringLiteral("导出失败|无法写入文件: ") + path);
+            QVERIFY(!comm->exportToFile(path, false, true));
+            QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
+        }
+        QCOMPARE(warnings.size(), 1 + refused.size());
         QCOMPARE(comm->entries().size(), 1);
-        QVERIFY(!comm->exportToFile(answerPath, false, true));
-        // The device is written in place, never replaced by a file.
-        QVERIFY(QFileInfo::exists(answerPath) && !QFileInfo(answerPath).isFile());
     }
 };
 

@@ -296,7 +296,8 @@ void EntryDetailPane::indentJson(const QString& text)
     stopIndenting();
     if (text.size() <= EntryDetail::previewChars) {
         bool tooLarge = false;
-        showJson(EntryDetail::prettyJson(text, &tooLarge), tooLarge, text);
+        const QString indented = EntryDetail::prettyJson(text, &tooLarge);
+        showJson(indented, tooLarge, text);
         return;
     }
     // Indenting megabytes takes a second: it runs on a worker, and the tab
