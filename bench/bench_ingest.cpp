@@ -21,7 +21,7 @@
 //   find    the window's find bar over 100000 rows (no flood): the next match
 //           from the top, and the filter switched on, printed as the rows
 //           "find" and "filter"
-//   filter  the window taking 40000 text frames of 8 KiB while the find bar's
+//   filter-flood  the window taking 40000 text frames of 8 KiB while the find bar's
 //           filter hides every row: peak memory, and the most entries queued
 // Only with --only fdlimit: the window in server mode in a process that may
 // open 200 descriptors, 400 clients: its CPU seconds, the clients listed,
@@ -773,7 +773,7 @@ int runFilterFlood(const Options& o)
     auto* edit = window.findChild<QLineEdit*>(QStringLiteral("findEdit"));
     auto* filter = window.findChild<QCheckBox*>(QStringLiteral("findFilter"));
     if (!bar || !edit || !filter) {
-        std::fprintf(stderr, "filter: find bar controls not found\n");
+        std::fprintf(stderr, "filter-flood: find bar controls not found\n");
         return 1;
     }
     bar->open();
@@ -795,7 +795,7 @@ int runFilterFlood(const Options& o)
     const bool done = watchUntil(
         loop, clock, gap, [&] { c.connectButton->click(); }, qint64(o.timeoutSeconds) * 1000,
         worstGapMs, [&] { return c.comm->rxBytes() >= expected && c.view->pendingCount() == 0; });
-    printResult({{"mode", QStringLiteral("filter")},
+    printResult({{"mode", QStringLiteral("filter-flood")},
                  {"frames", QString::number(kFilterFrames)},
                  {"rx_bytes", QString::number(c.comm->rxBytes())},
                  {"counted_ms", ms(msSince(clock))},
@@ -1256,8 +1256,8 @@ QString otherRunLine(const Fields& f)
         const double value = number(f, key, -1);
         return value < 0 ? QStringLiteral("never") : QString::number(value / 1000.0, 'f', 3);
     };
-    if (mode == QStringLiteral("filter"))
-        return QStringLiteral("filter: frames=%1 of %2 bytes, every row hidden: peak_mb=%3 "
+    if (mode == QStringLiteral("filter-flood"))
+        return QStringLiteral("filter-flood: frames=%1 of %2 bytes, every row hidden: peak_mb=%3 "
                               "end_mb=%4 most_queued=%5 stored=%6 store_mb=%7 rows=%8 "
                               "counted_s=%9 stall_ms=%10 status=%11")
             .arg(f.value(QStringLiteral("frames")), QString::number(kFilterFrameBytes),
@@ -1319,8 +1319,8 @@ int runDriver(Options o)
         if (asked(o, mode, o.withLarge))
             order << QLatin1String(mode);
     }
-    if (asked(o, "filter", true))
-        order << QStringLiteral("filter");
+    if (asked(o, "filter-flood", true))
+        order << QStringLiteral("filter-flood");
     const bool flood = !order.isEmpty();
     for (const char* mode : {"accept", "feed", "picture"}) {
         if (asked(o, mode, true))
@@ -1501,7 +1501,7 @@ int main(int argc, char** argv)
                      mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-")) ||
                      mode == QStringLiteral("feed") || mode == QStringLiteral("picture") ||
                      mode == QStringLiteral("server") || mode == QStringLiteral("find") ||
-                     mode == QStringLiteral("filter");
+                     mode == QStringLiteral("filter-flood");
     std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv)
                                               : new QCoreApplication(argc, argv));
 
@@ -1510,7 +1510,7 @@ int main(int argc, char** argv)
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
         QStringLiteral("driver, or one run: bare, window, rules, rss, large-text, large-bin, "
-                       "feed, picture, server, clients, find or filter."),
+                       "feed, picture, server, clients, find or filter-flood."),
         QStringLiteral("mode"), QStringLiteral("driver"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
                                         QStringLiteral("port"));
@@ -1536,9 +1536,9 @@ int main(int argc, char** argv)
         QStringLiteral("n"), QStringLiteral("1000"));
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
-        QStringLiteral(
-            "Only these runs, comma-separated: bare, window, rules, rss, large-text, "
-            "large-bin, accept, feed, picture, find, filter, fdlimit (never run by default)."),
+        QStringLiteral("Only these runs, comma-separated: bare, window, rules, rss, large-text, "
+                       "large-bin, accept, feed, picture, find, filter-flood, fdlimit (never run "
+                       "by default)."),
         QStringLiteral("runs"));
     parser.addOptions({modeOption, portOption, framesOption, frameBytesOption, timeoutOption,
                        bareRunsOption, withRssOption, noRssOption, noLargeOption, clientsOption,
@@ -1573,7 +1573,7 @@ int main(int argc, char** argv)
     }
     if (o.mode == QStringLiteral("bare"))
         return runBare(o);
-    if (o.mode == QStringLiteral("filter"))
+    if (o.mode == QStringLiteral("filter-flood"))
         return runFilterFlood(o);
     if (o.mode == QStringLiteral("large-text"))
         return runLarge(o, kLargeText);
