@@ -287,15 +287,14 @@ private slots:
     {
         // Every options dialog opened added one for good.
         QObject keeper;
-        LanguageManager::addListener(&keeper, [] {});
+        int calls = 0;
+        LanguageManager::addListener(&keeper, [&calls] { ++calls; });
         const int before = LanguageManager::listenerCount();
         for (int i = 0; i < 20; ++i) {
             QObject dialog;
             LanguageManager::addListener(&dialog, [] {});
         }
         QCOMPARE(LanguageManager::listenerCount(), before + 1);
-        int calls = 0;
-        LanguageManager::addListener(&keeper, [&calls] { ++calls; });
         LanguageManager::setEnglish(true);
         LanguageManager::setEnglish(false);
         QCOMPARE(calls, 2);
