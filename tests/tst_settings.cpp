@@ -459,7 +459,7 @@ private slots:
         const auto fileOf = [](int count) -> QByteArray {
             const QByteArray one = R"({"name":"m","content":"x","hex":false,"frame":"text"})";
             return R"({"format":"sockwise-quick-send","messages":[)" +
-                   (one + ',').repeated(count).chopped(1) + "]}";
+                   QByteArray(one + ',').repeated(count).chopped(1) + "]}";
         };
         m_importPath = m_dir.filePath(u"many.json"_s);
         {
