@@ -21,6 +21,8 @@
 //   find    the window's find bar over 100000 rows (no flood): the next match
 //           from the top, and the filter switched on, printed as the rows
 //           "find" and "filter"
+//   filter-flood  the window taking 40000 text frames of 8 KiB while the find bar's
+//           filter hides every row: peak memory, and the most entries queued
 // Only with --only fdlimit: the window in server mode in a process that may
 // open 200 descriptors, 400 clients: its CPU seconds, the clients listed,
 // and whether it is still alive after 60 s (or how it ended).
@@ -91,6 +93,9 @@ constexpr qint64 kBannerLimitMs = 10000;
 constexpr qint64 kBannerRunawayKb = 3 * 1024 * 1024;
 
 // Running out of descriptors: clients against a window that may open this many.
+// Past the log's 256 MiB budget, and each frame larger than a row's queued prefix.
+constexpr qint64 kFilterFrames = 40000;
+constexpr qint64 kFilterFrameBytes = 8192;
 constexpr int kFdLimit = 200;
 constexpr int kFdClients = 400;
 constexpr qint64 kFdSeconds = 60;
@@ -756,6 +761,55 @@ int runClients(const Options& o)
     return QCoreApplication::exec();
 }
 
+// ---------------------------------------------------------------- filter
+
+int runFilterFlood(const Options& o)
+{
+    WebSocketWidget window;
+    Controls c;
+    if (!prepareWindow(window, c))
+        return 1;
+    auto* bar = window.findChild<FindBar*>(QStringLiteral("findBar"));
+    auto* edit = window.findChild<QLineEdit*>(QStringLiteral("findEdit"));
+    auto* filter = window.findChild<QCheckBox*>(QStringLiteral("findFilter"));
+    if (!bar || !edit || !filter) {
+        std::fprintf(stderr, "filter-flood: find bar controls not found\n");
+        return 1;
+    }
+    bar->open();
+    edit->setText(QStringLiteral("no frame holds this"));
+    filter->setChecked(true);
+    QCoreApplication::processEvents();
+
+    const qint64 expected = kFilterFrames * kFilterFrameBytes;
+    c.urlEdit->setText(QStringLiteral("ws://127.0.0.1:%1/?frames=%2&size=%3&binary=0")
+                           .arg(QString::number(o.port), QString::number(kFilterFrames),
+                                QString::number(kFilterFrameBytes)));
+    int mostQueued = 0;
+    QObject::connect(c.comm, &CommunicationBase::countersUpdated, &window,
+                     [&] { mostQueued = std::max(mostQueued, c.view->pendingCount()); });
+    QEventLoop loop;
+    QElapsedTimer clock;
+    QElapsedTimer gap;
+    qint64 worstGapMs = 0;
+    const bool done = watchUntil(
+        loop, clock, gap, [&] { c.connectButton->click(); }, qint64(o.timeoutSeconds) * 1000,
+        worstGapMs, [&] { return c.comm->rxBytes() >= expected && c.view->pendingCount() == 0; });
+    printResult({{"mode", QStringLiteral("filter-flood")},
+                 {"frames", QString::number(kFilterFrames)},
+                 {"rx_bytes", QString::number(c.comm->rxBytes())},
+                 {"counted_ms", ms(msSince(clock))},
+                 {"stall_ms", QString::number(worstGapMs)},
+                 {"most_queued", QString::number(mostQueued)},
+                 {"stored", QString::number(c.comm->entryCount())},
+                 {"stored_mb", QString::number(c.comm->storedBytes() / double(1 << 20), 'f', 1)},
+                 {"rows", QString::number(c.rows->count())},
+                 {"rss_end_kb", QString::number(statusKb("VmRSS"))},
+                 {"hwm_kb", QString::number(statusKb("VmHWM"))},
+                 {"status", done ? QStringLiteral("ok") : QStringLiteral("timeout")}});
+    return done ? 0 : 1;
+}
+
 // ------------------------------------------------------------------ find
 
 constexpr int kFindRows = 100000;
@@ -1202,6 +1256,15 @@ QString otherRunLine(const Fields& f)
         const double value = number(f, key, -1);
         return value < 0 ? QStringLiteral("never") : QString::number(value / 1000.0, 'f', 3);
     };
+    if (mode == QStringLiteral("filter-flood"))
+        return QStringLiteral("filter-flood: frames=%1 of %2 bytes, every row hidden: peak_mb=%3 "
+                              "end_mb=%4 most_queued=%5 stored=%6 store_mb=%7 rows=%8 "
+                              "counted_s=%9 stall_ms=%10 status=%11")
+            .arg(f.value(QStringLiteral("frames")), QString::number(kFilterFrameBytes),
+                 mb("hwm_kb"), mb("rss_end_kb"), f.value(QStringLiteral("most_queued")),
+                 f.value(QStringLiteral("stored")), f.value(QStringLiteral("stored_mb")),
+                 f.value(QStringLiteral("rows")), seconds("counted_ms"),
+                 f.value(QStringLiteral("stall_ms")), f.value(QStringLiteral("status")));
     if (mode == QStringLiteral("fdlimit"))
         return QStringLiteral("fdlimit: descriptor_limit=%1 clients=%2 listed_max=%3 listed_end=%4 "
                               "last_listed_s=%9 cpu_s=%5 wall_s=%6 outcome=%7 last_error=\"%8\"")
@@ -1256,6 +1319,8 @@ int runDriver(Options o)
         if (asked(o, mode, o.withLarge))
             order << QLatin1String(mode);
     }
+    if (asked(o, "filter-flood", true))
+        order << QStringLiteral("filter-flood");
     const bool flood = !order.isEmpty();
     for (const char* mode : {"accept", "feed", "picture"}) {
         if (asked(o, mode, true))
@@ -1435,7 +1500,8 @@ int main(int argc, char** argv)
     const bool gui = mode == QStringLiteral("window") || mode == QStringLiteral("rules") ||
                      mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-")) ||
                      mode == QStringLiteral("feed") || mode == QStringLiteral("picture") ||
-                     mode == QStringLiteral("server") || mode == QStringLiteral("find");
+                     mode == QStringLiteral("server") || mode == QStringLiteral("find") ||
+                     mode == QStringLiteral("filter-flood");
     std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv)
                                               : new QCoreApplication(argc, argv));
 
@@ -1444,7 +1510,7 @@ int main(int argc, char** argv)
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
         QStringLiteral("driver, or one run: bare, window, rules, rss, large-text, large-bin, "
-                       "feed, picture, server, clients or find."),
+                       "feed, picture, server, clients, find or filter-flood."),
         QStringLiteral("mode"), QStringLiteral("driver"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
                                         QStringLiteral("port"));
@@ -1471,7 +1537,8 @@ int main(int argc, char** argv)
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
         QStringLiteral("Only these runs, comma-separated: bare, window, rules, rss, large-text, "
-                       "large-bin, accept, feed, picture, find, fdlimit (never run by default)."),
+                       "large-bin, accept, feed, picture, find, filter-flood, fdlimit (never run "
+                       "by default)."),
         QStringLiteral("runs"));
     parser.addOptions({modeOption, portOption, framesOption, frameBytesOption, timeoutOption,
                        bareRunsOption, withRssOption, noRssOption, noLargeOption, clientsOption,
@@ -1506,6 +1573,8 @@ int main(int argc, char** argv)
     }
     if (o.mode == QStringLiteral("bare"))
         return runBare(o);
+    if (o.mode == QStringLiteral("filter-flood"))
+        return runFilterFlood(o);
     if (o.mode == QStringLiteral("large-text"))
         return runLarge(o, kLargeText);
     if (o.mode == QStringLiteral("large-bin"))

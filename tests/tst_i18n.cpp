@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 165);
+        QCOMPARE(LanguageManager::dictionarySize(), 166);
     }
 
     void cleanup()
@@ -281,6 +281,23 @@ private slots:
         QCOMPARE(order, (QStringList{u"first"_s, u"last"_s}));
         LanguageManager::setEnglish(false);
         QCOMPARE(order.size(), 2);
+    }
+
+    void shouldForgetTheListenersOfDestroyedContexts()
+    {
+        // Every options dialog opened added one for good.
+        QObject keeper;
+        int calls = 0;
+        LanguageManager::addListener(&keeper, [&calls] { ++calls; });
+        const int before = LanguageManager::listenerCount();
+        for (int i = 0; i < 20; ++i) {
+            QObject dialog;
+            LanguageManager::addListener(&dialog, [] {});
+        }
+        QCOMPARE(LanguageManager::listenerCount(), before + 1);
+        LanguageManager::setEnglish(true);
+        LanguageManager::setEnglish(false);
+        QCOMPARE(calls, 2);
     }
 
     void shouldKeepRuntimeTextsCurrentAcrossRoundTrips()

@@ -27,6 +27,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -36,7 +38,9 @@ class Log : public CommunicationBase
 {
 public:
     int maxEntries() const override { return cap; }
+    qint64 maxEntryBytes() const override { return budget; }
     int cap = 100000;
+    qint64 budget = qint64(256) * 1024 * 1024;
 };
 
 LogEntry stamped(LogEntry entry, int ms)
@@ -392,6 +396,37 @@ private slots:
         QTRY_COMPARE(rx->text(), QStringLiteral("RX: 3005 bytes"));
     }
 
+    void shouldShowTheNewestCountAfterALanguageRoundTrip()
+    {
+        auto* rx = view->findChild<QLabel*>(QStringLiteral("rxLabel"));
+        comm->logReceived("12345");
+        LanguageManager::setEnglish(true);
+        retranslateWidgetTree(view.get());
+        comm->logReceived("678");
+        QTRY_COMPARE(rx->text(), QStringLiteral("RX: 8 bytes"));
+        LanguageManager::setEnglish(false);
+        retranslateWidgetTree(view.get());
+        QCOMPARE(rx->text(), QStringLiteral("RX: 8 bytes"));
+    }
+
+    void shouldKeepStoreQueueAndRowsWithinTheLogsBudget()
+    {
+        // 8 KiB frames flooding while the filter hides every row.
+        comm->budget = 2 * 1024 * 1024;
+        QVERIFY(showActiveWith({}));
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(child<QLineEdit>("findEdit"), QStringLiteral("never"));
+        child<QCheckBox>("findFilter")->click();
+        for (int i = 0; i < 2000; ++i)
+            comm->logReceived(QByteArray(8 * 1024, 'x'));
+        // The queue took 2000 prefixes of 4 KiB, four times the whole budget.
+        QVERIFY(view->pendingCount() < 2000 / 8);
+        QVERIFY(comm->storedBytes() + view->keptBytes() <= comm->budget);
+        QTRY_COMPARE(view->pendingCount(), 0);
+        comm->logReceived("last");
+        QVERIFY(comm->storedBytes() + view->keptBytes() <= comm->budget);
+    }
+
     void shouldKeepNoMoreRowsOrQueuedEntriesThanTheLog()
     {
         comm->cap = 50;
@@ -727,6 +762,45 @@ private slots:
         QVERIFY(!tabs->isTabVisible(1) && !tabs->isTabVisible(2));
     }
 
+    void shouldShowANestedFrameAsItCameWhenIndentingWouldMultiplyIt_data()
+    {
+        QTest::addColumn<int>("kib");
+        // Indented, 64 KiB made 131 million characters; 1 MiB needed gigabytes.
+        QTest::newRow("64 KiB, on the GUI thread") << 64;
+        QTest::newRow("1 MiB, on the worker") << 1024;
+    }
+
+    void shouldShowANestedFrameAsItCameWhenIndentingWouldMultiplyIt()
+    {
+        QFETCH(int, kib);
+        QVERIFY(showActiveWith({}));
+        const int depth = 1000;
+        const QByteArray frame = QByteArray(depth, '[') +
+                                 QByteArray("0,").repeated((kib * 1024 - 2 * depth) / 2 - 1) + "0" +
+                                 QByteArray(depth, ']');
+        comm->logReceived(frame);
+        comm->logReceived("{\"a\":1}");
+        QTRY_COMPARE(rows()->count(), 2);
+        auto* tabs = child<QTabWidget>("detailTabs");
+        auto* reason = child<QLabel>("detailJsonReason");
+        QElapsedTimer clock;
+        clock.start();
+        rows()->setCurrentRow(0);
+        QTRY_VERIFY(tabs->isTabVisible(2));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(copiedFrom("detailJsonCopy") == QString::fromLatin1(frame));
+        QVERIFY(!reason->isHidden());
+        QCOMPARE(reason->text(), u"缩进后的文本过大，这里按原样显示。"_s);
+        // A selection made while the worker runs keeps its own result.
+        rows()->setCurrentRow(0);
+        rows()->setCurrentRow(1);
+        QTRY_COMPARE(child<QWidget>("detailPane")->findChild<QThreadPool*>()->activeThreadCount(),
+                     0);
+        QCoreApplication::processEvents();
+        QVERIFY(reason->isHidden());
+        QCOMPARE(copiedFrom("detailJsonCopy"), u"{\n    \"a\": 1\n}"_s);
+    }
+
     void shouldOpenASixteenMebibyteEntryInPartsAndCopyItWhole()
     {
         QVERIFY(showActiveWith({}));
@@ -803,6 +877,33 @@ private slots:
         QCOMPARE(row(5), QStringLiteral("[SYS]  日志已导出: ") + answerPath);
     }
 
+    void shouldExportACsvCellThatWouldStartAFormulaWithAnApostrophe()
+    {
+        const QList<QByteArray> payloads{"=HYPERLINK(\"http://x\")",
+                                         "=cmd|' /C calc'!A0",
+                                         "+1",
+                                         "-1",
+                                         "@SUM(A1)",
+                                         "\t=1",
+                                         "\r=1",
+                                         "a=1",
+                                         "'x"};
+        for (const QByteArray& payload : payloads)
+            comm->addEntry(stamped(LogEntry(LogEntry::RX, payload, QStringLiteral("UTF-8")), 1));
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("log.csv"));
+        QVERIFY(comm->exportToFile(csv, false, true));
+        QList<QByteArray> cells;
+        for (const QByteArray& line : readAll(csv).split('\n').mid(1, payloads.size()))
+            cells << line.mid(line.indexOf("[RX]") + 7).chopped(1);
+        QCOMPARE(cells,
+                 (QList<QByteArray>{"'=HYPERLINK(\"\"http://x\"\")", "'=cmd|' /C calc'!A0", "'+1",
+                                    "'-1", "'@SUM(A1)", "'\t=1", "'\r=1", "a=1", "'x"}));
+        // The plain text stays as it came.
+        QVERIFY(comm->exportToFile(csv, false, false));
+        QVERIFY(readAll(csv).startsWith("14:03:07.001 [RX] =HYPERLINK(\"http://x\")\n"));
+    }
+
     void shouldReplaceAnEarlierExportInTheFormatOfItsEndingOrElseItsFilter_data()
     {
         QTest::addColumn<QString>("name");
@@ -864,17 +965,22 @@ private slots:
         click(QStringLiteral("导出"));
         QCOMPARE(warnings, QStringList{QStringLiteral("导出失败|无法写入文件: ") + answerPath});
 
-        // A full disk fails while writing, after the file was opened.
-        if (!QFileInfo::exists(QStringLiteral("/dev/full")))
-            QSKIP("no /dev/full on this system");
-        answerPath = QStringLiteral("/dev/full");
-        click(QStringLiteral("导出"));
-        QCOMPARE(warnings.last(), QStringLiteral("导出失败|无法写入文件: /dev/full"));
-        QCOMPARE(warnings.size(), 2);
+        // A FIFO without a reader blocked the window in open(); a device is
+        // not a file either, and neither is replaced by one.
+        const QString fifo = dir.filePath(QStringLiteral("pipe.txt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QStringList refused{fifo};
+        if (QFileInfo::exists(QStringLiteral("/dev/full")))
+            refused << QStringLiteral("/dev/full");
+        for (const QString& path : std::as_const(refused)) {
+            answerPath = path;
+            click(QStringLiteral("导出"));
+            QCOMPARE(warnings.last(), QStringLiteral("导出失败|无法写入文件: ") + path);
+            QVERIFY(!comm->exportToFile(path, false, true));
+            QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
+        }
+        QCOMPARE(warnings.size(), 1 + refused.size());
         QCOMPARE(comm->entries().size(), 1);
-        QVERIFY(!comm->exportToFile(answerPath, false, true));
-        // The device is written in place, never replaced by a file.
-        QVERIFY(QFileInfo::exists(answerPath) && !QFileInfo(answerPath).isFile());
     }
 };
 

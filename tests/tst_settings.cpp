@@ -19,6 +19,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 class SettingsTest : public QObject
@@ -433,6 +435,50 @@ private slots:
         QVERIFY2(m_warnings.first().contains(reason), qPrintable(m_warnings.first()));
         QCOMPARE(panel->messages(), QList<SavedMessage>({{u"keep"_s, {u"x"_s}}}));
         QCOMPARE(changed.count(), 0);
+    }
+
+    void shouldImportOnlyRegularFilesAndNeverBlock()
+    {
+        // /dev/zero has a size of 0 and no end; opening a FIFO waited for a writer.
+        const QString fifo = m_dir.filePath(u"pipe.json"_s);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        WebSocketWidget window;
+        auto* panel = WindowControls(&window).find<QuickSendPanel>("quickSendPanel");
+        for (const QString& path : {u"/dev/zero"_s, fifo}) {
+            m_importPath = path;
+            panel->importMessages();
+            QCOMPARE(m_warnings.last(), u"不是普通文件，未导入任何内容: "_s + path);
+        }
+        QCOMPARE(m_warnings.size(), 2);
+        QVERIFY(panel->messages().isEmpty());
+    }
+
+    void shouldSayTheLimitOnImportAndBringEveryMessageBackAtTheNextStart()
+    {
+        const int limit = SavedMessages::maxCount;
+        const auto fileOf = [](int count) -> QByteArray {
+            const QByteArray one = R"({"name":"m","content":"x","hex":false,"frame":"text"})";
+            return R"({"format":"sockwise-quick-send","messages":[)" +
+                   QByteArray(one + ',').repeated(count).chopped(1) + "]}";
+        };
+        m_importPath = m_dir.filePath(u"many.json"_s);
+        {
+            WebSocketWidget window;
+            window.useSettingsFile(settingsPath());
+            auto* panel = WindowControls(&window).find<QuickSendPanel>("quickSendPanel");
+            panel->setMessages({{u"own"_s, {u"y"_s}}});
+            // One past the limit was taken, and lost at the next start.
+            writeFile(m_importPath, fileOf(limit));
+            panel->importMessages();
+            QCOMPARE(m_warnings, QStringList{u"快捷发送最多 %1 条：已有 1 条，文件中有 %1 条，"
+                                             "未导入任何内容。"_s.arg(limit)});
+            writeFile(m_importPath, fileOf(limit - 1));
+            panel->importMessages();
+            QCOMPARE(panel->messages().size(), limit);
+        }
+        WebSocketWidget again;
+        again.useSettingsFile(settingsPath());
+        QCOMPARE(again.settings().savedMessages.size(), limit);
     }
 };
 

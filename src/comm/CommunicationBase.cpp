@@ -10,8 +10,6 @@
 
 #include <algorithm>
 
-#include <memory>
-
 CommunicationBase::CommunicationBase(QObject* parent)
     : QObject(parent)
     , m_encoding(QStringLiteral("UTF-8"))
@@ -97,7 +95,8 @@ void CommunicationBase::addEntry(const LogEntry& entry)
         ++m_count;
         m_storedBytes += stored.memoryCost();
         // The newest entry stays, even when it alone is over the budget.
-        const qint64 budget = maxEntryBytes();
+        const qint64 total = maxEntryBytes();
+        const qint64 budget = total > 0 ? std::max<qint64>(1, total - m_viewBytes) : 0;
         while (budget > 0 && m_storedBytes > budget && m_count > 1)
             dropOldest();
     }
@@ -170,7 +169,12 @@ namespace {
 
 QString csvQuoted(const QString& data)
 {
+    // A spreadsheet takes a cell that starts like this for a formula, and a
+    // peer chooses what its payload starts with.
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
     QString quoted = data;
+    if (!data.isEmpty() && formulaStarts.contains(data.at(0)))
+        quoted.prepend(QLatin1Char('\''));
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return quoted;
 }
@@ -181,26 +185,19 @@ bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) co
 {
     QMutexLocker lock(&m_entriesMutex);
 
-    // A save file keeps an earlier export intact when writing fails. Device
-    // files and the like cannot be replaced by renaming, so they are written
-    // directly.
+    // A save file keeps an earlier export intact when writing fails. Only a
+    // regular file is written: opening a FIFO waits for a reader.
     const QFileInfo info(path);
-    const bool direct = info.exists() && !info.isFile();
-    std::unique_ptr<QFileDevice> file;
-    if (direct)
-        file = std::make_unique<QFile>(path);
-    else {
-        auto saveFile = std::make_unique<QSaveFile>(path);
-        // A writable file in a directory that takes no temporary file is
-        // still written, directly.
-        saveFile->setDirectWriteFallback(true);
-        file = std::move(saveFile);
-    }
-
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    if (info.exists() && !info.isFile())
+        return false;
+    QSaveFile file(path);
+    // A writable file in a directory that takes no temporary file is
+    // still written, directly.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return false;
 
-    QTextStream out(file.get());
+    QTextStream out(&file);
     out.setEncoding(QStringConverter::Utf8);
     if (csv)
         out << "Timestamp,Direction,Data\n";
@@ -217,16 +214,10 @@ bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) co
     out.flush();
     const bool written = out.status() == QTextStream::Ok;
 
-    if (auto* saveFile = qobject_cast<QSaveFile*>(file.get())) {
-        if (!written) {
-            saveFile->cancelWriting();
-            saveFile->commit();
-            return false;
-        }
-        return saveFile->commit();
+    if (!written) {
+        file.cancelWriting();
+        file.commit();
+        return false;
     }
-    const bool flushed = file->flush();
-    const bool clean = file->error() == QFileDevice::NoError;
-    file->close();
-    return written && flushed && clean;
+    return file.commit();
 }

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
+
 // The communication log: stored entries, byte counters, the display switches
 // and the selected text encoding. Signals are emitted with the entry lock
 // released, so receivers may call back in.
@@ -20,7 +22,10 @@ public:
     virtual int maxEntries() const { return 100000; }
     // The entries' estimated heap use is kept under this as well (the newest
     // entry is always kept): a count alone lets large frames exhaust memory.
+    // The budget covers what a view keeps of the log too (its queue and rows):
+    // the store gets what the view leaves of it.
     virtual qint64 maxEntryBytes() const { return qint64(256) * 1024 * 1024; }
+    void setViewBytes(qint64 bytes) { m_viewBytes = bytes; }
 
     static QStringList supportedEncodings();
 
@@ -83,6 +88,7 @@ private:
     mutable qsizetype m_head = 0;
     qsizetype m_count = 0;
     qint64 m_storedBytes = 0;
+    std::atomic<qint64> m_viewBytes{0};
     quint64 m_nextSerial = 1;
     mutable QMutex m_entriesMutex;
 };

@@ -82,8 +82,16 @@ const QByteArray& EntryDetail::bytes() const
     return m_entry.rawData();
 }
 
-QString EntryDetail::prettyJson(const QString& text)
+qsizetype EntryDetail::indentLimit(qsizetype size)
 {
+    return std::min<qsizetype>(4 * 1024 * 1024, 16 * size);
+}
+
+QString EntryDetail::prettyJson(const QString& text, bool* tooLarge,
+                                const std::function<bool()>& stopped)
+{
+    if (tooLarge)
+        *tooLarge = false;
     // Only a text that opens like an object or array is parsed at all.
     const auto first =
         std::find_if(text.cbegin(), text.cend(), [](QChar c) { return !c.isSpace(); });
@@ -96,10 +104,16 @@ QString EntryDetail::prettyJson(const QString& text)
 
     // Indented by hand rather than by QJsonDocument, which sorts the keys of
     // objects and rounds numbers to doubles: what is shown is what came.
+    const qsizetype limit = indentLimit(text.size());
     QString out;
-    out.reserve(text.size() + text.size() / 2);
+    out.reserve(std::min(limit, text.size() + text.size() / 2));
     int depth = 0;
+    bool over = false;
     const auto newLine = [&] {
+        if (out.size() + 1 + depth * 4 > limit) {
+            over = true;
+            return;
+        }
         out += QLatin1Char('\n');
         out += QString(depth * 4, QLatin1Char(' '));
     };
@@ -110,6 +124,13 @@ QString EntryDetail::prettyJson(const QString& text)
     bool inString = false;
     bool escaped = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
+        if (over || out.size() > limit) {
+            if (tooLarge)
+                *tooLarge = true;
+            return QString();
+        }
+        if (stopped && i % 4096 == 0 && stopped())
+            return QString();
         const QChar c = text.at(i);
         if (inString) {
             out += c;
@@ -161,6 +182,11 @@ QString EntryDetail::prettyJson(const QString& text)
         default:
             out += c;
         }
+    }
+    if (over || out.size() > limit) {
+        if (tooLarge)
+            *tooLarge = true;
+        return QString();
     }
     return out;
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // What the detail pane tells about one log entry, in the active language:
 // the fields read from the entry in one place, and the text's other forms.
 class EntryDetail
@@ -28,8 +30,14 @@ public:
     QString text() const;
     const QByteArray& bytes() const;
 
-    // The text indented when it is a JSON object or array; empty otherwise.
-    static QString prettyJson(const QString& text);
+    // Indenting never makes more than this of a text of `size` characters:
+    // deep nesting repeats its indent on every line.
+    static qsizetype indentLimit(qsizetype size);
+    // The text indented when it is a JSON object or array; empty otherwise,
+    // and also when the result would pass indentLimit() (`tooLarge` is then
+    // set) or `stopped` answered true on the way.
+    static QString prettyJson(const QString& text, bool* tooLarge = nullptr,
+                              const std::function<bool()>& stopped = {});
 
 private:
     LogEntry m_entry;

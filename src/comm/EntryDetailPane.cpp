@@ -13,6 +13,7 @@
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +51,11 @@ public:
         layout->setSpacing(4);
         view->setParent(this);
         layout->addWidget(view, 1);
+        reason = new QLabel(this);
+        reason->setObjectName(view->objectName() + QStringLiteral("Reason"));
+        reason->setWordWrap(true);
+        reason->hide();
+        layout->addWidget(reason);
 
         auto* footer = new QHBoxLayout;
         footer->setSpacing(8);
@@ -84,6 +90,13 @@ public:
         updateNote();
     }
 
+    // One line above the footer on why the view shows what it shows.
+    void setReason(const QString& chinese)
+    {
+        setRuntimeText(reason, chinese, LanguageManager::translate(chinese));
+        reason->setVisible(!chinese.isEmpty());
+    }
+
     void setBytes(const QByteArray& bytes)
     {
         static_cast<HexDumpModel*>(static_cast<QTableView*>(view)->model())->setBytes(bytes);
@@ -111,6 +124,7 @@ public:
 
 private:
     QLabel* note = nullptr;
+    QLabel* reason = nullptr;
     QPushButton* showAll = nullptr;
     std::function<QString()> whole;
 };
@@ -170,6 +184,9 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     cornerLayout->addWidget(close);
     m_tabs->setCornerWidget(corner, Qt::TopRightCorner);
 
+    m_jsonPool = new QThreadPool(this);
+    m_jsonPool->setMaxThreadCount(1);
+
     connect(copyInfo, &QPushButton::clicked, this, [this] {
         if (!m_gone)
             QGuiApplication::clipboard()->setText(EntryDetail(m_entry).infoText(),
@@ -182,6 +199,20 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
         for (DetailPage* page : {m_textPage, m_jsonPage})
             page->updateNote();
     });
+}
+
+EntryDetailPane::~EntryDetailPane()
+{
+    // The pool waits for its job when it goes: told to stop, it ends soon.
+    stopIndenting();
+}
+
+void EntryDetailPane::hideEvent(QHideEvent* event)
+{
+    // A closed pane wants no indentation; a minimised window still does.
+    if (!event->spontaneous())
+        stopIndenting();
+    QFrame::hideEvent(event);
 }
 
 QTableView* EntryDetailPane::createHexView()
@@ -250,36 +281,55 @@ void EntryDetailPane::showEntry(const LogEntry& entry)
     indentJson(detail.text());
 }
 
-void EntryDetailPane::indentJson(const QString& text)
+void EntryDetailPane::stopIndenting()
 {
     // A result for an earlier entry is not wanted any more.
+    if (!m_jsonWatcher)
+        return;
+    m_jsonWatcher->cancel();
     delete m_jsonWatcher;
     m_jsonWatcher = nullptr;
+}
+
+void EntryDetailPane::indentJson(const QString& text)
+{
+    stopIndenting();
     if (text.size() <= EntryDetail::previewChars) {
-        showJson(EntryDetail::prettyJson(text));
+        bool tooLarge = false;
+        const QString indented = EntryDetail::prettyJson(text, &tooLarge);
+        showJson(indented, tooLarge, text);
         return;
     }
     // Indenting megabytes takes a second: it runs on a worker, and the tab
     // shows once the text turns out to be JSON.
     showJson(QString());
     auto promise = std::make_shared<QPromise<QString>>();
+    auto tooLarge = std::make_shared<bool>(false);
     promise->start();
     auto* watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this,
-            [this, watcher] { showJson(watcher->result()); });
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, tooLarge, text] {
+        if (!watcher->isCanceled() && watcher->future().resultCount() > 0)
+            showJson(watcher->result(), *tooLarge, text);
+    });
     watcher->setFuture(promise->future());
     m_jsonWatcher = watcher;
-    QThreadPool::globalInstance()->start([promise, text] {
-        promise->addResult(EntryDetail::prettyJson(text));
+    m_jsonPool->start([promise, tooLarge, text] {
+        QString indented;
+        if (!promise->isCanceled())
+            indented = EntryDetail::prettyJson(text, tooLarge.get(),
+                                               [&promise] { return promise->isCanceled(); });
+        promise->addResult(indented);
         promise->finish();
     });
 }
 
-void EntryDetailPane::showJson(const QString& json)
+void EntryDetailPane::showJson(const QString& json, bool tooLarge, const QString& text)
 {
-    m_jsonPage->setText(json);
+    m_jsonPage->setText(tooLarge ? text : json);
+    m_jsonPage->setReason(tooLarge ? QStringLiteral("缩进后的文本过大，这里按原样显示。")
+                                   : QString());
     // Only JSON has an indented form.
-    m_tabs->setTabVisible(m_tabs->indexOf(m_jsonPage), !json.isEmpty());
+    m_tabs->setTabVisible(m_tabs->indexOf(m_jsonPage), tooLarge || !json.isEmpty());
     if (!m_tabs->isTabVisible(m_tabs->currentIndex()))
         m_tabs->setCurrentWidget(m_textPage);
 }
@@ -292,8 +342,7 @@ void EntryDetailPane::showGoneRow(const QString& rowText)
     m_goneNote->show();
     m_textPage->setText(rowText);
     m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), false);
-    delete m_jsonWatcher;
-    m_jsonWatcher = nullptr;
+    stopIndenting();
     showJson(QString());
 }
 

@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QTabWidget;
 class QTableView;
+class QThreadPool;
 template<typename T> class QFutureWatcher;
 
 // The whole of one log entry below the rows: when and which way it went, to
@@ -23,6 +24,7 @@ class EntryDetailPane : public QFrame
 
 public:
     explicit EntryDetailPane(QWidget* parent = nullptr);
+    ~EntryDetailPane() override;
 
     void showEntry(const LogEntry& entry);
     // A row whose entry the log no longer keeps: its text is all there is.
@@ -33,11 +35,14 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QTableView* createHexView();
     void indentJson(const QString& text);
-    void showJson(const QString& json);
+    void stopIndenting();
+    // The indented text; `tooLarge` shows `text` as it came, saying why.
+    void showJson(const QString& json, bool tooLarge = false, const QString& text = QString());
     void showFields();
     QLineEdit* addField(const QString& name, const char* objectName);
 
@@ -54,5 +59,7 @@ private:
     DetailPage* m_textPage = nullptr;
     DetailPage* m_hexPage = nullptr;
     DetailPage* m_jsonPage = nullptr;
+    // One indentation at a time, on a pool of one thread that the pane owns.
     QFutureWatcher<QString>* m_jsonWatcher = nullptr;
+    QThreadPool* m_jsonPool = nullptr;
 };

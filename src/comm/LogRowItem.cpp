@@ -18,6 +18,13 @@ LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool tim
     static_assert(sizeof(LogRowItem) <= 72, "a row grew: a hundred thousand of them stay alive");
 }
 
+qint64 LogRowItem::memoryCost() const
+{
+    // The item, its data's block and the pointers and layout entry the list
+    // and its view keep for every row.
+    return qint64(sizeof(LogRowItem)) + 32 + m_shown.capacity() + 64;
+}
+
 const LogViewWidget* LogRowItem::logView() const
 {
     // Asked only for a tooltip: a pointer in every row would cost more.

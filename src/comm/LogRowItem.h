@@ -38,6 +38,9 @@ public:
     bool matched() const { return m_matched; }
     void setMatched(bool matched) { m_matched = matched; }
 
+    // Estimated heap use of the row, the list's own bookkeeping included.
+    qint64 memoryCost() const;
+
     static QBrush brushFor(LogEntry::Direction direction);
 
     // The row as a LogRowItem; null for a row of another kind.

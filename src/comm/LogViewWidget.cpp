@@ -8,6 +8,7 @@
 #include "comm/LogFinder.h"
 #include "comm/LogRowItem.h"
 #include "i18n/LanguageManager.h"
+#include "i18n/Retranslate.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -203,6 +204,34 @@ int LogViewWidget::rowLimit() const
     return std::max(cap, 1);
 }
 
+qint64 LogViewWidget::queueBudget() const
+{
+    // An eighth of the log's budget: many rows' worth, and the store keeps the rest.
+    const qint64 total = comm ? comm->maxEntryBytes() : 0;
+    return total > 0 ? std::max<qint64>(total / 8, 1) : 0;
+}
+
+qint64 LogViewWidget::keptBytes() const
+{
+    QMutexLocker lock(&pendingMutex);
+    return pendingBytes + rowBytes;
+}
+
+void LogViewWidget::reportKeptBytes()
+{
+    if (comm)
+        comm->setViewBytes(keptBytes());
+}
+
+namespace {
+
+qint64 queuedCost(const PendingLogEntry& queued)
+{
+    return qint64(sizeof(PendingLogEntry)) + queued.entry.memoryCost();
+}
+
+} // namespace
+
 int LogViewWidget::pendingCount() const
 {
     QMutexLocker lock(&pendingMutex);
@@ -249,13 +278,23 @@ void LogViewWidget::onNewLogEntry(LogEntry entry)
     }
     {
         QMutexLocker lock(&pendingMutex);
+        pendingBytes += queuedCost(queued);
         pending.append(std::move(queued));
-        // A flood faster than the view drains must not queue without bound;
-        // the oldest would be trimmed from the rows anyway.
-        const qsizetype excess = pending.size() - rowLimit();
-        if (excess > 0)
+        // A flood faster than the view drains must not queue without bound,
+        // in count or in bytes; the oldest would be trimmed from the rows anyway.
+        const qint64 budget = queueBudget();
+        qsizetype excess = std::max<qsizetype>(0, pending.size() - rowLimit());
+        qint64 dropped = 0;
+        for (qsizetype i = 0; i < excess; ++i)
+            dropped += queuedCost(pending.at(i));
+        while (budget > 0 && excess + 1 < pending.size() && pendingBytes - dropped > budget)
+            dropped += queuedCost(pending.at(excess++));
+        if (excess > 0) {
             pending.remove(0, excess);
+            pendingBytes -= dropped;
+        }
     }
+    reportKeptBytes();
     if (!flushScheduled) {
         flushScheduled = true;
         flushTimer->start();
@@ -287,8 +326,12 @@ void LogViewWidget::updateCounterLabels()
     countersDirty = false;
     if (!comm)
         return;
-    txLabel->setText(QStringLiteral("TX: %1 bytes").arg(comm->txBytes()));
-    rxLabel->setText(QStringLiteral("RX: %1 bytes").arg(comm->rxBytes()));
+    // The same in both languages; kept as the text a switch back puts up, so
+    // that it never puts up an old count.
+    const QString tx = QStringLiteral("TX: %1 bytes").arg(comm->txBytes());
+    const QString rx = QStringLiteral("RX: %1 bytes").arg(comm->rxBytes());
+    setRuntimeText(txLabel, tx, tx);
+    setRuntimeText(rxLabel, rx, rx);
 }
 
 void LogViewWidget::flushBacklog()
@@ -340,14 +383,18 @@ void LogViewWidget::flushPendingItems()
                                 ? entry.text().size()
                                 : (queued.cutSize >= 0 ? queued.cutSize : entry.rawData().size());
         const QString shown = shownData(data, cut, size, message);
-        logOutput->addItem(
-            new LogRowItem(shown, entry, showTimestamp, cut || hasLineBreak(data), hexDisplay));
+        auto* item =
+            new LogRowItem(shown, entry, showTimestamp, cut || hasLineBreak(data), hexDisplay);
+        rowBytes += item->memoryCost();
+        pendingBytes -= queuedCost(queued);
+        logOutput->addItem(item);
     }
     pending.remove(0, batch);
     const bool more = !pending.isEmpty();
     lock.unlock();
 
     trimRows();
+    reportKeptBytes();
 
     logOutput->setUpdatesEnabled(true);
 
@@ -376,8 +423,16 @@ void LogViewWidget::trimRows()
     // The view keeps no more rows than the log keeps entries (but for the
     // step above while the filter is on).
     const int excessRows = logOutput->count() - rowLimit();
-    if (excessRows > trimSlackRows())
-        logOutput->model()->removeRows(0, excessRows);
+    if (excessRows <= trimSlackRows())
+        return;
+    qint64 removed = 0;
+    for (int i = 0; i < excessRows; ++i) {
+        if (const LogRowItem* row = LogRowItem::from(logOutput->item(i)))
+            removed += row->memoryCost();
+    }
+    logOutput->model()->removeRows(0, excessRows);
+    QMutexLocker lock(&pendingMutex);
+    rowBytes -= removed;
 }
 
 void LogViewWidget::setLineSpacing(int px)
@@ -412,8 +467,14 @@ void LogViewWidget::discardRowsAndQueue()
     {
         QMutexLocker lock(&pendingMutex);
         pending.clear();
+        pendingBytes = 0;
     }
     logOutput->clear();
+    {
+        QMutexLocker lock(&pendingMutex);
+        rowBytes = 0;
+    }
+    reportKeptBytes();
 }
 
 void LogViewWidget::clearAll()

@@ -62,6 +62,8 @@ public:
     int fontSize() const { return m_fontSize; }
     // Entries announced but not shown yet.
     int pendingCount() const;
+    // Estimated heap use of the queue and the rows, counted in the log's budget.
+    qint64 keptBytes() const;
     // Who sent or got the entry and in which kind of frame; empty for system
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
@@ -85,6 +87,8 @@ private:
     void updateCounterLabels();
     void discardRowsAndQueue();
     int rowLimit() const;
+    qint64 queueBudget() const;
+    void reportKeptBytes();
     // Rows the view may keep beyond rowLimit() before it trims them.
     int trimSlackRows() const;
     void trimRows();
@@ -112,7 +116,10 @@ private:
     // copy it whole from the log, found by its serial.
     using PendingEntry = PendingLogEntry;
     QList<PendingEntry> pending;
+    qint64 pendingBytes = 0;
     mutable QMutex pendingMutex;
+    // The rows' estimated heap use, guarded by pendingMutex as well.
+    qint64 rowBytes = 0;
     bool flushScheduled = false;
     bool backlogFlush = false;
     // The counter labels are set at most every 100 ms under a flood.

@@ -183,6 +183,8 @@ QMap<QString, QString> buildDictionary()
         {u"复制十六进制"_s, u"Copy Hex"_s},
         {u"复制 JSON"_s, u"Copy JSON"_s},
         {u"显示全部"_s, u"Show All"_s},
+        {u"缩进后的文本过大，这里按原样显示。"_s,
+         u"Indented, the text would be too large; it is shown here as it came."_s},
         {u"只显示了开头，共 %1"_s, u"Showing the beginning of %1"_s},
         {u"%1 字节"_s, u"%1 bytes"_s},
         {u"%1 字符"_s, u"%1 characters"_s},
@@ -248,7 +250,15 @@ void LanguageManager::addListener(QObject* context, std::function<void()> listen
     entry.context = context;
     entry.hasContext = context != nullptr;
     entry.callback = std::move(listener);
-    instance().m_listeners.append(std::move(entry));
+    // Listeners of destroyed contexts go, or every dialog opened adds one for good.
+    QVector<Listener>& listeners = instance().m_listeners;
+    listeners.removeIf([](const Listener& l) { return l.hasContext && l.context.isNull(); });
+    listeners.append(std::move(entry));
+}
+
+int LanguageManager::listenerCount()
+{
+    return int(instance().m_listeners.size());
 }
 
 int LanguageManager::dictionarySize()

@@ -27,6 +27,8 @@ public:
     // context was destroyed are skipped. A null context means the listener always runs.
     static void addListener(QObject* context, std::function<void()> listener);
     static int dictionarySize();
+    // Listeners kept, those of destroyed contexts included until the next addListener().
+    static int listenerCount();
 
     LanguageManager(const LanguageManager&) = delete;
     LanguageManager& operator=(const LanguageManager&) = delete;

@@ -131,6 +131,10 @@ void QuickSendPanel::addMessage(const SendBoxContent& content)
         emit notice(QStringLiteral("发送区为空，没有保存到快捷发送"));
         return;
     }
+    if (m_messages.count() >= SavedMessages::maxCount) {
+        emit notice(QStringLiteral("快捷发送已有 %1 条，已满，没有保存").arg(m_messages.count()));
+        return;
+    }
     fillList(m_messages.add(SavedMessage{QString(), content}));
     emit changed();
     m_nameEdit->setFocus();
@@ -204,20 +208,48 @@ void QuickSendPanel::importMessages()
     if (path.isEmpty())
         return;
     const QString failed = LanguageManager::translate(QStringLiteral("导入失败"));
-    QFile file(path);
-    if (QFileInfo(path).size() > maxImportBytes) {
+    // A device or a FIFO has no size to check and may never end; opening a
+    // FIFO would wait for a writer.
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        ExportDialogs::warning(this, failed,
+                               QStringLiteral("不是普通文件，未导入任何内容: ") + path);
+        return;
+    }
+    if (info.size() > maxImportBytes) {
         ExportDialogs::warning(this, failed, QStringLiteral("文件过大，未导入任何内容: ") + path);
         return;
     }
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         ExportDialogs::warning(this, failed, QStringLiteral("无法读取文件: ") + path);
         return;
     }
+    // The bound holds while reading, also for a file that grows meanwhile.
+    const QByteArray json = file.read(maxImportBytes + 1);
+    if (json.size() > maxImportBytes) {
+        ExportDialogs::warning(this, failed, QStringLiteral("文件过大，未导入任何内容: ") + path);
+        return;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        ExportDialogs::warning(this, failed, QStringLiteral("无法读取文件: ") + path);
+        return;
+    }
     QString reason;
-    const auto imported = SavedMessages::fromJson(file.readAll(), &reason);
+    const auto imported = SavedMessages::fromJson(json, &reason);
     if (!imported) {
         ExportDialogs::warning(this, failed,
                                QStringLiteral("文件格式不正确，未导入任何内容。\n") + reason);
+        return;
+    }
+    // More would be lost at the next start.
+    if (m_messages.count() + imported->size() > SavedMessages::maxCount) {
+        ExportDialogs::warning(
+            this, failed,
+            QStringLiteral("快捷发送最多 %1 条：已有 %2 条，文件中有 %3 条，未导入任何内容。")
+                .arg(SavedMessages::maxCount)
+                .arg(m_messages.count())
+                .arg(imported->size()));
         return;
     }
     const int firstNew = m_messages.count();

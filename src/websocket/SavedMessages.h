@@ -24,6 +24,9 @@ struct SavedMessage
 class SavedMessages
 {
 public:
+    // The list holds at most this many, and this many come back at a start.
+    static constexpr int maxCount = 10000;
+
     const QList<SavedMessage>& items() const { return m_items; }
     int count() const { return int(m_items.size()); }
     void setItems(const QList<SavedMessage>& items) { m_items = items; }

@@ -15,7 +15,6 @@ namespace {
 
 // Bounds for hand-edited array sizes, so that a wild number cannot stall the start.
 constexpr int maxRules = 1000;
-constexpr int maxSavedMessages = 10000;
 
 const QStringList& modeNames()
 {
@@ -230,7 +229,7 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
                                       return readContent(in, content) && !content->text.isEmpty();
                                   });
     s.savedMessages = readArray<SavedMessage>(
-        file, QStringLiteral("quickSend"), maxSavedMessages, rejected,
+        file, QStringLiteral("quickSend"), SavedMessages::maxCount, rejected,
         [](const OptionMap& in, SavedMessage* message) {
             in.read("name", &message->name);
             return !message->name.trimmed().isEmpty() && readContent(in, &message->content);
