@@ -1,9 +1,10 @@
 #include "websocket/WindowSettings.h"
 
 #include "comm/CommunicationBase.h"
+#include "websocket/ConnectionManager.h"
 #include "websocket/OptionMap.h"
 #include "websocket/RecentAddresses.h"
-
+#include "websocket/SecretMask.h"
 #include "websocket/SendHistory.h"
 
 #include <QSettings>
@@ -264,14 +265,20 @@ void WindowSettings::write(QSettings& file) const
 {
     file.clear();
 
-    QStringList addresses = recentAddresses;
-    QString shownAddress = address;
-    if (!rememberSecrets) {
-        RecentAddresses recent;
-        recent.setAddresses(recentAddresses);
-        addresses = recent.storable(false);
-        shownAddress = RecentAddresses::withoutSecrets(address);
-    }
+    RecentAddresses recent;
+    recent.setAddresses(recentAddresses);
+    QStringList addresses = recent.storable(rememberSecrets);
+    QString shownAddress = rememberSecrets ? address : SecretMask::withoutSecrets(address);
+    // What does not parse may hide a password where no one expects it: its
+    // user info is never kept.
+    const auto storable = [](const QString& typed) {
+        return ConnectionManager::addressProblem(typed.trimmed()).isEmpty()
+                   ? typed
+                   : SecretMask::withoutUserInfo(typed);
+    };
+    shownAddress = storable(shownAddress);
+    for (QString& recentAddress : addresses)
+        recentAddress = storable(recentAddress);
     writeGroup(file, QStringLiteral("connection"),
                {{QStringLiteral("mode"), modeNames().at(serverMode ? 1 : 0)},
                 {QStringLiteral("address"), shownAddress},
