@@ -287,11 +287,12 @@ private slots:
 
     void shouldHealADamagedFileWithTheNextSave()
     {
-        writeFile(settingsPath(), "[display]\nfontSize=13\n[send\n");
+        writeFile(settingsPath(), "[display]\nfontSize=13\n%%% not a setting\n");
         WebSocketWidget window;
         window.useSettingsFile(settingsPath());
         WindowControls c(&window);
         QCOMPARE(sysMessages(window).size(), 1);
+        QVERIFY(sysMessages(window).first().contains(u"文件格式"_s));
         QSignalSpy saved(window.settingsStore(), &SettingsStore::saved);
         c.lineSpacingSpin->setValue(4);
         QVERIFY(saved.wait());

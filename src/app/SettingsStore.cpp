@@ -40,6 +40,8 @@ SettingsStore::SettingsStore(const QString& filePath, Writer writer, QObject* pa
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(saveDelayMs);
+    // Never early: the delay is also the bound on how often the file is written.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &SettingsStore::flush);
 }
 

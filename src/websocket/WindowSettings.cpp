@@ -179,8 +179,6 @@ bool WindowSettings::operator==(const WindowSettings& o) const
 WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
 {
     WindowSettings s;
-    if (file.status() != QSettings::NoError)
-        rejected->append(QStringLiteral("file"));
 
     readGroup(file, QStringLiteral("connection"), rejected, [&s](const OptionMap& in) {
         int mode = s.serverMode ? 1 : 0;
@@ -258,6 +256,10 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
         in.readChoice("language", &language, languageNames());
         s.english = language == 1;
     });
+    // Sections are parsed as they are first read: a garbled line only shows
+    // in the status once everything has been read.
+    if (file.status() != QSettings::NoError)
+        rejected->append(QStringLiteral("file"));
     return s;
 }
 
