@@ -126,7 +126,6 @@ private slots:
     {
         REQUIRE_PYTHON();
         const quint16 port = start(u"handshake_server.py"_s);
-        QVERIFY(port);
         QTemporaryDir dir;
         const QString path = dir.filePath(u"Sockwise.conf"_s);
         {
@@ -139,7 +138,7 @@ private slots:
         }
         window->useSettingsFile(path);
         connectWith(window->connection()->clientOptions(), url(port));
-        QVERIFY(reaches(State::Connected) && peer()->waitForLine(u"OPEN -"_s));
+        QVERIFY(port && reaches(State::Connected) && peer()->waitForLine(u"OPEN -"_s));
         QVERIFY(peer()->lines.contains(u"HEADER X-Room: 7"_s));
         QVERIFY(peer()->linesWith(u"HEADER Authorization"_s).isEmpty());
         // Said once, also when the connection is tried again.
