@@ -220,6 +220,8 @@ private slots:
         QTest::newRow("port out of range")
             << u"ws://alice:p%zz@127.0.0.1:99999/ws"_s
             << u"端口 99999 无效，应为 1 到 65535 之间的数字"_s << true;
+        QTest::newRow("slash in password")
+            << u"ws://alice:pw/9@host/ws"_s << u"端口无效，应为 1 到 65535 之间的数字"_s << true;
     }
     void shouldKeepTheCredentialsOfAWrongAddressOutOfLogExportAndFile()
     {

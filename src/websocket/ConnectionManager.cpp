@@ -101,17 +101,17 @@ QString ConnectionManager::addressProblem(const QString& address)
         for (const QChar c : port)
             digits = digits && c >= u'0' && c <= u'9';
         const int number = digits ? port.toInt() : 0;
-        if (number < 1 || number > 65535) {
-            const QString shown = port.size() > 16 ? port.left(16) + QStringLiteral("…") : port;
-            return QStringLiteral("端口 %1 无效，应为 1 到 65535 之间的数字").arg(shown);
-        }
+        // Only a number is quoted: other text there may be a password cut at a "/".
+        if (number < 1 || number > 65535)
+            return digits ? QStringLiteral("端口 %1 无效，应为 1 到 65535 之间的数字").arg(port)
+                          : QStringLiteral("端口无效，应为 1 到 65535 之间的数字");
     }
 
     QUrl probe;
     probe.setScheme(QStringLiteral("ws"));
     probe.setHost(host, QUrl::StrictMode);
     if (!probe.isValid())
-        return QStringLiteral("主机名 %1 无效").arg(host);
+        return QStringLiteral("主机名无效");
     if (!userInfo.isEmpty()) {
         probe.setUserInfo(userInfo, QUrl::StrictMode);
         if (!probe.isValid())

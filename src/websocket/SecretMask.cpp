@@ -105,7 +105,13 @@ QString SecretMask::withoutSecrets(const QString& address)
 QString SecretMask::withoutUserInfo(const QString& address)
 {
     const AddressParts p = partsOf(address);
-    return p.at < 0 ? address : address.left(p.authorityStart) + address.mid(p.at + 1);
+    qsizetype end = address.indexOf(QLatin1Char('?'), p.authorityStart);
+    const qsizetype fragment = address.indexOf(QLatin1Char('#'), p.authorityStart);
+    if (end < 0 || (fragment >= 0 && fragment < end))
+        end = fragment;
+    const qsizetype at =
+        QStringView(address).left(end < 0 ? address.size() : end).lastIndexOf(u'@');
+    return at < p.authorityStart ? address : address.left(p.authorityStart) + address.mid(at + 1);
 }
 
 QString SecretMask::headers(const QString& lines)

@@ -22,7 +22,9 @@ public:
     // The address without the user info before "@" and without secret query
     // items; a query left empty loses its "?".
     static QString withoutSecrets(const QString& address);
-    // The address without the user info before "@".
+    // The address without everything between "://" and the last "@" ahead of
+    // the query: for an address that does not parse, where a "/" in a
+    // password may end the authority early.
     static QString withoutUserInfo(const QString& address);
     // "Name: value" lines with the values of secret headers hidden.
     static QString headers(const QString& lines);
