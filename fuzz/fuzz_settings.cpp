@@ -3,15 +3,13 @@
 #include "websocket/WindowSettings.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-
-#include <unistd.h>
 
 namespace {
 
@@ -54,8 +52,8 @@ WindowSettings readBack(const WindowSettings& settings, QStringList* rejected)
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static QCoreApplication application(*argc, *argv);
-    folder = QDir::tempPath() + QStringLiteral("/fuzz_settings-%1").arg(getpid());
-    QDir().mkpath(folder);
+    static QTemporaryDir scratch;
+    folder = scratch.path();
     return 0;
 }
 
