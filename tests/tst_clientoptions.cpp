@@ -122,6 +122,33 @@ private slots:
                 !QString(log().join(u' ') + c->urlEdit->toolTip()).contains(QLatin1String(secret)));
     }
 
+    void shouldNotSendASecretHeaderWhoseValueWasNotKept()
+    {
+        REQUIRE_PYTHON();
+        const quint16 port = start(u"handshake_server.py"_s);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Sockwise.conf"_s);
+        {
+            WebSocketWidget earlier;
+            earlier.useSettingsFile(path);
+            ClientOptions options;
+            options.headers = u"Authorization: Bearer s3cret\nX-Room: 7"_s;
+            options.autoReconnect = true;
+            earlier.connection()->setClientOptions(options);
+        }
+        window->useSettingsFile(path);
+        connectWith(window->connection()->clientOptions(), url(port));
+        QVERIFY(port && reaches(State::Connected) && peer()->waitForLine(u"OPEN -"_s));
+        QVERIFY(peer()->lines.contains(u"HEADER X-Room: 7"_s));
+        QVERIFY(peer()->linesWith(u"HEADER Authorization"_s).isEmpty());
+        // Said once, also when the connection is tried again.
+        peer()->send(u"drop"_s);
+        QVERIFY(reaches(State::Reconnecting) && reaches(State::Connected));
+        QCOMPARE(log(0, u"请求头"_s),
+                 QStringList{u"请求头 Authorization 的值未保存，未发送；请在连接选项中重新填写"_s});
+        QVERIFY(log(0, u"连接选项"_s).contains(u"连接选项: 请求头: X-Room: 7；自动重连"_s));
+    }
+
     void shouldPointOutMalformedHeadersAndApplyOnlyOnOk()
     {
         c->find<QPushButton>("clientOptionsButton")->click();

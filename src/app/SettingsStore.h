@@ -9,7 +9,10 @@
 class QSettings;
 
 // The settings file and when it is written: a burst of changes becomes one
-// write at most saveDelayMs after the first of them; flush() writes at once.
+// write saveDelayMs after the first of them, so the file is written at most
+// once per saveDelayMs; flush() writes at once. The file is replaced whole
+// (never left half written), readable by its owner only, and written from
+// scratch whatever state the old one is in.
 class SettingsStore : public QObject
 {
     Q_OBJECT
@@ -17,7 +20,7 @@ class SettingsStore : public QObject
 public:
     using Writer = std::function<void(QSettings& file)>;
 
-    static constexpr int saveDelayMs = 500;
+    static constexpr int saveDelayMs = 1000;
 
     // "Sockwise.conf" in the platform's per-user configuration location.
     static QString defaultFilePath();
@@ -36,6 +39,8 @@ signals:
     void saved(bool ok);
 
 private:
+    bool write();
+
     QString m_filePath;
     Writer m_writer;
     QTimer m_timer;

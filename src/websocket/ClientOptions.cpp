@@ -20,18 +20,6 @@ QString seconds(int value)
     return value > 0 ? QStringLiteral("%1 s").arg(value) : QStringLiteral("不限");
 }
 
-// The header lines without the values of secret ones.
-QString headersWithoutSecrets(const QString& headers)
-{
-    QStringList lines = headers.split(QLatin1Char('\n'));
-    for (QString& line : lines) {
-        const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon > 0 && SecretMask::isSecretName(QStringView(line).left(colon).trimmed()))
-            line = line.left(colon + 1);
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 } // namespace
 
 bool ClientOptions::operator==(const ClientOptions& o) const
@@ -47,7 +35,8 @@ bool ClientOptions::operator==(const ClientOptions& o) const
 QVariantMap ClientOptions::toVariantMap(bool withSecrets) const
 {
     QVariantMap map{
-        {QStringLiteral("headers"), withSecrets ? headers : headersWithoutSecrets(headers)},
+        {QStringLiteral("headers"),
+         withSecrets ? headers : SecretMask::headersWithoutSecrets(headers)},
         {QStringLiteral("subprotocols"), subprotocols},
         {QStringLiteral("origin"), origin},
         {QStringLiteral("ignoreCertificateErrors"), ignoreCertificateErrors},
@@ -112,11 +101,19 @@ QList<QPair<QString, QString>> ClientOptions::differences() const
     const ClientOptions plain;
     QList<QPair<QString, QString>> out;
     if (headers.trimmed() != plain.headers) {
-        QStringList lines = SecretMask::headers(headers).split(QLatin1Char('\n'));
-        for (QString& line : lines)
-            line = line.trimmed();
-        lines.removeAll(QString());
-        out.append({QStringLiteral("请求头"), lines.join(QStringLiteral(", "))});
+        QStringList lines;
+        const QStringList typed = headers.split(QLatin1Char('\n'));
+        for (const QString& line : typed) {
+            // A secret left without its value is not sent, so not listed;
+            // connecting names it on its own.
+            const qsizetype colon = line.indexOf(QLatin1Char(':'));
+            const bool unkept = colon > 0 && line.mid(colon + 1).trimmed().isEmpty() &&
+                                SecretMask::isSecretName(QStringView(line).left(colon).trimmed());
+            if (!unkept && !line.trimmed().isEmpty())
+                lines.append(SecretMask::headers(line.trimmed()));
+        }
+        if (!lines.isEmpty())
+            out.append({QStringLiteral("请求头"), lines.join(QStringLiteral(", "))});
     }
     if (subprotocols != plain.subprotocols)
         out.append({QStringLiteral("子协议"), subprotocols.join(QStringLiteral(", "))});

@@ -176,6 +176,10 @@ void ClientSession::startAttempt()
             options.append(value.isEmpty() ? label : label + QStringLiteral(": ") + value);
         if (!options.isEmpty())
             emit notice(QStringLiteral("连接选项: ") + options.join(QStringLiteral("；")));
+        const QStringList unkept = RequestHeaders::parse(m_options.headers).unkept;
+        for (const QString& name : unkept)
+            emit notice(
+                QStringLiteral("请求头 %1 的值未保存，未发送；请在连接选项中重新填写").arg(name));
     } else {
         emit notice(QStringLiteral("第 %1 次重连：正在连接 %2...").arg(m_retry).arg(shown));
     }

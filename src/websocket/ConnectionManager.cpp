@@ -68,11 +68,74 @@ QString ConnectionManager::addressProblem(const QString& address)
     if (!address.startsWith(QStringLiteral("ws://"), Qt::CaseInsensitive) &&
         !address.startsWith(QStringLiteral("wss://"), Qt::CaseInsensitive))
         return QStringLiteral("地址必须以 ws:// 或 wss:// 开头");
-    const QUrl url(address, QUrl::StrictMode);
-    if (!url.isValid())
-        return QStringLiteral("地址无效: ") + url.errorString();
-    if (url.host().isEmpty())
+
+    // Each part is checked on its own so that the text names it. Qt's own
+    // error text is never shown: it quotes the whole address, password too.
+    const qsizetype start = address.indexOf(QLatin1String("://")) + 3;
+    qsizetype end = start;
+    while (end < address.size() && !QStringView(u"/?#").contains(address[end]))
+        ++end;
+    const QString authority = address.mid(start, end - start);
+    const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
+    const QString userInfo = at < 0 ? QString() : authority.left(at);
+    const QString hostPort = authority.mid(at + 1);
+    QString host = hostPort;
+    QString port;
+    if (hostPort.startsWith(QLatin1Char('['))) {
+        const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return QStringLiteral("主机名无效: IPv6 地址缺少 ]");
+        host = hostPort.left(close + 1);
+        const QString rest = hostPort.mid(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
+            return QStringLiteral("主机名无效: ] 之后只能是 :端口");
+        port = rest.mid(1);
+    } else if (const qsizetype colon = hostPort.lastIndexOf(QLatin1Char(':')); colon >= 0) {
+        host = hostPort.left(colon);
+        port = hostPort.mid(colon + 1);
+    }
+    if (host.isEmpty())
         return QStringLiteral("地址缺少主机名");
+    if (!port.isEmpty()) {
+        bool digits = port.size() <= 5;
+        for (const QChar c : port)
+            digits = digits && c >= u'0' && c <= u'9';
+        const int number = digits ? port.toInt() : 0;
+        // Only a number is quoted: other text there may be a password cut at a "/".
+        if (number < 1 || number > 65535)
+            return digits ? QStringLiteral("端口 %1 无效，应为 1 到 65535 之间的数字").arg(port)
+                          : QStringLiteral("端口无效，应为 1 到 65535 之间的数字");
+    }
+
+    QUrl probe;
+    probe.setScheme(QStringLiteral("ws"));
+    probe.setHost(host, QUrl::StrictMode);
+    if (!probe.isValid())
+        return QStringLiteral("主机名无效");
+    if (!userInfo.isEmpty()) {
+        probe.setUserInfo(userInfo, QUrl::StrictMode);
+        if (!probe.isValid())
+            return QStringLiteral("用户名或密码无效: 含有不允许的字符或错误的 % 编码");
+    }
+    const QString rest = address.mid(end);
+    const qsizetype fragment = rest.indexOf(QLatin1Char('#'));
+    const QString beforeFragment = rest.left(fragment);
+    const qsizetype query = beforeFragment.indexOf(QLatin1Char('?'));
+    probe.setPath(beforeFragment.left(query), QUrl::StrictMode);
+    if (!probe.isValid())
+        return QStringLiteral("路径无效: 含有不允许的字符或错误的 % 编码");
+    if (query >= 0) {
+        probe.setQuery(beforeFragment.mid(query + 1), QUrl::StrictMode);
+        if (!probe.isValid())
+            return QStringLiteral("查询参数无效: 含有不允许的字符或错误的 % 编码");
+    }
+    if (fragment >= 0) {
+        probe.setFragment(rest.mid(fragment + 1), QUrl::StrictMode);
+        if (!probe.isValid())
+            return QStringLiteral("片段无效: 含有不允许的字符或错误的 % 编码");
+    }
+    if (!QUrl(address, QUrl::StrictMode).isValid())
+        return QStringLiteral("地址无效");
     return QString();
 }
 

@@ -1,22 +1,8 @@
 #include "websocket/RecentAddresses.h"
 
-#include <QUrl>
-#include <QUrlQuery>
+#include "websocket/SecretMask.h"
 
 namespace {
-
-bool isSecretQueryName(const QString& name)
-{
-    static const QStringList words{QStringLiteral("token"), QStringLiteral("key"),
-                                   QStringLiteral("auth"), QStringLiteral("pass"),
-                                   QStringLiteral("secret")};
-    const QString lower = name.toLower();
-    for (const QString& word : words) {
-        if (lower.contains(word))
-            return true;
-    }
-    return false;
-}
 
 QStringList withoutRepeats(const QStringList& addresses)
 {
@@ -57,31 +43,5 @@ QStringList RecentAddresses::storable(bool withSecrets) const
 
 QString RecentAddresses::withoutSecrets(const QString& address)
 {
-    QUrl url(address);
-    if (!url.isValid())
-        return address;
-    bool changed = false;
-    if (!url.userInfo().isEmpty()) {
-        url.setUserInfo(QString());
-        changed = true;
-    }
-    if (url.hasQuery()) {
-        QUrlQuery query(url);
-        const auto items = query.queryItems(QUrl::FullyEncoded);
-        QUrlQuery kept;
-        for (const auto& item : items) {
-            if (isSecretQueryName(QUrl::fromPercentEncoding(item.first.toUtf8())))
-                changed = true;
-            else
-                kept.addQueryItem(item.first, item.second);
-        }
-        if (changed) {
-            if (kept.isEmpty())
-                url.setQuery(QString());
-            else
-                url.setQuery(kept.query(QUrl::FullyEncoded), QUrl::StrictMode);
-        }
-    }
-    // An address without secrets stays exactly as typed.
-    return changed ? url.toString(QUrl::FullyEncoded) : address;
+    return SecretMask::withoutSecrets(address);
 }

@@ -18,9 +18,8 @@ public:
     // withoutSecrets() gives it (repeats that this makes are dropped).
     QStringList storable(bool withSecrets) const;
 
-    // The address without user name and password and without query items
-    // named like a token, key, password, secret or authorisation; unchanged
-    // when it has none of them.
+    // The address as SecretMask::withoutSecrets gives it: the same policy as
+    // what the log masks.
     static QString withoutSecrets(const QString& address);
 
 private:

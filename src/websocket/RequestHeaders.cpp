@@ -1,5 +1,7 @@
 #include "websocket/RequestHeaders.h"
 
+#include "websocket/SecretMask.h"
+
 #include <QSet>
 #include <QStringList>
 
@@ -79,6 +81,10 @@ RequestHeaders RequestHeaders::parse(const QString& text)
             continue;
         }
         seen.insert(name.toLower());
+        if (value.isEmpty() && SecretMask::isSecretName(name)) {
+            result.unkept.append(name);
+            continue;
+        }
         result.headers.append({name.toLatin1(), value.toLatin1()});
     }
     return result;

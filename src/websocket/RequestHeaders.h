@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 // Extra request headers of the opening handshake, typed one "Name: value" per
 // line. Lines that cannot be sent as typed are problems, never dropped.
@@ -23,4 +24,7 @@ public:
 
     QList<Header> headers;
     QList<OptionProblem> problems;
+    // Secret headers without a value: what is left of one whose value was not
+    // remembered. An empty credential is never what the user meant to send.
+    QStringList unkept;
 };

@@ -1,13 +1,23 @@
 #include "websocket/SendHistory.h"
 
-void SendHistory::record(const SendBoxContent& sent)
+bool SendHistory::isKeepable(const SendBoxContent& content)
+{
+    // Three UTF-8 bytes at most per UTF-16 unit: the conversion only near the limit.
+    return content.text.size() * 3 <= maxEntryBytes ||
+           content.text.toUtf8().size() <= maxEntryBytes;
+}
+
+bool SendHistory::record(const SendBoxContent& sent)
 {
     m_position = -1;
+    if (!isKeepable(sent))
+        return false;
     if (!m_entries.isEmpty() && m_entries.first() == sent)
-        return;
+        return true;
     m_entries.prepend(sent);
     if (m_entries.size() > capacity)
         m_entries.resize(capacity);
+    return true;
 }
 
 std::optional<SendBoxContent> SendHistory::older(const SendBoxContent& current)
@@ -38,6 +48,10 @@ std::optional<SendBoxContent> SendHistory::newer()
 
 void SendHistory::setEntries(const QList<SendBoxContent>& entries)
 {
-    m_entries = entries.mid(0, capacity);
+    m_entries.clear();
+    for (const SendBoxContent& entry : entries) {
+        if (isKeepable(entry) && m_entries.size() < capacity)
+            m_entries.append(entry);
+    }
     m_position = -1;
 }

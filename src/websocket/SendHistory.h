@@ -14,8 +14,14 @@ class SendHistory
 public:
     static constexpr int capacity = 100;
 
-    // A repeat of the newest entry is not added again. Ends a walk.
-    void record(const SendBoxContent& sent);
+    // Larger payloads are not kept: a settings file holding them grows to
+    // megabytes and is rewritten whole.
+    static constexpr int maxEntryBytes = 64 * 1024;
+    static bool isKeepable(const SendBoxContent& content);
+
+    // A repeat of the newest entry is not added again. Ends a walk. False
+    // when the payload is too large to be kept.
+    bool record(const SendBoxContent& sent);
 
     // `current` is what the box holds; a walk keeps it as the draft. The first
     // step skips the newest entry when the box still holds it (the box is not
@@ -24,7 +30,7 @@ public:
     std::optional<SendBoxContent> newer();
 
     const QList<SendBoxContent>& entries() const { return m_entries; }
-    // Kept in order, cut to the capacity. Ends a walk.
+    // Kept in order without what is too large, cut to the capacity. Ends a walk.
     void setEntries(const QList<SendBoxContent>& entries);
 
 private:

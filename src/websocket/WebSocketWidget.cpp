@@ -37,6 +37,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QStringListModel>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -232,6 +233,7 @@ QWidget* WebSocketWidget::createSettingsPanel()
     // A new address ends the retries for the old one.
     connect(urlEdit, &QLineEdit::textChanged, this,
             [this] { m_connection->stopReconnecting(QStringLiteral("地址已更改，停止重连")); });
+    connect(urlEdit, &QLineEdit::textChanged, this, &WebSocketWidget::updateAddressToolTip);
     auto* clientTools = new QHBoxLayout;
     clientOptionsButton = new QPushButton(QStringLiteral("连接选项"), clientBox);
     clientOptionsButton->setObjectName(QStringLiteral("clientOptionsButton"));
@@ -625,12 +627,22 @@ void WebSocketWidget::pingServer()
 
 void WebSocketWidget::updateAddressToolTip()
 {
+    // A wrong address is marked while it is typed, not first when connecting.
+    const QString problem = ConnectionManager::addressProblem(urlEdit->text().trimmed());
+    if (urlEdit->property("invalid").toBool() != !problem.isEmpty()) {
+        urlEdit->setProperty("invalid", !problem.isEmpty());
+        urlEdit->style()->unpolish(urlEdit);
+        urlEdit->style()->polish(urlEdit);
+    }
+    QStringList lines;
+    if (!problem.isEmpty())
+        lines.append(LanguageManager::translate(problem));
     const auto differences = m_connection->clientOptions().differences();
     if (differences.isEmpty()) {
-        urlEdit->setToolTip(QString());
+        urlEdit->setToolTip(lines.join(QLatin1Char('\n')));
         return;
     }
-    QStringList lines{LanguageManager::translate(QStringLiteral("连接选项")) + QLatin1Char(':')};
+    lines.append(LanguageManager::translate(QStringLiteral("连接选项")) + QLatin1Char(':'));
     for (const auto& [label, value] : differences) {
         QString line = LanguageManager::translate(label);
         if (!value.isEmpty())
@@ -676,8 +688,13 @@ void WebSocketWidget::sendFromBox(bool byUser)
 {
     const SendBoxContent content = sendBoxContent();
     if (sendContent(content, byUser) && byUser) {
-        sendHistory.record(content);
-        scheduleSettingsSave();
+        if (sendHistory.record(content)) {
+            scheduleSettingsSave();
+        } else if (!m_largePayloadReported) {
+            m_largePayloadReported = true;
+            comm->logSystem(QStringLiteral("超过 %1 KiB 的内容不记入发送历史")
+                                .arg(SendHistory::maxEntryBytes / 1024));
+        }
     }
 }
 
@@ -914,6 +931,9 @@ void WebSocketWidget::useSettingsFile(const QString& path)
     m_settingsStore = new SettingsStore(
         path, [this](QSettings& file) { settings().write(file); }, this);
     connect(m_settingsStore, &SettingsStore::saved, this, [this](bool ok) {
+        // After a good save a new failure is worth a word again.
+        if (ok)
+            m_saveFailureReported = false;
         if (ok || m_saveFailureReported)
             return;
         m_saveFailureReported = true;

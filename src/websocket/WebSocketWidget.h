@@ -148,6 +148,7 @@ private:
     // down after this class is gone cannot call back into it.
     QObject* m_settingsWatch = nullptr;
     bool m_saveFailureReported = false;
+    bool m_largePayloadReported = false;
     QCheckBox* rememberSecretsCheck = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
     SendHistory sendHistory;

@@ -1,9 +1,10 @@
 #include "websocket/WindowSettings.h"
 
 #include "comm/CommunicationBase.h"
+#include "websocket/ConnectionManager.h"
 #include "websocket/OptionMap.h"
 #include "websocket/RecentAddresses.h"
-
+#include "websocket/SecretMask.h"
 #include "websocket/SendHistory.h"
 
 #include <QSettings>
@@ -177,8 +178,6 @@ bool WindowSettings::operator==(const WindowSettings& o) const
 WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
 {
     WindowSettings s;
-    if (file.status() != QSettings::NoError)
-        rejected->append(QStringLiteral("file"));
 
     readGroup(file, QStringLiteral("connection"), rejected, [&s](const OptionMap& in) {
         int mode = s.serverMode ? 1 : 0;
@@ -256,6 +255,10 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
         in.readChoice("language", &language, languageNames());
         s.english = language == 1;
     });
+    // Sections are parsed as they are first read: a garbled line only shows
+    // in the status once everything has been read.
+    if (file.status() != QSettings::NoError)
+        rejected->append(QStringLiteral("file"));
     return s;
 }
 
@@ -263,14 +266,20 @@ void WindowSettings::write(QSettings& file) const
 {
     file.clear();
 
-    QStringList addresses = recentAddresses;
-    QString shownAddress = address;
-    if (!rememberSecrets) {
-        RecentAddresses recent;
-        recent.setAddresses(recentAddresses);
-        addresses = recent.storable(false);
-        shownAddress = RecentAddresses::withoutSecrets(address);
-    }
+    RecentAddresses recent;
+    recent.setAddresses(recentAddresses);
+    QStringList addresses = recent.storable(rememberSecrets);
+    QString shownAddress = rememberSecrets ? address : SecretMask::withoutSecrets(address);
+    // What does not parse may hide a password where no one expects it: its
+    // user info is never kept.
+    const auto storable = [](const QString& typed) {
+        return ConnectionManager::addressProblem(typed.trimmed()).isEmpty()
+                   ? typed
+                   : SecretMask::withoutUserInfo(typed);
+    };
+    shownAddress = storable(shownAddress);
+    for (QString& recentAddress : addresses)
+        recentAddress = storable(recentAddress);
     writeGroup(file, QStringLiteral("connection"),
                {{QStringLiteral("mode"), modeNames().at(serverMode ? 1 : 0)},
                 {QStringLiteral("address"), shownAddress},
