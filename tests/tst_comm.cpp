@@ -70,44 +70,26 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<QByteArray>("parsed");
-        // What the log says about the text when it is sent as hex.
-        QTest::addColumn<QString>("problem");
 
-        const QString odd = QStringLiteral("十六进制位数为奇数");
-        const QString none = QStringLiteral("没有十六进制数字");
-        QTest::newRow("empty") << QString() << false << QByteArray() << none;
-        QTest::newRow("spaces only") << QStringLiteral("   ") << false << QByteArray() << none;
-        QTest::newRow("odd digit count") << QStringLiteral("48 6") << false << QByteArray() << odd;
-        QTest::newRow("split pair") << QStringLiteral("4 8") << true << bytes({0x48}) << QString();
-        QTest::newRow("unpaired groups")
-            << QStringLiteral("486 5") << true << bytes({0x48, 0x65}) << QString();
-        QTest::newRow("hyphens, mixed case") << QStringLiteral("de-AD-be-EF") << true
-                                             << bytes({0xDE, 0xAD, 0xBE, 0xEF}) << QString();
+        QTest::newRow("empty") << QString() << false << QByteArray();
+        QTest::newRow("spaces only") << QStringLiteral("   ") << false << QByteArray();
+        QTest::newRow("odd digit count") << QStringLiteral("48 6") << false << QByteArray();
+        QTest::newRow("split pair") << QStringLiteral("4 8") << true << bytes({0x48});
+        QTest::newRow("unpaired groups") << QStringLiteral("486 5") << true << bytes({0x48, 0x65});
+        QTest::newRow("hyphens, mixed case")
+            << QStringLiteral("de-AD-be-EF") << true << bytes({0xDE, 0xAD, 0xBE, 0xEF});
         // The x is skipped but the 0 counts, leaving an odd count.
-        QTest::newRow("0x prefix")
-            << QStringLiteral("0x48") << false << QByteArray() << QStringLiteral("第 2 个字符 'x'");
+        QTest::newRow("0x prefix") << QStringLiteral("0x48") << false << QByteArray();
         QTest::newRow("0x prefixes paired")
-            << QStringLiteral("0x0 0x1") << false << bytes({0x00, 0x01})
-            << QStringLiteral("第 2 个字符 'x'");
-        // Invisible characters are named by code point.
+            << QStringLiteral("0x0 0x1") << false << bytes({0x00, 0x01});
         QTest::newRow("tabs and line breaks")
-            << QStringLiteral("48\t65\r\n6C") << false << bytes({0x48, 0x65, 0x6C})
-            << QStringLiteral("第 3 个字符 U+0009");
+            << QStringLiteral("48\t65\r\n6C") << false << bytes({0x48, 0x65, 0x6C});
         QTest::newRow("non-breaking space")
             << (QStringLiteral("48") + QChar(0x00A0) + QStringLiteral("65")) << false
-            << bytes({0x48, 0x65}) << QStringLiteral("第 3 个字符 U+00A0");
+            << bytes({0x48, 0x65});
         // Non-ASCII digits are no hexadecimal digits, whatever their numeric value.
-        QTest::newRow("full-width digits") << QStringLiteral("４８41") << false << bytes({0x41})
-                                           << QStringLiteral("第 1 个字符 '４'");
-        QTest::newRow("arabic-indic digits") << QStringLiteral("٤41٨") << false << bytes({0x41})
-                                             << QStringLiteral("第 1 个字符 '٤'");
-        // A character beyond the BMP counts once, as the user sees it.
-        QTest::newRow("emoji") << QStringLiteral("😀4z") << false << QByteArray()
-                               << QStringLiteral("第 1 个字符 '😀'");
-        QTest::newRow("after an emoji")
-            << QStringLiteral("41😀") << false << bytes({0x41}) << QStringLiteral("第 3 个字符 '😀'");
-        QTest::newRow("letter past f")
-            << QStringLiteral("4g") << false << QByteArray() << QStringLiteral("第 2 个字符 'g'");
+        QTest::newRow("full-width digits") << QStringLiteral("４８41") << false << bytes({0x41});
+        QTest::newRow("arabic-indic digits") << QStringLiteral("٤41٨") << false << bytes({0x41});
     }
 
     void shouldValidateAndPairHexDigits()
@@ -115,10 +97,16 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, valid);
         QFETCH(QByteArray, parsed);
-        QFETCH(QString, problem);
         QCOMPARE(isValidHex(text), valid);
         QCOMPARE(hexToBytes(text), parsed);
-        QCOMPARE(hexProblem(text), problem);
+    }
+
+    void shouldNameWhereHexGoesWrong()
+    {
+        // Positions in characters as the user sees them; invisible ones by code point.
+        QCOMPARE(hexProblem(QStringLiteral("41😀z")), QStringLiteral("第 3 个字符 '😀'"));
+        QCOMPARE(hexProblem(QStringLiteral("48\t65")), QStringLiteral("第 3 个字符 U+0009"));
+        QCOMPARE(hexProblem(QStringLiteral(" -")), QStringLiteral("没有十六进制数字"));
     }
 
     void shouldConvertEachEncodingBothWays_data()
