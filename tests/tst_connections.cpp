@@ -663,8 +663,6 @@ private slots:
         QWebSocketServer peer(u"peer"_s, QWebSocketServer::NonSecureMode);
         QWebSocket* accepted = connectToInProcessPeer(&peer);
         QVERIFY(accepted);
-        QStringList received;
-        recordTexts(accepted, &received);
         c->intervalSpin->setValue(60000);
         c->hexSendCheck->setChecked(true);
         c->sendEdit->setPlainText(u"4"_s);
@@ -673,13 +671,12 @@ private slots:
         const int at = int(entries().size());
         c->intervalSpin->setValue(10);
         const QString odd = u"无效的十六进制数据: 十六进制位数为奇数"_s;
-        // A tick that sends ends a stretch, as does a new reason.
+        // A tick that sends ("41") ends a stretch, as does a new reason.
         for (const QString& text : {u"4"_s, u"41"_s, u"4"_s, u"ff"_s}) {
             c->sendEdit->setPlainText(text);
             const qsizetype from = ticks.size();
             QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= from + 10, kTimeout);
         }
-        QCOMPARE(received.first(), u"A"_s);
         QCOMPARE(systemTexts(at),
                  (QStringList{odd, odd, u"未发送：数据不是有效的 UTF-8，不能作为文本帧发送"_s}));
     }
