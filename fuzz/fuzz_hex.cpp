@@ -59,6 +59,9 @@ void checkText(const QString& text)
           "hexToBytes pairs every digit, or gives nothing");
     check(isValidHex(text) == (pairs && onlySeparators),
           "isValidHex accepts digit pairs and separators");
+    const QString problem = hexProblem(text);
+    check(problem.isEmpty() == isValidHex(text), "a problem is named exactly for invalid text");
+    check(problem.size() < 64, "the problem names one character, not the text");
 
     if (isValidHex(text)) {
         // What the log shows for accepted input reads back as the same bytes.

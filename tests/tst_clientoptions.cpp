@@ -191,6 +191,8 @@ private slots:
         connectWith(ClientOptions(), url(port, "wss"));
         QVERIFY(reaches(State::Idle));
         QTRY_VERIFY(!log(0, u"证书错误: "_s).isEmpty());
+        // The refusal is the one entry: no failed connection, no disconnection.
+        QCOMPARE(log().size(), 1 + log(0, u"证书错误: "_s).size());
         ClientOptions options;
         options.ignoreCertificateErrors = true;
         int from = mark();
@@ -242,9 +244,10 @@ private slots:
         REQUIRE_PYTHON();
         const quint16 port = start(u"handshake_server.py"_s);
         QVERIFY(port);
-        c->connection->setReconnectDelays(50, 200);
+        c->connection->setReconnectDelays(50, 200, 500);
         ClientOptions options;
         options.autoReconnect = true;
+        options.heartbeatSeconds = 1;
         connectWith(options, url(port));
         QVERIFY(reaches(State::Connected));
         // Gone with 1001, then refused: each wait twice the last, up to the cap.
@@ -257,7 +260,10 @@ private slots:
         QCOMPARE(c->connectButton->text(), u"断开"_s);
         peer()->send(u"start"_s);
         QVERIFY(reaches(State::Connected));
-        // A drop without a close frame starts from the first wait again.
+        // Dropped after a heartbeat (1 s, past the 0.5 s that count as staying
+        // up), it starts from the first wait again.
+        const qsizetype pings = peer()->lines.count(u"PING"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(peer()->lines.count(u"PING"_s) > pings, kTimeout);
         int from = mark();
         peer()->send(u"drop"_s);
         QTRY_COMPARE(log(from, u"0."_s), QStringList{u"0.05 秒后第 1 次重连"_s});
@@ -277,6 +283,50 @@ private slots:
         peer()->send(u"close"_s);
         QVERIFY(reaches(State::Idle));
         QVERIFY(!QTest::qWaitFor([&] { return !log(from, u"0.05"_s).isEmpty(); }, 300));
+    }
+
+    void shouldBackOffFromAServerThatClosesEachConnectionAtOnce()
+    {
+        REQUIRE_PYTHON();
+        const quint16 port = start(u"handshake_server.py"_s, {u"--close"_s, u"1011"_s});
+        c->connection->setReconnectDelays(50, 400);
+        ClientOptions options;
+        options.autoReconnect = true;
+        connectWith(options, url(port));
+        QTRY_COMPARE_WITH_TIMEOUT(log(0, u"第 5 次重连："_s).size(), 1, kTimeout);
+        QCOMPARE(log(0, u"0."_s).mid(0, 5),
+                 (QStringList{u"0.05 秒后第 1 次重连"_s, u"0.1 秒后第 2 次重连"_s,
+                              u"0.2 秒后第 3 次重连"_s, u"0.4 秒后第 4 次重连"_s,
+                              u"0.4 秒后第 5 次重连"_s}));
+    }
+
+    void shouldStopRetryingWhatARetryCannotMend_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("why");
+        for (const QString& code :
+             {u"1002"_s, u"1003"_s, u"1007"_s, u"1008"_s, u"1009"_s, u"1010"_s})
+            QTest::newRow(qPrintable(code))
+                << QStringList{u"--close"_s, code} << u"关闭代码 %1，重连无法解决"_s.arg(code);
+        QTest::newRow("401") << QStringList{u"--token"_s, u"X-Token:1"_s}
+                             << u"服务器以 HTTP 401 拒绝升级，重连无法解决"_s;
+    }
+
+    void shouldStopRetryingWhatARetryCannotMend()
+    {
+        REQUIRE_PYTHON();
+        QFETCH(QStringList, args);
+        QFETCH(QString, why);
+        const quint16 port = start(u"handshake_server.py"_s, args);
+        c->connection->setReconnectDelays(10, 10);
+        ClientOptions options;
+        options.autoReconnect = true;
+        connectWith(options, url(port));
+        // Idle with no attempt pending: nothing more can come.
+        QVERIFY(reaches(State::Idle) && !c->connection->clientModeSocket());
+        QCOMPARE(log(0, u"已停止"_s) + log(0, u"0.01"_s), QStringList{u"已停止自动重连："_s + why});
+        QCOMPARE(log().last(), u"已停止自动重连："_s + why);
+        QCOMPARE(peer()->lines.filter(QRegularExpression(u"^(OPEN|REFUSED)"_s)).size(), 1);
     }
 
     void shouldLogPongOfAPingAndCloseWhenHeartbeatsGoUnanswered()
@@ -344,8 +394,23 @@ private slots:
         QCOMPARE(route(ClientOptions::Proxy::System), u"proxy"_s);
         qputenv("no_proxy", "localhost,127.0.0.0/8");
         QCOMPARE(route(ClientOptions::Proxy::System), u"direct"_s);
-        qunsetenv("http_proxy");
         qunsetenv("no_proxy");
+        // A proxy it cannot speak stops the attempt; nothing goes direct.
+        QTcpServer direct;
+        QVERIFY(direct.listen(QHostAddress::LocalHost, 0));
+        for (const char* scheme : {"https", "socks4"}) {
+            qputenv("http_proxy", url(proxy.serverPort(), scheme).toLatin1());
+            ClientOptions options;
+            options.proxy = ClientOptions::Proxy::System;
+            options.autoReconnect = true;
+            connectWith(options, url(direct.serverPort()));
+            QVERIFY(reaches(State::Idle, 5000));
+            QCOMPARE(log().last(),
+                     u"系统代理 %1 无法使用（仅支持 http:// 与 socks5:// 代理），已放弃连接"_s.arg(
+                         url(proxy.serverPort(), scheme)));
+        }
+        qunsetenv("http_proxy");
+        QVERIFY(!direct.hasPendingConnections());
         QCOMPARE(requests, QStringList(2, u"CONNECT 127.0.0.1:%1 HTTP/1.1"_s.arg(port)));
     }
 };

@@ -101,6 +101,14 @@ private slots:
         QCOMPARE(hexToBytes(text), parsed);
     }
 
+    void shouldNameWhereHexGoesWrong()
+    {
+        // Positions in characters as the user sees them; invisible ones by code point.
+        QCOMPARE(hexProblem(QStringLiteral("41😀z")), QStringLiteral("第 3 个字符 '😀'"));
+        QCOMPARE(hexProblem(QStringLiteral("48\t65")), QStringLiteral("第 3 个字符 U+0009"));
+        QCOMPARE(hexProblem(QStringLiteral(" -")), QStringLiteral("没有十六进制数字"));
+    }
+
     void shouldConvertEachEncodingBothWays_data()
     {
         QTest::addColumn<QString>("encoding");

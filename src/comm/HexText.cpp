@@ -69,6 +69,39 @@ bool isValidHex(const QString& text)
     return digits > 0 && digits % 2 == 0;
 }
 
+QString hexProblem(const QString& text)
+{
+    qsizetype digits = 0;
+    qsizetype position = 0; // in characters as the user counts them, not UTF-16 units
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        ++position;
+        const QChar c = text.at(i);
+        if (c == QLatin1Char(' ') || c == QLatin1Char('-'))
+            continue;
+        if (hexDigitValue(c) >= 0) {
+            ++digits;
+            continue;
+        }
+        char32_t code = c.unicode();
+        QString shown(c);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(c, text.at(i + 1));
+            shown = text.mid(i, 2);
+        }
+        // A tab or line break between quotes would read as nothing at all.
+        if (!QChar::isPrint(code) || QChar::isSpace(code))
+            shown = QStringLiteral("U+%1").arg(uint(code), 4, 16, QLatin1Char('0')).toUpper();
+        else
+            shown = QLatin1Char('\'') + shown + QLatin1Char('\'');
+        return QStringLiteral("第 %1 个字符 %2").arg(position).arg(shown);
+    }
+    if (digits == 0)
+        return QStringLiteral("没有十六进制数字");
+    if (digits % 2 != 0)
+        return QStringLiteral("十六进制位数为奇数");
+    return QString();
+}
+
 QByteArray hexToBytes(const QString& text)
 {
     qsizetype digits = 0;

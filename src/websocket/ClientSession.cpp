@@ -13,11 +13,16 @@
 #include <QSslError>
 #include <QWebSocketHandshakeOptions>
 
+#include <utility>
+
 namespace {
 
 const char kReportErrorsProperty[] = "reportErrors";
 // Set once the closing handshake began: a drop without it was not a close.
 const char kClosingProperty[] = "closingHandshake";
+// Set once a certificate was refused: the failed handshake that follows is
+// the same event, already in the log.
+const char kCertificateRefusedProperty[] = "certificateRefused";
 const QByteArray kHeartbeatPayload = QByteArrayLiteral("heartbeat");
 const QByteArray kPingPrefix = QByteArrayLiteral("ping-");
 
@@ -32,19 +37,47 @@ QString proxyText(const QNetworkProxy& proxy)
 
 // Qt gives the server's answer to a refused upgrade only inside its text:
 // "...Unhandled http status code: 401 (Unauthorized)."
-QString describeError(const QWebSocket* socket)
+QRegularExpressionMatch refusal(const QWebSocket* socket)
 {
-    const QString error = socket->errorString();
     static const QRegularExpression status(
         QStringLiteral("status code:?\\s*(\\d{3})(?:\\s*\\(([^)]*)\\))?"),
         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = status.match(error);
+    return status.match(socket->errorString());
+}
+
+QString describeError(const QWebSocket* socket)
+{
+    const QRegularExpressionMatch match = refusal(socket);
     if (!match.hasMatch())
-        return QStringLiteral("连接错误: ") + error;
+        return QStringLiteral("连接错误: ") + socket->errorString();
     QString answer = QStringLiteral("HTTP ") + match.captured(1);
     if (!match.captured(2).trimmed().isEmpty())
         answer += QLatin1Char(' ') + match.captured(2).trimmed();
     return QStringLiteral("服务器拒绝升级: ") + answer;
+}
+
+// A refusal the server will repeat however often it is asked (401, 403, 404,
+// a redirect Qt does not follow); a timeout or "too many requests" may pass.
+bool refusalIsFinal(int status)
+{
+    return status >= 300 && status < 500 && status != 408 && status != 425 && status != 429;
+}
+
+// Close codes that say the client's own frames or the endpoint are wrong:
+// the next connection would end the same way.
+bool closeIsFinal(QWebSocketProtocol::CloseCode code)
+{
+    switch (code) {
+    case QWebSocketProtocol::CloseCodeProtocolError:
+    case QWebSocketProtocol::CloseCodeDatatypeNotSupported:
+    case QWebSocketProtocol::CloseCodeWrongDatatype:
+    case QWebSocketProtocol::CloseCodePolicyViolated:
+    case QWebSocketProtocol::CloseCodeTooMuchData:
+    case QWebSocketProtocol::CloseCodeMissingExtension:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -57,6 +90,10 @@ ClientSession::ClientSession(QObject* parent)
     connect(&m_handshakeTimer, &QTimer::timeout, this, &ClientSession::onHandshakeTimeout);
     connect(&m_heartbeatTimer, &QTimer::timeout, this, &ClientSession::onHeartbeat);
     connect(&m_retryTimer, &QTimer::timeout, this, &ClientSession::startAttempt);
+    // An attempt given up before it opened a socket still ends after open()
+    // has returned, as any other failed attempt does.
+    m_giveUpTimer.setSingleShot(true);
+    connect(&m_giveUpTimer, &QTimer::timeout, this, [this] { ended(false); });
 }
 
 ClientSession::~ClientSession()
@@ -69,7 +106,7 @@ ClientSession::~ClientSession()
 
 bool ClientSession::isPending() const
 {
-    return m_retryTimer.isActive() ||
+    return m_retryTimer.isActive() || m_giveUpTimer.isActive() ||
            (m_socket && m_socket->state() != QAbstractSocket::ConnectedState &&
             m_socket->state() != QAbstractSocket::UnconnectedState);
 }
@@ -84,11 +121,12 @@ QString ClientSession::peerOf(const QUrl& url)
     return url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment);
 }
 
-void ClientSession::setRetryDelays(int firstMs, int maxMs)
+void ClientSession::setRetryDelays(int firstMs, int maxMs, int stableMs)
 {
     m_firstDelayMs = qMax(1, firstMs);
     m_maxDelayMs = qMax(m_firstDelayMs, maxMs);
     m_nextDelayMs = m_firstDelayMs;
+    m_stableMs = qMax(0, stableMs);
 }
 
 void ClientSession::say(const QString& text)
@@ -103,6 +141,7 @@ void ClientSession::stopTimers()
     m_handshakeTimer.stop();
     m_heartbeatTimer.stop();
     m_retryTimer.stop();
+    m_giveUpTimer.stop();
 }
 
 QWebSocket* ClientSession::release(bool keepErrorReport)
@@ -132,10 +171,11 @@ void ClientSession::open(const QString& address, const ClientOptions& options)
     m_peer = peerOf(m_url);
     m_options = options;
     m_nextDelayMs = m_firstDelayMs;
+    m_retriesBeforeOpen = 0;
     startAttempt();
 }
 
-QNetworkProxy ClientSession::proxyForAttempt()
+std::optional<QNetworkProxy> ClientSession::proxyForAttempt()
 {
     const bool first = m_retry == 0;
     switch (m_options.proxy) {
@@ -156,9 +196,10 @@ QNetworkProxy ClientSession::proxyForAttempt()
                         : QStringLiteral("系统代理: ") + proxyText(*proxy));
             return *proxy;
         }
-        if (first)
-            say(QStringLiteral("系统代理设置无法使用，直接连接"));
-        break;
+        // Going direct would pass by the proxy the user relies on.
+        say(QStringLiteral("系统代理 %1 无法使用（仅支持 http:// 与 socks5:// 代理），已放弃连接")
+                .arg(SecretMask::address(QString::fromLocal8Bit(SystemProxy::valueFor(m_url)))));
+        return std::nullopt;
     }
     // Explicitly none: an application-wide proxy must not apply either.
     return QNetworkProxy(QNetworkProxy::NoProxy);
@@ -168,6 +209,7 @@ void ClientSession::startAttempt()
 {
     m_socketOpen = false;
     m_heartbeatUnanswered = false;
+    m_finalReason.clear();
     const QString shown = SecretMask::address(m_address);
     if (m_retry == 0) {
         emit notice(QStringLiteral("正在连接 %1...").arg(shown));
@@ -184,10 +226,16 @@ void ClientSession::startAttempt()
         emit notice(QStringLiteral("第 %1 次重连：正在连接 %2...").arg(m_retry).arg(shown));
     }
 
+    const std::optional<QNetworkProxy> proxy = proxyForAttempt();
+    if (!proxy) {
+        emit attemptStarted();
+        m_giveUpTimer.start(0);
+        return;
+    }
     auto* socket = new QWebSocket(m_options.origin, QWebSocketProtocol::VersionLatest, this);
     m_socket = socket;
     socket->setProperty(kReportErrorsProperty, true);
-    socket->setProxy(proxyForAttempt());
+    socket->setProxy(*proxy);
     if (!m_options.caFile.isEmpty()) {
         QSslConfiguration tls = socket->sslConfiguration();
         tls.addCaCertificates(QSslCertificate::fromPath(m_options.caFile, QSsl::Pem));
@@ -267,8 +315,11 @@ void ClientSession::onConnected()
 {
     m_handshakeTimer.stop();
     m_socketOpen = true;
+    // The wait before a retry starts small again only once a connection has
+    // stayed up (dropped()); one that ends at once continues the cycle.
+    m_retriesBeforeOpen = m_retry;
     m_retry = 0;
-    m_nextDelayMs = m_firstDelayMs;
+    m_openFor.start();
     say(QStringLiteral("WebSocket已连接"));
     if (!m_options.subprotocols.isEmpty()) {
         const QString chosen = m_socket->subprotocol();
@@ -284,21 +335,26 @@ void ClientSession::onDisconnected(QWebSocket* socket)
 {
     if (socket != m_socket)
         return;
-    say(QStringLiteral("WebSocket已断开"));
     if (!m_socketOpen) {
-        // Its error is still on its way; the attempt ends after it.
+        // Nothing was connected: its error, still on its way, is the entry,
+        // and the attempt ends after it.
         QMetaObject::invokeMethod(
             this, [this, guard = QPointer<QWebSocket>(socket)] { endFailedAttempt(guard); },
             Qt::QueuedConnection);
         return;
     }
+    say(QStringLiteral("WebSocket已断开"));
     const QString closeInfo = FrameLimits::closeInfo(socket);
     if (!closeInfo.isEmpty())
         say(QStringLiteral("关闭代码 ") + closeInfo);
     // A close frame of 1000 is the server's own decision; anything else (no
     // close frame at all, another code) is a drop worth retrying.
-    const bool asked = socket->property(kClosingProperty).toBool() &&
-                       socket->closeCode() == QWebSocketProtocol::CloseCodeNormal;
+    const QWebSocketProtocol::CloseCode code = socket->closeCode();
+    const bool closing = socket->property(kClosingProperty).toBool();
+    const bool asked = closing && code == QWebSocketProtocol::CloseCodeNormal;
+    dropped();
+    if (closing && closeIsFinal(code))
+        m_finalReason = QStringLiteral("已停止自动重连：关闭代码 %1，重连无法解决").arg(int(code));
     release(true);
     ended(!asked);
 }
@@ -310,9 +366,16 @@ void ClientSession::onError(QWebSocket* socket)
     if (!socket->property(kReportErrorsProperty).toBool())
         return;
     socket->setProperty(kReportErrorsProperty, false);
-    say(describeError(socket));
+    const bool attempt = socket == m_socket && !m_socketOpen;
+    if (!(socket->error() == QAbstractSocket::SslHandshakeFailedError &&
+          socket->property(kCertificateRefusedProperty).toBool()))
+        say(describeError(socket));
+    const QRegularExpressionMatch match = refusal(socket);
+    if (attempt && match.hasMatch() && refusalIsFinal(match.captured(1).toInt()))
+        m_finalReason = QStringLiteral("已停止自动重连：服务器以 HTTP %1 拒绝升级，重连无法解决")
+                            .arg(match.captured(1));
     // A failed handshake leaves the socket reading whatever the server sends.
-    if (socket == m_socket && !m_socketOpen)
+    if (attempt)
         QMetaObject::invokeMethod(
             this, [this, guard = QPointer<QWebSocket>(socket)] { endFailedAttempt(guard); },
             Qt::QueuedConnection);
@@ -334,6 +397,8 @@ void ClientSession::onSslErrors(QWebSocket* socket, const QList<QSslError>& erro
             error.errorString());
     if (ignore)
         socket->ignoreSslErrors();
+    else
+        socket->setProperty(kCertificateRefusedProperty, true);
 }
 
 void ClientSession::onPong(const QByteArray& payload)
@@ -363,6 +428,7 @@ void ClientSession::onHeartbeat()
     if (m_heartbeatUnanswered) {
         say(QStringLiteral("心跳超时：%1 秒内未收到 Pong，已断开连接")
                 .arg(m_options.heartbeatSeconds));
+        dropped();
         release()->abort();
         ended(true);
         return;
@@ -371,10 +437,22 @@ void ClientSession::onHeartbeat()
     m_socket->ping(kHeartbeatPayload);
 }
 
+void ClientSession::dropped()
+{
+    if (m_openFor.isValid() && m_openFor.elapsed() >= m_stableMs)
+        m_nextDelayMs = m_firstDelayMs;
+    else
+        m_retry = m_retriesBeforeOpen;
+}
+
 void ClientSession::ended(bool retry)
 {
     stopTimers();
-    if (!retry || !m_options.autoReconnect) {
+    const QString finalReason = std::exchange(m_finalReason, QString());
+    if (!retry || !m_options.autoReconnect || !finalReason.isEmpty()) {
+        // Said only where a retry would otherwise have followed.
+        if (retry && m_options.autoReconnect)
+            say(finalReason);
         m_retry = 0;
         emit disconnected();
         return;

@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include <optional>
+
 class QSslError;
 
 // Client mode's one connection: opening it with the user's options, its
@@ -50,8 +52,10 @@ public:
     qint64 sendText(const QString& text);
     qint64 sendBinary(const QByteArray& data);
 
-    // Retries wait `firstMs`, doubling up to `maxMs` (1 s and 30 s unless set).
-    void setRetryDelays(int firstMs, int maxMs);
+    // Retries wait `firstMs`, doubling up to `maxMs` (1 s and 30 s unless
+    // set); the wait starts from `firstMs` again only after a connection that
+    // stayed up for `stableMs`.
+    void setRetryDelays(int firstMs, int maxMs, int stableMs = 10000);
 
     static QString peerOf(const QUrl& url);
 
@@ -69,7 +73,8 @@ signals:
 
 private:
     void startAttempt();
-    QNetworkProxy proxyForAttempt();
+    // Nothing when the proxy the user relies on cannot be used.
+    std::optional<QNetworkProxy> proxyForAttempt();
     void onConnected();
     void onDisconnected(QWebSocket* socket);
     void onError(QWebSocket* socket);
@@ -79,6 +84,9 @@ private:
     void onHeartbeat();
     // The attempt on `socket` did not make it (refused, failed handshake).
     void endFailedAttempt(QWebSocket* socket);
+    // An open connection went: whether it stayed up long enough to count as
+    // recovered decides where the retry cycle continues.
+    void dropped();
     // Retry when the user wants it and the drop was not asked for; else done.
     void ended(bool retry);
     void say(const QString& text);
@@ -95,7 +103,13 @@ private:
     QTimer m_handshakeTimer;
     QTimer m_heartbeatTimer;
     QTimer m_retryTimer;
+    QTimer m_giveUpTimer;
+    QElapsedTimer m_openFor;
     int m_retry = 0;
+    int m_retriesBeforeOpen = 0;
+    int m_stableMs = 10000;
+    // Set when this attempt or connection ended in a way a retry cannot mend.
+    QString m_finalReason;
     int m_firstDelayMs = 1000;
     int m_maxDelayMs = 30000;
     int m_nextDelayMs = 1000;

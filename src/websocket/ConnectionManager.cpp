@@ -202,9 +202,9 @@ int ConnectionManager::reconnectAttempt() const
     return m_client->retryNumber();
 }
 
-void ConnectionManager::setReconnectDelays(int firstMs, int maxMs)
+void ConnectionManager::setReconnectDelays(int firstMs, int maxMs, int stableMs)
 {
-    m_client->setRetryDelays(firstMs, maxMs);
+    m_client->setRetryDelays(firstMs, maxMs, stableMs);
 }
 
 bool ConnectionManager::ping()

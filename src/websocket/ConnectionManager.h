@@ -82,7 +82,8 @@ public:
     void stopReconnecting(const QString& why);
     // The retry under way or due; 0 outside a reconnect cycle.
     int reconnectAttempt() const;
-    void setReconnectDelays(int firstMs, int maxMs);
+    // Retry waits; see ClientSession::setRetryDelays.
+    void setReconnectDelays(int firstMs, int maxMs, int stableMs = 10000);
     // One ping whose round trip is logged; false when no client connection is open.
     bool ping();
 

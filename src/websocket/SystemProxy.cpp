@@ -41,14 +41,18 @@ bool SystemProxy::isExcluded(const QString& host, const QByteArray& noProxy)
     return false;
 }
 
-std::optional<QNetworkProxy> SystemProxy::forUrl(const QUrl& url, const Environment& environment)
+QByteArray SystemProxy::valueFor(const QUrl& url, const Environment& environment)
 {
     if (isExcluded(url.host(), environment("no_proxy")))
-        return QNetworkProxy(QNetworkProxy::NoProxy);
+        return QByteArray();
     const bool secure = url.scheme().compare(QLatin1String("wss"), Qt::CaseInsensitive) == 0;
-    QByteArray value = environment(secure ? "https_proxy" : "http_proxy");
-    if (value.isEmpty())
-        value = environment("all_proxy");
+    const QByteArray value = environment(secure ? "https_proxy" : "http_proxy");
+    return value.isEmpty() ? environment("all_proxy") : value;
+}
+
+std::optional<QNetworkProxy> SystemProxy::forUrl(const QUrl& url, const Environment& environment)
+{
+    QByteArray value = valueFor(url, environment);
     if (value.isEmpty())
         return QNetworkProxy(QNetworkProxy::NoProxy);
 

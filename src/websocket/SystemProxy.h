@@ -24,6 +24,9 @@ public:
     // Whether `host` is listed in a no_proxy value: "*", a host, a domain
     // (".example.com" or "example.com" for its subdomains too), an address or
     // a subnet ("10.0.0.0/8").
+    // The variable's value that applies to the address, as set; empty when
+    // none applies or the host is excluded.
+    static QByteArray valueFor(const QUrl& url, const Environment& environment = read);
     static bool isExcluded(const QString& host, const QByteArray& noProxy);
 
     static QByteArray read(const char* name);

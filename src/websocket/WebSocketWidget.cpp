@@ -448,6 +448,11 @@ QGroupBox* WebSocketWidget::createSendArea()
     intervalSpin->setValue(1000);
     intervalSpin->setSingleStep(100);
     intervalSpin->setSuffix(QStringLiteral(" ms"));
+    // A new interval applies to the running timer at once.
+    connect(intervalSpin, &QSpinBox::valueChanged, this, [this](int ms) {
+        if (autoSendTimer->isActive())
+            autoSendTimer->setInterval(ms);
+    });
     autoRow->addWidget(autoSendCheck);
     autoRow->addWidget(new QLabel(QStringLiteral("间隔:"), group));
     autoRow->addWidget(intervalSpin);
@@ -706,8 +711,9 @@ bool WebSocketWidget::sendContent(const SendBoxContent& content, bool byUser)
     const bool hex = content.hex;
     QByteArray payload;
     if (hex) {
-        if (!isValidHex(boxText)) {
-            comm->logSystem(QStringLiteral("无效的十六进制数据"));
+        const QString problem = hexProblem(boxText);
+        if (!problem.isEmpty()) {
+            reportSendProblem(QStringLiteral("无效的十六进制数据: ") + problem, byUser);
             return false;
         }
         payload = hexToBytes(boxText);
@@ -734,9 +740,12 @@ bool WebSocketWidget::sendContent(const SendBoxContent& content, bool byUser)
     switch (result.status) {
     case Status::Sent:
         comm->logFrame(LogEntry::TX, payload, kind, result.recipients);
+        if (!byUser)
+            autoSendProblem.clear();
         return true;
     case Status::NotText:
-        comm->logSystem(QStringLiteral("未发送：数据不是有效的 UTF-8，不能作为文本帧发送"));
+        reportSendProblem(QStringLiteral("未发送：数据不是有效的 UTF-8，不能作为文本帧发送"),
+                          byUser);
         return false;
     case Status::NotConnected:
     case Status::NoClients:
@@ -756,6 +765,17 @@ bool WebSocketWidget::sendContent(const SendBoxContent& content, bool byUser)
     return false;
 }
 
+void WebSocketWidget::reportSendProblem(const QString& text, bool byUser)
+{
+    // A tick fails the same way every interval: 100 entries a second at 10 ms.
+    if (!byUser) {
+        if (text == autoSendProblem)
+            return;
+        autoSendProblem = text;
+    }
+    comm->logSystem(text);
+}
+
 void WebSocketWidget::toggleAutoSend(bool)
 {
     updateAutoSend();
@@ -765,8 +785,10 @@ void WebSocketWidget::updateAutoSend()
 {
     // The ticked box arms auto send; it runs while something is up.
     if (autoSendCheck->isChecked() && isConnected) {
-        if (!autoSendTimer->isActive())
+        if (!autoSendTimer->isActive()) {
+            autoSendProblem.clear();
             autoSendTimer->start(intervalSpin->value());
+        }
     } else {
         autoSendTimer->stop();
     }

@@ -87,6 +87,9 @@ private:
     void sendFromBox(bool byUser);
     // Returns whether the frame left.
     bool sendContent(const SendBoxContent& content, bool byUser);
+    // Logs why a send failed; a failing auto-send tick only when the stretch
+    // of failing ticks begins or its reason changes.
+    void reportSendProblem(const QString& text, bool byUser);
     SendBoxContent sendBoxContent() const;
     void showInSendBox(const SendBoxContent& content);
     void recallHistory(bool older);
@@ -134,6 +137,8 @@ private:
     QCheckBox* autoSendCheck = nullptr;
     QSpinBox* intervalSpin = nullptr;
     QTimer* autoSendTimer = nullptr;
+    // What the failing ticks since the last one that sent have logged.
+    QString autoSendProblem;
     bool isServerMode = false;
     bool isConnected = false;
     QComboBox* languageCombo = nullptr;

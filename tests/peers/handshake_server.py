@@ -1,7 +1,8 @@
 """Echo server printing "PORT <n>", each request header ("HEADER <name>: <value>"),
 "REFUSED 401" without the --token header, "OPEN <subprotocol or ->" and "PING"
 per ping. Commands on stdin: mute (pings unanswered), close (1000), drop (no
-close frame), stop (stop listening, closing with 1001), start (listen again)."""
+close frame), stop (stop listening, closing with 1001), start (listen again).
+--close CODE closes every connection with CODE as soon as it is open."""
 import argparse
 import asyncio
 import http
@@ -16,6 +17,7 @@ args = argparse.ArgumentParser()
 args.add_argument("--protocols", default="")
 args.add_argument("--token", default="")
 args.add_argument("--tls", nargs=2)
+args.add_argument("--close", type=int, default=0)
 options = args.parse_args()
 port, muted, server = 0, False, None
 
@@ -38,6 +40,8 @@ async def check(path, headers):
 
 async def echo(ws, path=None):
     print("OPEN " + (ws.subprotocol or "-"))
+    if options.close:
+        return await ws.close(options.close, "closing at once")
     try:
         async for message in ws:
             await ws.send(message)
