@@ -1,7 +1,6 @@
 #include "websocket/ClientOptionsCheck.h"
 #include "websocket/ConnectionManager.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -26,9 +25,6 @@ private slots:
                                         QStringList{m_dir.filePath(u"cert.pem"_s), u"-keyout"_s,
                                                     m_dir.filePath(u"key.pem"_s)});
         QVERIFY2(openssl.waitForFinished(30000) && openssl.exitCode() == 0, "openssl failed");
-        QFile text(m_dir.filePath(u"notes.txt"_s));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("-----BEGIN NOTES-----\nnothing here\n");
     }
 
     void shouldRefuseToConnectWithACaFileWithoutCertificates_data()
@@ -37,7 +33,6 @@ private slots:
         QTest::addColumn<bool>("usable");
         QTest::newRow("certificate") << u"cert.pem"_s << true;
         QTest::newRow("key only") << u"key.pem"_s << false;
-        QTest::newRow("text") << u"notes.txt"_s << false;
         QTest::newRow("missing") << u"missing.pem"_s << false;
     }
 
