@@ -1,4 +1,5 @@
 #include "LoopbackOnly.h"
+#include "RunLogText.h"
 
 #include "app/RunLog.h"
 #include "app/StartUp.h"
@@ -21,32 +22,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QString readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-}
-
-// The log with its start dates shown as "D" and entry times as "T", after
-// checking their exact form.
-QString normalised(const QString& log)
-{
-    static const QRegularExpression header(
-        QStringLiteral("^=== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "),
-        QRegularExpression::MultilineOption);
-    static const QRegularExpression entry(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "),
-                                          QRegularExpression::MultilineOption);
-    QString text = log;
-    return text.replace(header, QStringLiteral("=== D ")).replace(entry, QStringLiteral("T "));
-}
 
 // A wheel turn down as the window system delivers it: to the widget under the
 // pointer, then to its parents for as long as each one ignores it.
@@ -112,73 +87,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(m_dir.isValid());
-    }
-
-    void shouldFormatHeaderAndEntriesInTwentyFourHourTime()
-    {
-        const QDateTime when(QDate(2024, 1, 2), QTime(23, 5, 3, 9));
-        QCOMPARE(RunLog::formatHeader(when, QStringLiteral("Sockwise")),
-                 QStringLiteral("=== 2024-01-02 23:05:03 Sockwise ==="));
-        QCOMPARE(RunLog::formatEntry(when, QStringLiteral("Window shown")),
-                 QStringLiteral("23:05:03.009 Window shown"));
-    }
-
-    void shouldAppendOneBlockPerOpenAndKeepEarlierContent()
-    {
-        const QString dir = m_dir.filePath(QStringLiteral("append"));
-        QVERIFY(QDir().mkpath(dir));
-        writeFile(logIn(QStringLiteral("append")), "older content\n");
-        RunLog::openIn(dir, QStringLiteral("Sockwise"));
-        QCOMPARE(RunLog::fileName(), logIn(QStringLiteral("append")));
-        RunLog::write(QStringLiteral("DarkTheme QSS loaded"));
-        RunLog::write(QStringLiteral("Window shown"));
-        RunLog::openIn(dir, QStringLiteral("Sockwise"));
-        RunLog::write(QStringLiteral("Window shown"));
-        QCOMPARE(normalised(readAll(logIn(QStringLiteral("append")))),
-                 QStringLiteral("older content\n"
-                                "\n=== D Sockwise ===\nT DarkTheme QSS loaded\nT Window shown\n"
-                                "\n=== D Sockwise ===\nT Window shown\n"));
-    }
-
-    void shouldStampHeadersAndEntriesWithLocalTime()
-    {
-        // A zone far from UTC tells local time from UTC.
-        const QByteArray oldTz = qgetenv("TZ");
-        qputenv("TZ", "ABC-9");
-        const QDateTime before = QDateTime::currentDateTime();
-        QCOMPARE(before.offsetFromUtc(), 9 * 3600);
-        RunLog::openIn(m_dir.filePath(QStringLiteral("local")), QStringLiteral("Sockwise"));
-        RunLog::write(QStringLiteral("tick"));
-        const QDateTime after = QDateTime::currentDateTime();
-        oldTz.isNull() ? qunsetenv("TZ") : qputenv("TZ", oldTz);
-
-        const QRegularExpressionMatch match =
-            QRegularExpression(QStringLiteral("=== (.{19}) Sockwise ===\n(.{12}) tick\n"))
-                .match(readAll(logIn(QStringLiteral("local"))));
-        QVERIFY(match.hasMatch());
-        const QDateTime started =
-            QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        QVERIFY2(started >= before.addMSecs(-before.time().msec()) && started <= after,
-                 qPrintable(match.captured(1)));
-        const QTime entry = QTime::fromString(match.captured(2), QStringLiteral("hh:mm:ss.zzz"));
-        QVERIFY2(entry >= before.time() && entry <= after.time(), qPrintable(match.captured(2)));
-    }
-
-    void shouldWriteNothingWhenTheLocationIsUnwritable()
-    {
-        RunLog::openIn(m_dir.filePath(QStringLiteral("before")), QStringLiteral("Sockwise"));
-        RunLog::write(QStringLiteral("first"));
-        const QString earlier = readAll(logIn(QStringLiteral("before")));
-
-        // A plain file where the directory should be: no directory, no log.
-        const QString blocker = m_dir.filePath(QStringLiteral("blocker"));
-        writeFile(blocker, "not a directory");
-        RunLog::openIn(blocker + QStringLiteral("/logs"), QStringLiteral("Sockwise"));
-        QVERIFY(!RunLog::isOpen());
-        RunLog::write(QStringLiteral("lost"));
-        QCOMPARE(readAll(blocker), QStringLiteral("not a directory"));
-        // Entries after the failed open must not land in the previous file.
-        QCOMPARE(readAll(logIn(QStringLiteral("before"))), earlier);
     }
 
     void shouldApplyTheEmbeddedSheetElseTheFileBesideTheProgram()

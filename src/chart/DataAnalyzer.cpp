@@ -171,7 +171,7 @@ QList<ValueProposal> DataAnalyzer::analyze(const QList<AnalysisSample>& samples)
 
     found.removeIf([](const ValueProposal& p) { return p.sampleCount < kMinSamples; });
     for (ValueProposal& proposal : found) {
-        const qsizetype excess = proposal.points.size() - ChartSeriesData::MaxPoints;
+        const qsizetype excess = proposal.points.size() - SeriesPoints::MaxPoints;
         if (excess > 0)
             proposal.points.remove(0, excess);
     }

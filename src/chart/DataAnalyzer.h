@@ -1,7 +1,7 @@
 #pragma once
 
 #include "chart/ChartRule.h"
-#include "chart/ChartSeriesData.h"
+#include "chart/SeriesPoints.h"
 
 #include <QDateTime>
 #include <QList>

@@ -4,8 +4,6 @@
 #include "websocket/RequestHeaders.h"
 #include "websocket/SecretMask.h"
 
-#include <QSslCertificate>
-
 namespace {
 
 const QStringList& proxyNames()
@@ -78,7 +76,7 @@ ClientOptions ClientOptions::fromVariantMap(const QVariantMap& map, QStringList*
     return options;
 }
 
-QList<OptionProblem> ClientOptions::problems() const
+QList<OptionProblem> ClientOptions::ownProblems() const
 {
     QList<OptionProblem> found = RequestHeaders::parse(headers).problems;
     for (const QString& protocol : subprotocols) {
@@ -91,8 +89,6 @@ QList<OptionProblem> ClientOptions::problems() const
         if (proxyPort == 0)
             found.append({QStringLiteral("代理端口为 0"), {}});
     }
-    if (!caFile.isEmpty() && QSslCertificate::fromPath(caFile, QSsl::Pem).isEmpty())
-        found.append({QStringLiteral("CA 文件 %1 无法读取或不含 PEM 证书"), {caFile}});
     return found;
 }
 

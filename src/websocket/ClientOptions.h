@@ -44,10 +44,11 @@ struct ClientOptions
     bool operator!=(const ClientOptions& other) const { return !(*this == other); }
     bool isDefault() const { return *this == ClientOptions(); }
 
-    // What keeps these options from being used: malformed header lines, a
-    // subprotocol that is not a token, a typed proxy without host or port, a
-    // CA file without certificates. Empty when they can be used.
-    QList<OptionProblem> problems() const;
+    // What keeps these options from being used, as far as they tell by
+    // themselves: malformed header lines, a subprotocol that is not a token, a
+    // typed proxy without host or port. Reading the CA file takes the TLS
+    // backend: ClientOptionsCheck::problems gives these and that one.
+    QList<OptionProblem> ownProblems() const;
 
     // The options that differ from their defaults, as (Chinese label, value)
     // for the log and the address tooltip; secrets are masked and the proxy

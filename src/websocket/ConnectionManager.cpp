@@ -1,5 +1,6 @@
 #include "websocket/ConnectionManager.h"
 
+#include "websocket/ClientOptionsCheck.h"
 #include "websocket/ClientSession.h"
 
 #include <QStringDecoder>
@@ -150,7 +151,7 @@ bool ConnectionManager::connectTo(const QString& typed)
     // One thing at a time; what runs is stopped by closeAll first.
     if (isActive())
         return false;
-    const QList<OptionProblem> problems = m_clientOptions.problems();
+    const QList<OptionProblem> problems = ClientOptionsCheck::problems(m_clientOptions);
     for (const OptionProblem& problem : problems)
         emit notice(QStringLiteral("连接选项有误: ") + problem.text());
     if (!problems.isEmpty())

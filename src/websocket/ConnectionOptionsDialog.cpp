@@ -2,6 +2,7 @@
 
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/ClientOptionsCheck.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -160,7 +161,7 @@ ClientOptions ConnectionOptionsDialog::options() const
 
 void ConnectionOptionsDialog::accept()
 {
-    if (!options().problems().isEmpty()) {
+    if (!ClientOptionsCheck::problems(options()).isEmpty()) {
         showProblems();
         return;
     }
@@ -171,7 +172,7 @@ void ConnectionOptionsDialog::showProblems()
 {
     QStringList chinese;
     QStringList shown;
-    for (const OptionProblem& problem : options().problems()) {
+    for (const OptionProblem& problem : ClientOptionsCheck::problems(options())) {
         chinese.append(problem.text());
         shown.append(problem.text(LanguageManager::translate(problem.format)));
     }

@@ -1,0 +1,72 @@
+#include "websocket/ClientOptionsCheck.h"
+#include "websocket/ConnectionManager.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+// The client options' checks that take the TLS backend, under QCoreApplication.
+class ConnectionOptionsTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QProcess openssl;
+        openssl.start(u"openssl"_s, u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                                    "-nodes -subj /CN=127.0.0.1 -out"_s.split(u' ') +
+                                        QStringList{m_dir.filePath(u"cert.pem"_s), u"-keyout"_s,
+                                                    m_dir.filePath(u"key.pem"_s)});
+        QVERIFY2(openssl.waitForFinished(30000) && openssl.exitCode() == 0, "openssl failed");
+    }
+
+    void shouldRefuseToConnectWithACaFileWithoutCertificates_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("certificate") << u"cert.pem"_s << true;
+        QTest::newRow("key only") << u"key.pem"_s << false;
+        QTest::newRow("missing") << u"missing.pem"_s << false;
+    }
+
+    void shouldRefuseToConnectWithACaFileWithoutCertificates()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, usable);
+        ClientOptions options;
+        options.headers = u"no colon"_s;
+        options.caFile = m_dir.filePath(file);
+        // The problems the options tell by themselves come first.
+        const QList<OptionProblem> found = ClientOptionsCheck::problems(options);
+        QCOMPARE(found.size(), usable ? 1 : 2);
+        QCOMPARE(found.first().text(), options.ownProblems().first().text());
+        if (!usable)
+            QCOMPARE(found.last().text(),
+                     u"CA 文件 %1 无法读取或不含 PEM 证书"_s.arg(options.caFile));
+
+        ConnectionManager manager;
+        options.headers.clear();
+        manager.setClientOptions(options);
+        QSignalSpy notices(&manager, &ConnectionManager::notice);
+        if (usable) {
+            QVERIFY(manager.connectTo(u"wss://127.0.0.1:1/"_s));
+            manager.closeAll();
+        } else {
+            QVERIFY(!manager.connectTo(u"wss://127.0.0.1:1/"_s));
+            QCOMPARE(notices.count(), 1);
+            QCOMPARE(notices.first().first().toString(),
+                     u"连接选项有误: CA 文件 %1 无法读取或不含 PEM 证书"_s.arg(options.caFile));
+            QCOMPARE(manager.state(), ConnectionManager::Idle);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(ConnectionOptionsTest)
+#include "tst_connectionoptions.moc"
