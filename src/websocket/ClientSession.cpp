@@ -5,6 +5,7 @@
 #include "websocket/RequestHeaders.h"
 #include "websocket/SecretMask.h"
 #include "websocket/SystemProxy.h"
+#include "websocket/WriteCap.h"
 
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -113,6 +114,10 @@ QWebSocket* ClientSession::release(bool keepErrorReport)
     m_handshakeTimer.stop();
     m_heartbeatTimer.stop();
     m_pings.clear();
+    if (m_writeCap) {
+        m_writeCap->disconnect(this);
+        m_writeCap = nullptr;
+    }
     if (socket) {
         socket->disconnect(this);
         // A refused attempt reports its error after its disconnection.
@@ -251,18 +256,22 @@ bool ClientSession::ping()
 
 qint64 ClientSession::sendText(const QString& text)
 {
-    return isOpen() ? m_socket->sendTextMessage(text) : 0;
+    return isOpen() && m_writeCap->admits(text.toUtf8().size()) ? m_socket->sendTextMessage(text)
+                                                                : 0;
 }
 
 qint64 ClientSession::sendBinary(const QByteArray& data)
 {
-    return isOpen() ? m_socket->sendBinaryMessage(data) : 0;
+    return isOpen() && m_writeCap->admits(data.size()) ? m_socket->sendBinaryMessage(data) : 0;
 }
+
 
 void ClientSession::onConnected()
 {
     m_handshakeTimer.stop();
     m_socketOpen = true;
+    m_writeCap = WriteCap::attach(m_socket, m_peer);
+    connect(m_writeCap, &WriteCap::notice, this, &ClientSession::say);
     m_retry = 0;
     m_nextDelayMs = m_firstDelayMs;
     say(QStringLiteral("WebSocket已连接"));

@@ -13,6 +13,7 @@
 #include <QWebSocket>
 
 class QSslError;
+class WriteCap;
 
 // Client mode's one connection: opening it with the user's options, its
 // frames, pings, and how it ends, including the retries after a drop the user
@@ -46,7 +47,8 @@ public:
     // One ping whose pong is logged with its round trip; false when not open.
     bool ping();
 
-    // Bytes of payload handed to the socket; 0 when it is not open.
+    // Bytes of payload handed to the socket; 0 when it is not open or the
+    // server has stopped reading (see WriteCap).
     qint64 sendText(const QString& text);
     qint64 sendBinary(const QByteArray& data);
 
@@ -87,6 +89,8 @@ private:
 
     QPointer<QWebSocket> m_socket;
     bool m_socketOpen = false;
+    // The open socket's; goes with it.
+    WriteCap* m_writeCap = nullptr;
     QString m_address;
     QUrl m_url;
     QString m_peer;
