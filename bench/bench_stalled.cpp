@@ -73,14 +73,14 @@ void onHead(QTcpSocket* socket, const std::function<void(const QByteArray&)>& do
 {
     auto head = std::make_shared<QByteArray>();
     auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = QObject::connect(socket, &QIODevice::readyRead, socket,
-                                   [socket, head, done, connection] {
-                                       *head += socket->readAll();
-                                       if (head->contains("\r\n\r\n")) {
-                                           QObject::disconnect(*connection);
-                                           done(*head);
-                                       }
-                                   });
+    *connection =
+        QObject::connect(socket, &QIODevice::readyRead, socket, [socket, head, done, connection] {
+            *head += socket->readAll();
+            if (head->contains("\r\n\r\n")) {
+                QObject::disconnect(*connection);
+                done(*head);
+            }
+        });
 }
 
 int runPeer(bool asServer, quint16 port)
@@ -99,8 +99,9 @@ int runPeer(bool asServer, quint16 port)
                         key = line.mid(18).trimmed();
                 }
                 const QByteArray accept =
-                    QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
-                                             QCryptographicHash::Sha1)
+                    QCryptographicHash::hash(
+                        QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"),
+                        QCryptographicHash::Sha1)
                         .toBase64();
                 socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
                               "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
@@ -134,7 +135,8 @@ QByteArray waitForLine(QProcess& process, const QByteArray& prefix)
             if (line.startsWith(prefix))
                 return line.mid(prefix.size()).trimmed();
         } else {
-            process.waitForReadyRead(100);
+            // The window's side of the handshake runs meanwhile.
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
     }
     return QByteArrayLiteral("-");
@@ -194,13 +196,13 @@ int runWindow(bool serverMode, int seconds)
     clock.start();
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        const bool ready = serverMode ? clientList->count() == 1
-                                      : window.connection()->isActive();
+        const bool ready = serverMode ? clientList->count() == 1 : window.connection()->isActive();
         if (ready || clock.elapsed() > 30000)
             loop.quit();
     });
     poll.start(10);
     loop.exec();
+    poll.stop();
     if (serverMode ? clientList->count() != 1 : !window.connection()->isActive()) {
         std::fprintf(stderr, "the peer did not connect\n");
         return 1;
@@ -214,6 +216,12 @@ int runWindow(bool serverMode, int seconds)
     loop.exec();
     autoSend->setChecked(false);
 
+    if (qEnvironmentVariableIsSet("SOCKWISE_BENCH_LOG")) {
+        for (const LogEntry& entry : comm->entries()) {
+            if (entry.direction() == LogEntry::SYS)
+                std::fprintf(stderr, "%s\n", qPrintable(entry.text()));
+        }
+    }
     int txEntries = 0;
     int pauseEntries = 0;
     for (const LogEntry& entry : comm->entries()) {
@@ -249,9 +257,8 @@ int main(int argc, char** argv)
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("How long to auto-send."),
                                            QStringLiteral("s"), QStringLiteral("30"));
-    const QCommandLineOption peerOption(QStringLiteral("peer"),
-                                        QStringLiteral("Run as the stalled peer."),
-                                        QStringLiteral("role"));
+    const QCommandLineOption peerOption(
+        QStringLiteral("peer"), QStringLiteral("Run as the stalled peer."), QStringLiteral("role"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Window's port."),
                                         QStringLiteral("port"));
     parser.addOptions({modeOption, secondsOption, peerOption, portOption});

@@ -740,6 +740,13 @@ private slots:
                                      entriesOf(LogEntry::TX, resumedAt).last().peer() == everyone,
                                  kTimeout);
         c->autoSendCheck->setChecked(false);
+
+        // A frame larger than the cap still goes to a peer that reads.
+        QTRY_COMPARE_WITH_TIMEOUT(stalledSocket->bytesToWrite(), 0, kTimeout);
+        const ConnectionManager::SendResult large = c->connection->send(
+            QByteArray(WriteCap::maxPendingBytes + 1, 'y'), LogEntry::FrameKind::Binary);
+        QCOMPARE(large.status, ConnectionManager::SendStatus::Sent);
+        QCOMPARE(large.recipients, everyone);
     }
 
     void shouldPlotOnePointPerLineOfReceivedFrame()

@@ -216,9 +216,9 @@ private slots:
         QSignalSpy opened(&after, &QWebSocket::connected);
         after.open(QUrl(wsUrl(u"127.0.0.1"_s, port)));
         QVERIFY(opened.wait(kTimeout));
-        QTRY_VERIFY_WITH_TIMEOUT(joined.contains(ServerSession::clientTextOf(
-                                     after.localAddress(), after.localPort())),
-                                 kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            joined.contains(ServerSession::clientTextOf(after.localAddress(), after.localPort())),
+            kTimeout);
         after.close();
         QTRY_VERIFY_WITH_TIMEOUT(c->clientList->count() == 0 &&
                                      systemTexts(u"客户端断开: "_s).size() == joined.size(),

@@ -265,7 +265,6 @@ qint64 ClientSession::sendBinary(const QByteArray& data)
     return isOpen() && m_writeCap->admits(data.size()) ? m_socket->sendBinaryMessage(data) : 0;
 }
 
-
 void ClientSession::onConnected()
 {
     m_handshakeTimer.stop();

@@ -240,8 +240,7 @@ ServerAcceptor::Arrival ServerAcceptor::takeArrival(QWebSocket* socket)
     // Its peer is its transport's, and no two transports share one while
     // they are connected.
     arrival.peer = ServerSession::clientTextOf(socket->peerAddress(), socket->peerPort());
-    QAbstractSocket* transport =
-        socket->peerPort() != 0 ? m_upgrading.take(arrival.peer) : nullptr;
+    QAbstractSocket* transport = socket->peerPort() != 0 ? m_upgrading.take(arrival.peer) : nullptr;
     auto* state = dynamic_cast<TransportState*>(transport);
     if (!state)
         return arrival;

@@ -38,8 +38,11 @@ bool WriteCap::admits(qint64 payloadBytes)
     // small frame would give one notice per frame.
     if (m_stalled)
         return false;
+    // A frame larger than the cap goes while little is pending: it could
+    // never go otherwise, and what waits stays bound by the frame.
     const qint64 pending = m_socket->bytesToWrite();
-    if (pending + payloadBytes + kMaxFrameHeader <= maxPendingBytes)
+    if (pending <= maxPendingBytes / 2 ||
+        pending + payloadBytes + kMaxFrameHeader <= maxPendingBytes)
         return true;
     m_stalled = true;
     emit notice(QStringLiteral("对方未读取数据，已暂停向 %1 发送（待发送 %2）")

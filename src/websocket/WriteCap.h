@@ -7,7 +7,8 @@ class QWebSocket;
 
 // Keeps what a peer has not yet taken below a cap: Qt's write buffer grows
 // without bound for a peer that stops reading. A send that would pass the cap
-// is not made; the peer counts as stalled (one notice) until half the cap has
+// is not made (unless less than half of it is pending: a larger frame must go
+// some time); the peer counts as stalled (one notice) until half the cap has
 // drained (one notice again).
 class WriteCap : public QObject
 {
