@@ -14,7 +14,8 @@
 //           counted, the newest entries stored whole, rows kept short
 //   accept  the window in server mode, 1000 clients (--clients) connecting at
 //           once from another process: time until all are in its client list,
-//           and the longest stall
+//           the longest stall, and the kernel's listen overflows meanwhile
+//           (ListenOverflows of /proc/net/netstat, the whole machine's)
 //   feed, picture  the notice banner against feedserver, whose feed (or only
 //           picture) never ends: when the banner gives up, when the server
 //           sees the connection closed, what it sent, and the memory it cost
@@ -1020,6 +1021,26 @@ double cpuSeconds(qint64 pid)
 // all, or has ended, or `limitMs` passed. With `fdLimit` the window's process
 // may open only that many descriptors (soft and hard limit, as "ulimit -n"
 // sets them).
+// TcpExt ListenOverflows of /proc/net/netstat: connections the kernel dropped
+// because an accept queue was full, on the whole machine; -1 when unknown.
+qint64 listenOverflows()
+{
+    QFile file(QStringLiteral("/proc/net/netstat"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        if (!lines.at(i).startsWith("TcpExt:") || !lines.at(i + 1).startsWith("TcpExt:"))
+            continue;
+        const QList<QByteArray> names = lines.at(i).simplified().split(' ');
+        const QList<QByteArray> values = lines.at(i + 1).simplified().split(' ');
+        const qsizetype at = names.indexOf("ListenOverflows");
+        if (at > 0 && at < values.size())
+            return values.at(at).toLongLong();
+    }
+    return -1;
+}
+
 Fields runServerScenario(const QString& mode, int clients, int fdLimit, qint64 limitMs)
 {
     Fields f;
@@ -1047,6 +1068,7 @@ Fields runServerScenario(const QString& mode, int clients, int fdLimit, qint64 l
         return f;
     }
     const qint64 pid = window.processId();
+    const qint64 overflowsBefore = listenOverflows();
     QProcess swarm;
     swarm.setProcessEnvironment(childEnvironment());
     swarm.start(self,
@@ -1102,6 +1124,11 @@ Fields runServerScenario(const QString& mode, int clients, int fdLimit, qint64 l
     sampler.start(100);
     loop.exec();
     const double wallSeconds = double(wall.elapsed()) / 1000.0;
+    const qint64 overflowsAfter = listenOverflows();
+    f.insert(QStringLiteral("listen_overflows"),
+             overflowsBefore < 0 || overflowsAfter < 0
+                 ? QStringLiteral("?")
+                 : QString::number(overflowsAfter - overflowsBefore));
     const bool alive = window.state() == QProcess::Running;
     cpu = std::max(cpu, cpuSeconds(pid));
     window.kill();
@@ -1428,12 +1455,13 @@ int runDriver(Options o)
             notes += QStringLiteral(" listed=") % f.value(QStringLiteral("received")) %
                      QStringLiteral(" client_retries=") %
                      f.value(QStringLiteral("retries"), QStringLiteral("0"));
-            closing.append(QStringLiteral("accept: clients=%1 listed=%2 all_listed_s=%3 "
-                                          "per_s=%4 stall_ms=%5")
-                               .arg(f.value(QStringLiteral("frames")),
-                                    f.value(QStringLiteral("received")),
-                                    QString::number(number(f, "counted_ms", 0) / 1000.0, 'f', 3),
-                                    QString::number(rate, 'f', 0), stall));
+            closing.append(
+                QStringLiteral("accept: clients=%1 listed=%2 all_listed_s=%3 "
+                               "per_s=%4 stall_ms=%5 listen_overflows=%6")
+                    .arg(f.value(QStringLiteral("frames")), f.value(QStringLiteral("received")),
+                         QString::number(number(f, "counted_ms", 0) / 1000.0, 'f', 3),
+                         QString::number(rate, 'f', 0), stall,
+                         f.value(QStringLiteral("listen_overflows"), QStringLiteral("?"))));
         } else if (!isBare) {
             notes += QStringLiteral(" rows=") % f.value(QStringLiteral("rows")) %
                      QStringLiteral(" stored=") % f.value(QStringLiteral("stored")) %

@@ -12,6 +12,7 @@
 #include "comm/LogViewWidget.h"
 #include "websocket/ReadBufferTuner.h"
 #include "websocket/WebSocketWidget.h"
+#include "websocket/WriteCap.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -679,6 +680,91 @@ private slots:
         }
         QCOMPARE(systemTexts(at),
                  (QStringList{odd, odd, u"未发送：数据不是有效的 UTF-8，不能作为文本帧发送"_s}));
+    }
+
+    // A peer that completes its handshake and then reads nothing: auto-send
+    // stops at the cap for it alone, with one entry when it stops and one when
+    // it reads again, and refused sends leave no TX entry and no TX bytes.
+    void shouldPauseSendingToAPeerThatStopsReadingUntilItReadsAgain_data()
+    {
+        QTest::addColumn<bool>("serverMode");
+        QTest::newRow("client mode") << false;
+        QTest::newRow("server mode, one of two clients") << true;
+    }
+    void shouldPauseSendingToAPeerThatStopsReadingUntilItReadsAgain()
+    {
+        REQUIRE_PYTHON();
+        QFETCH(bool, serverMode);
+        QWebSocket reader;
+        qsizetype readerFrames = 0;
+        connect(&reader, &QWebSocket::textMessageReceived, this, [&] { ++readerFrames; });
+        PythonPeer* stalled = nullptr;
+        QWebSocket* stalledSocket = nullptr;
+        QString stalledName;
+        if (serverMode) {
+            QVERIFY(listenWithClients({}));
+            const quint16 port = quint16(c->portSpin->value());
+            reader.open(QUrl(wsUrl(port)));
+            QTRY_COMPARE_WITH_TIMEOUT(clientCount(), 1, kTimeout);
+            stalled = startPeer(u"stalled.py"_s, {u"client"_s, QString::number(port)});
+            QTRY_VERIFY_WITH_TIMEOUT(!stalled->linesWith(u"OPEN "_s).isEmpty(), kTimeout);
+            QTRY_COMPARE_WITH_TIMEOUT(clientCount(), 2, kTimeout);
+            stalledSocket = serverClient(1);
+            stalledName = u"127.0.0.1:"_s + stalled->linesWith(u"OPEN "_s).first();
+        } else {
+            stalled = startPeer(u"stalled.py"_s, {u"server"_s});
+            QTRY_VERIFY_WITH_TIMEOUT(!stalled->linesWith(u"LISTENING "_s).isEmpty(), kTimeout);
+            const QString port = stalled->linesWith(u"LISTENING "_s).first();
+            QVERIFY(connectWindowTo(wsUrl(quint16(port.toUInt()))));
+            stalledSocket = c->connection->clientModeSocket();
+        }
+        QVERIFY(stalledSocket);
+
+        constexpr int kFrame = 64 * 1024;
+        c->sendEdit->setPlainText(QString(kFrame, u'x'));
+        c->intervalSpin->setValue(10);
+        c->autoSendCheck->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(LogEntry::TX).isEmpty(), kTimeout);
+        if (!serverMode)
+            stalledName = entriesOf(LogEntry::TX).first().peer();
+        const QString stopped = u"对方未读取数据，已暂停向 %1 发送（待发送 "_s.arg(stalledName);
+        QTRY_COMPARE_WITH_TIMEOUT(systemTexts().filter(stopped).size(), 1, kTimeout);
+        const int stalledAt = int(entries().size());
+
+        // Ticks go on; the stalled peer gets none of them, the other client
+        // all of them.
+        QSignalSpy ticks(c->autoSendTimer, &QTimer::timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 20, kTimeout);
+        const QList<LogEntry> whileStalled = entriesOf(LogEntry::TX, stalledAt);
+        if (serverMode) {
+            QVERIFY(whileStalled.size() >= 19);
+            for (const LogEntry& entry : whileStalled)
+                QCOMPARE(entry.peer(), u"全部 (1)"_s);
+            QTRY_COMPARE_WITH_TIMEOUT(readerFrames, entriesOf(LogEntry::TX).size(), kTimeout);
+        } else {
+            QCOMPARE(whileStalled.size(), 0);
+        }
+        QVERIFY(stalledSocket->bytesToWrite() <= WriteCap::maxPendingBytes);
+        QCOMPARE(c->comm->txBytes(), qint64(entriesOf(LogEntry::TX).size()) * kFrame);
+        QCOMPARE(systemTexts().filter(stopped).size(), 1);
+
+        // It reads again: one entry, and the ticks reach it again.
+        stalled->send(u"read"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(systemTexts(stalledAt).count(stalledName + u" 已恢复接收"_s), 1,
+                                  kTimeout);
+        const int resumedAt = int(entries().size());
+        const QString everyone = serverMode ? u"全部 (2)"_s : stalledName;
+        QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(LogEntry::TX, resumedAt).isEmpty() &&
+                                     entriesOf(LogEntry::TX, resumedAt).last().peer() == everyone,
+                                 kTimeout);
+        c->autoSendCheck->setChecked(false);
+
+        // A frame larger than the cap still goes to a peer that reads.
+        QTRY_COMPARE_WITH_TIMEOUT(stalledSocket->bytesToWrite(), 0, kTimeout);
+        const ConnectionManager::SendResult large = c->connection->send(
+            QByteArray(WriteCap::maxPendingBytes + 1, 'y'), LogEntry::FrameKind::Binary);
+        QCOMPARE(large.status, ConnectionManager::SendStatus::Sent);
+        QCOMPARE(large.recipients, everyone);
     }
 
     void shouldPlotOnePointPerLineOfReceivedFrame()

@@ -4,7 +4,9 @@
 #include "LoopbackOnly.h"
 #include "PythonPeer.h"
 #include "WindowControls.h"
+#include "websocket/ReadBufferTuner.h"
 #include "websocket/ServerOptionsDialog.h"
+#include "websocket/ServerSession.h"
 
 #include "i18n/LanguageManager.h"
 
@@ -198,7 +200,8 @@ private slots:
     }
 
     // Peers that reset right after their request: every row and entry still
-    // names its peer.
+    // names its peer (one reset before it was announced is no client at all),
+    // and the server serves the next client as before.
     void shouldNameEveryPeerThroughAConnectAndResetChurn()
     {
         REQUIRE_PYTHON();
@@ -209,7 +212,15 @@ private slots:
             [&joined](ConnectionManager::ClientId, const QString& text) { joined.append(text); });
         QVERIFY(
             answerOf(u"reset_churn.py"_s, {QString::number(port), u"400"_s}, u"DONE"_s).isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(!joined.isEmpty() && c->clientList->count() == 0 &&
+        QWebSocket after;
+        QSignalSpy opened(&after, &QWebSocket::connected);
+        after.open(QUrl(wsUrl(u"127.0.0.1"_s, port)));
+        QVERIFY(opened.wait(kTimeout));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            joined.contains(ServerSession::clientTextOf(after.localAddress(), after.localPort())),
+            kTimeout);
+        after.close();
+        QTRY_VERIFY_WITH_TIMEOUT(c->clientList->count() == 0 &&
                                      systemTexts(u"客户端断开: "_s).size() == joined.size(),
                                  kTimeout);
         const QRegularExpression named(u"^127\\.0\\.0\\.1:[1-9][0-9]*$"_s);
@@ -218,6 +229,94 @@ private slots:
         for (const QString& entry : systemTexts(u"客户端"_s))
             QVERIFY2(entry.contains(u"127.0.0.1:"_s) && !entry.contains(u":0"_s),
                      qPrintable(entry));
+    }
+
+    // Clients that connect at once while the loop is busy: the kernel queues
+    // them all (none waits for its TCP retry a second later), and each client
+    // is paired with its own connection: named after it, its read buffer
+    // tuned on it.
+    void shouldTakeABurstOfClientsEachOnItsOwnConnection()
+    {
+        constexpr int kBurst = 300;
+        QFile limit(u"/proc/sys/net/core/somaxconn"_s);
+        if (limit.open(QIODevice::ReadOnly) && limit.readAll().trimmed().toInt() < kBurst)
+            QSKIP("net.core.somaxconn is below the burst");
+        const quint16 port = listen();
+        std::vector<std::unique_ptr<QTcpSocket>> burst;
+        for (int i = 0; i < kBurst; ++i) {
+            burst.push_back(std::make_unique<QTcpSocket>());
+            burst.back()->setProxy(QNetworkProxy::NoProxy);
+            burst.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        // Without the loop the server accepts nothing: its queue alone holds them.
+        QDeadlineTimer deadline(800);
+        QSet<QString> peers;
+        for (const auto& socket : burst) {
+            if (socket->waitForConnected(int(deadline.remainingTime())))
+                peers.insert(u"127.0.0.1:"_s + QString::number(socket->localPort()));
+        }
+        QCOMPARE(peers.size(), kBurst);
+        for (const auto& socket : burst) {
+            socket->write("GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                          "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                          "Sec-WebSocket-Version: 13\r\n\r\n");
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(int(c->connection->clientIds().size()), kBurst, kTimeout);
+        QSet<QString> named;
+        for (const ConnectionManager::ClientId id : c->connection->clientIds()) {
+            const QWebSocket* socket = c->connection->serverClientSocket(id);
+            const auto* tuner = socket->findChild<ReadBufferTuner*>();
+            QVERIFY(tuner && tuner->transport());
+            QCOMPARE(tuner->transport()->peerPort(), socket->peerPort());
+            named.insert(c->connection->clientText(id));
+        }
+        QCOMPARE(named, peers);
+        QCOMPARE(systemTexts(u"未在"_s), QStringList());
+    }
+
+    // Clients sending large frames at once: their read buffers grow from one
+    // shared total, one after the other, and every frame arrives whole.
+    void shouldBoundTheClientsReadBuffersTogether()
+    {
+        REQUIRE_PYTHON();
+        constexpr int kClients = 3;
+        constexpr qint64 kFrame = 20 * 1024 * 1024;
+        constexpr qint64 kTotal = 32 * 1024 * 1024;
+        auto* session = window->findChild<ServerSession*>();
+        QVERIFY(session);
+        session->setReadGrowthTotal(kTotal);
+        const quint16 port = listen();
+        peers.push_back(std::make_unique<PythonPeer>(
+            u"clients.py"_s, QStringList(kClients, wsUrl(u"127.0.0.1"_s, port))));
+        PythonPeer* clients = peers.back().get();
+        QVERIFY(clients->waitForLine(u"READY"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(int(c->connection->clientIds().size()), kClients, kTimeout);
+
+        qint64 largest = 0;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this, [&] {
+            qint64 sum = 0;
+            for (const ConnectionManager::ClientId id : c->connection->clientIds())
+                sum += c->connection->serverClientSocket(id)->readBufferSize();
+            largest = std::max(largest, sum);
+        });
+        sample.start(1);
+        QList<QByteArray> received;
+        connect(c->connection, &ConnectionManager::binaryReceived, this,
+                [&received](const QByteArray& data) { received.append(data); });
+        for (int i = 0; i < kClients; ++i)
+            clients->send(u"sendlarge %1 binary %2"_s.arg(i).arg(kFrame));
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), kClients, 60000);
+        sample.stop();
+
+        QByteArray expected(kFrame, '\0');
+        for (qint64 i = 0; i < kFrame; ++i)
+            expected[i] = char(((i % 251) * 31 + 7) & 0xFF);
+        for (const QByteArray& frame : std::as_const(received))
+            QVERIFY(frame == expected);
+        QVERIFY2(largest <= kTotal + kClients * ReadBufferTuner::smallBufferSize,
+                 qPrintable(QString::number(largest)));
+        QTRY_COMPARE_WITH_TIMEOUT(session->readGrowthAvailable(), kTotal, kTimeout);
     }
 
     // A process allowed 200 descriptors keeps 136 clients, refuses the rest

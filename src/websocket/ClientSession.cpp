@@ -5,6 +5,7 @@
 #include "websocket/RequestHeaders.h"
 #include "websocket/SecretMask.h"
 #include "websocket/SystemProxy.h"
+#include "websocket/WriteCap.h"
 
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -152,6 +153,10 @@ QWebSocket* ClientSession::release(bool keepErrorReport)
     m_handshakeTimer.stop();
     m_heartbeatTimer.stop();
     m_pings.clear();
+    if (m_writeCap) {
+        m_writeCap->disconnect(this);
+        m_writeCap = nullptr;
+    }
     if (socket) {
         socket->disconnect(this);
         // A refused attempt reports its error after its disconnection.
@@ -303,12 +308,13 @@ bool ClientSession::ping()
 
 qint64 ClientSession::sendText(const QString& text)
 {
-    return isOpen() ? m_socket->sendTextMessage(text) : 0;
+    return isOpen() && m_writeCap->admits(text.toUtf8().size()) ? m_socket->sendTextMessage(text)
+                                                                : 0;
 }
 
 qint64 ClientSession::sendBinary(const QByteArray& data)
 {
-    return isOpen() ? m_socket->sendBinaryMessage(data) : 0;
+    return isOpen() && m_writeCap->admits(data.size()) ? m_socket->sendBinaryMessage(data) : 0;
 }
 
 void ClientSession::onConnected()
@@ -318,6 +324,8 @@ void ClientSession::onConnected()
     // The wait before a retry starts small again only once a connection has
     // stayed up (dropped()); one that ends at once continues the cycle.
     m_retriesBeforeOpen = m_retry;
+    m_writeCap = WriteCap::attach(m_socket, m_peer);
+    connect(m_writeCap, &WriteCap::notice, this, &ClientSession::say);
     m_retry = 0;
     m_openFor.start();
     say(QStringLiteral("WebSocket已连接"));

@@ -15,6 +15,7 @@
 #include <optional>
 
 class QSslError;
+class WriteCap;
 
 // Client mode's one connection: opening it with the user's options, its
 // frames, pings, and how it ends, including the retries after a drop the user
@@ -48,7 +49,8 @@ public:
     // One ping whose pong is logged with its round trip; false when not open.
     bool ping();
 
-    // Bytes of payload handed to the socket; 0 when it is not open.
+    // Bytes of payload handed to the socket; 0 when it is not open or the
+    // server has stopped reading (see WriteCap).
     qint64 sendText(const QString& text);
     qint64 sendBinary(const QByteArray& data);
 
@@ -95,6 +97,8 @@ private:
 
     QPointer<QWebSocket> m_socket;
     bool m_socketOpen = false;
+    // The open socket's; goes with it.
+    WriteCap* m_writeCap = nullptr;
     QString m_address;
     QUrl m_url;
     QString m_peer;

@@ -12,6 +12,10 @@ public:
     // of letting a peer exhaust memory. A socket's read buffer may grow to
     // hold one such frame whole (see ReadBufferTuner).
     static constexpr qint64 maxFrameSize = 32 * 1024 * 1024;
+    // What the read buffers of all of a server's clients may grow by beyond
+    // their small size together: eight such frames arriving at once. Others
+    // wait, their peers held back by TCP, until one is through.
+    static constexpr qint64 serverReadGrowthTotal = 8 * maxFrameSize;
 
     static void apply(QWebSocket* socket);
 

@@ -5,6 +5,7 @@
 
 class QAbstractSocket;
 class QWebSocket;
+class ReadBufferPool;
 
 // Keeps a WebSocket's read buffer small so that a flood is handled in short
 // events, and grows it while a frame larger than the buffer is arriving: Qt
@@ -21,9 +22,12 @@ public:
     // can be found; otherwise gives the socket a buffer that holds the largest
     // frame whole.
     static void attach(QWebSocket* socket, QObject* transportOwner, qint64 largestFrame);
-    // The same for a socket whose transport is known (null: not known).
+    // The same for a socket whose transport is known (null: not known). With
+    // a pool, growing takes the growth up to the largest frame from it first
+    // and waits while it has not enough; the pool must hold at least that.
     static void attachToTransport(QWebSocket* socket, QAbstractSocket* transport,
-                                  qint64 largestFrame);
+                                  qint64 largestFrame, ReadBufferPool* pool = nullptr);
+    ~ReadBufferTuner() override;
 
     QAbstractSocket* transport() const { return m_transport; }
 
@@ -31,9 +35,14 @@ private slots:
     void adjust();
 
 private:
-    ReadBufferTuner(QWebSocket* socket, QAbstractSocket* transport, qint64 largestBuffer);
+    ReadBufferTuner(QWebSocket* socket, QAbstractSocket* transport, qint64 largestBuffer,
+                    ReadBufferPool* pool);
+    qint64 growth() const;
 
     QWebSocket* m_socket;
     QPointer<QAbstractSocket> m_transport;
     qint64 m_largest;
+    QPointer<ReadBufferPool> m_pool;
+    // Holds growth() from the pool.
+    bool m_reserved = false;
 };

@@ -3,7 +3,7 @@
 #include "websocket/ServerSession.h"
 
 #include <QHostAddress>
-#include <QMetaMethod>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -35,7 +35,6 @@ struct TransportState
 {
     QPointer<ServerAcceptor> acceptor;
     QString peer;
-    quint16 peerPort = 0;
     bool refused = false;
     // Given to the upgrader; then taken back as a WebSocket's transport.
     bool handed = false;
@@ -43,17 +42,10 @@ struct TransportState
 
     virtual ~TransportState() = default;
 
-    void signalConnected(QAbstractSocket* self)
-    {
-        // Once handed over, only the upgrader connects to the transport, and
-        // the last time it does so is while it builds the WebSocket.
-        if (acceptor && handed && !claimed)
-            acceptor->m_upgrading = self;
-    }
-    void release()
+    void release(QAbstractSocket* self)
     {
         if (acceptor)
-            acceptor->released(refused);
+            acceptor->released(self, *this);
     }
 };
 
@@ -67,14 +59,7 @@ public:
     {
         acceptor = owner;
     }
-    ~Transport() override { release(); }
-
-protected:
-    void connectNotify(const QMetaMethod& signal) override
-    {
-        Socket::connectNotify(signal);
-        signalConnected(this);
-    }
+    ~Transport() override { release(this); }
 };
 
 } // namespace
@@ -108,6 +93,7 @@ ServerAcceptor::~ServerAcceptor()
 
 bool ServerAcceptor::start(const QHostAddress& address, quint16 port)
 {
+    setListenBacklogSize(listenBacklog);
     if (!listen(address, port))
         return false;
     // QTcpServer would accept with no word of the peer; from here on the
@@ -186,7 +172,6 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
     else
         ++m_held;
     state->peer = ServerSession::clientTextOf(address, port);
-    state->peerPort = port;
     if (!transport->setSocketDescriptor(descriptor)) {
         ::close(descriptor);
         delete transport;
@@ -242,23 +227,23 @@ void ServerAcceptor::handOver(QAbstractSocket* transport)
         return;
     }
     auto* state = dynamic_cast<TransportState*>(transport);
-    m_upgrader->handleConnection(static_cast<QTcpSocket*>(transport));
-    if (state)
+    if (state) {
         state->handed = true;
+        m_upgrading.insert(state->peer, transport);
+    }
+    m_upgrader->handleConnection(static_cast<QTcpSocket*>(transport));
 }
 
 ServerAcceptor::Arrival ServerAcceptor::takeArrival(QWebSocket* socket)
 {
     Arrival arrival;
-    QAbstractSocket* transport = m_upgrading;
-    m_upgrading = nullptr;
+    // Its peer is its transport's, and no two transports share one while
+    // they are connected.
+    arrival.peer = ServerSession::clientTextOf(socket->peerAddress(), socket->peerPort());
+    QAbstractSocket* transport = socket->peerPort() != 0 ? m_upgrading.take(arrival.peer) : nullptr;
     auto* state = dynamic_cast<TransportState*>(transport);
-    // A WebSocket still connected names its peer; it must be the transport's.
-    if (!state || state->claimed ||
-        (socket->peerPort() != 0 && socket->peerPort() != state->peerPort)) {
-        arrival.peer = ServerSession::clientTextOf(socket->peerAddress(), socket->peerPort());
+    if (!state)
         return arrival;
-    }
     state->claimed = true;
     arrival.peer = state->peer;
     arrival.transport = transport;
@@ -281,9 +266,12 @@ void ServerAcceptor::onAcceptError(int error)
     m_backOff->start();
 }
 
-void ServerAcceptor::released(bool refused)
+void ServerAcceptor::released(QAbstractSocket* transport, const TransportState& state)
 {
-    if (refused)
+    const auto upgrading = m_upgrading.constFind(state.peer);
+    if (upgrading != m_upgrading.constEnd() && *upgrading == transport)
+        m_upgrading.erase(upgrading);
+    if (state.refused)
         --m_refusing;
     else
         --m_held;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPointer>
+#include <QHash>
 #include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
@@ -10,6 +10,7 @@ class QSocketNotifier;
 class QTimer;
 class QWebSocket;
 class QWebSocketServer;
+struct TransportState;
 
 // Server mode's TCP side. QTcpServer binds and listens; the acceptor accepts
 // itself, so that each connection is known from its first moment (the peer
@@ -28,6 +29,10 @@ public:
     static constexpr int maxClientLimit = 10000;
     // Refused clients in flight at once; beyond that, accepting waits.
     static constexpr int refusalSlots = 16;
+    // Connections the kernel queues before they are accepted: a burst of
+    // clients beyond Qt's default of 50 would have its handshakes dropped
+    // and retried seconds later. The kernel caps it at net.core.somaxconn.
+    static constexpr int listenBacklog = 4096;
 
     // What was known of a connection before its upgrade.
     struct Arrival
@@ -51,7 +56,9 @@ public:
     // The soft descriptor limit less the reserve, at most maxClientLimit.
     static int defaultClientLimit();
 
-    // For the socket the upgrader has just announced.
+    // For the socket the upgrader has just announced, found by its peer's
+    // address and port; an arrival without transport when it has none (gone
+    // before it was announced).
     Arrival takeArrival(QWebSocket* socket);
 
 signals:
@@ -64,7 +71,7 @@ private:
     void take(int descriptor, const QHostAddress& address, quint16 port);
     void handOver(QAbstractSocket* transport);
     void onAcceptError(int error);
-    void released(bool refused);
+    void released(QAbstractSocket* transport, const TransportState& state);
     void updateAccepting();
 
     QWebSocketServer* m_upgrader;
@@ -80,7 +87,6 @@ private:
     // Set while the refusals of one burst come in: they share one notice.
     QTimer* m_burst;
     QTimer* m_backOff;
-    // The transport whose signals the upgrader connected last: the one it is
-    // upgrading, while it announces the new socket.
-    QPointer<QAbstractSocket> m_upgrading;
+    // Transports given to the upgrader and not yet taken back, by peer.
+    QHash<QString, QAbstractSocket*> m_upgrading;
 };

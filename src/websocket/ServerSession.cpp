@@ -1,8 +1,10 @@
 #include "websocket/ServerSession.h"
 
 #include "websocket/FrameLimits.h"
+#include "websocket/ReadBufferPool.h"
 #include "websocket/ReadBufferTuner.h"
 #include "websocket/ServerAcceptor.h"
+#include "websocket/WriteCap.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -12,6 +14,8 @@
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <algorithm>
 
 namespace {
 
@@ -104,14 +108,28 @@ QString normalisedPath(const QString& path)
 
 ServerSession::ServerSession(QObject* parent)
     : QObject(parent)
+    , m_readPool(new ReadBufferPool(FrameLimits::serverReadGrowthTotal, this))
 {}
 
 ServerSession::~ServerSession()
 {
     // Clients still closing go with the session; they must not report into
     // it while it is destroyed.
-    for (const Client& client : std::as_const(m_clients))
+    for (const Client& client : std::as_const(m_clients)) {
         client.socket->disconnect(this);
+        client.writeCap->disconnect(this);
+    }
+}
+
+void ServerSession::setReadGrowthTotal(qint64 bytes)
+{
+    // Less than one largest frame would stall such a frame for good.
+    m_readPool->setTotal(std::max(bytes, FrameLimits::maxFrameSize));
+}
+
+qint64 ServerSession::readGrowthAvailable() const
+{
+    return m_readPool->available();
 }
 
 QString ServerSession::clientTextOf(const QHostAddress& address, quint16 port)
@@ -186,6 +204,7 @@ void ServerSession::close()
     for (ClientId id : order) {
         QWebSocket* socket = clients.value(id).socket;
         socket->disconnect(this);
+        clients.value(id).writeCap->disconnect(this);
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
         socket->flush();
         socket->deleteLater();
@@ -208,17 +227,19 @@ void ServerSession::closeClient(ClientId id)
 
 qint64 ServerSession::sendText(ClientId id, const QString& text)
 {
-    QWebSocket* socket = clientSocket(id);
-    return socket && socket->state() == QAbstractSocket::ConnectedState
-               ? socket->sendTextMessage(text)
+    const Client client = m_clients.value(id);
+    return client.socket && client.socket->state() == QAbstractSocket::ConnectedState &&
+                   client.writeCap->admits(text.toUtf8().size())
+               ? client.socket->sendTextMessage(text)
                : 0;
 }
 
 qint64 ServerSession::sendBinary(ClientId id, const QByteArray& data)
 {
-    QWebSocket* socket = clientSocket(id);
-    return socket && socket->state() == QAbstractSocket::ConnectedState
-               ? socket->sendBinaryMessage(data)
+    const Client client = m_clients.value(id);
+    return client.socket && client.socket->state() == QAbstractSocket::ConnectedState &&
+                   client.writeCap->admits(data.size())
+               ? client.socket->sendBinaryMessage(data)
                : 0;
 }
 
@@ -230,6 +251,12 @@ void ServerSession::onNewConnection()
             break;
         socket->setParent(this);
         const ServerAcceptor::Arrival arrival = m_acceptor->takeArrival(socket);
+        if (!arrival.transport && socket->peerPort() == 0) {
+            // Its transport closed before it was announced: no peer to name,
+            // never a client.
+            socket->deleteLater();
+            continue;
+        }
         if (arrival.overLimit) {
             refuse(socket, kCloseCodeTryAgain, QStringLiteral("too many clients"));
             continue;
@@ -245,7 +272,9 @@ void ServerSession::onNewConnection()
         }
         const ClientId id = m_nextId++;
         socket->setProperty(kClientIdProperty, id);
-        m_clients.insert(id, Client{text, socket});
+        WriteCap* writeCap = WriteCap::attach(socket, text);
+        connect(writeCap, &WriteCap::notice, this, &ServerSession::notice);
+        m_clients.insert(id, Client{text, socket, writeCap});
         m_order.append(id);
         FrameLimits::apply(socket);
         connect(socket, &QWebSocket::textMessageReceived, this,
@@ -254,7 +283,8 @@ void ServerSession::onNewConnection()
                 [this, text](const QByteArray& data) { emit binaryReceived(data, text); });
         // Not through sender(): its cost grows with the number of clients.
         connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropClient(socket); });
-        ReadBufferTuner::attachToTransport(socket, arrival.transport, FrameLimits::maxFrameSize);
+        ReadBufferTuner::attachToTransport(socket, arrival.transport, FrameLimits::maxFrameSize,
+                                           m_readPool);
         emit clientJoined(id, text);
         const QString subprotocol = socket->subprotocol();
         emit notice(subprotocol.isEmpty()
@@ -283,6 +313,7 @@ void ServerSession::dropClient(QWebSocket* socket)
     if (found == m_clients.constEnd() || found->socket != socket)
         return;
     const QString text = found->text;
+    found->writeCap->disconnect(this);
     m_clients.erase(found);
     m_order.removeOne(id);
     socket->disconnect(this);

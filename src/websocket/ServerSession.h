@@ -10,7 +10,9 @@
 class QHostAddress;
 class QWebSocket;
 class QWebSocketServer;
+class ReadBufferPool;
 class ServerAcceptor;
+class WriteCap;
 
 // Server mode: the listening server and the clients it accepted, each known
 // by an id that stays its own for as long as it is connected.
@@ -42,9 +44,15 @@ public:
     QString clientText(ClientId id) const { return m_clients.value(id).text; }
     QWebSocket* clientSocket(ClientId id) const { return m_clients.value(id).socket; }
 
-    // Payload bytes handed to the client's socket; 0 when it is gone.
+    // Payload bytes handed to the client's socket; 0 when it is gone or has
+    // stopped reading (see WriteCap).
     qint64 sendText(ClientId id, const QString& text);
     qint64 sendBinary(ClientId id, const QByteArray& data);
+
+    // What the clients' read buffers may grow by together (at least one
+    // largest frame); FrameLimits::serverReadGrowthTotal unless set.
+    void setReadGrowthTotal(qint64 bytes);
+    qint64 readGrowthAvailable() const;
 
     // "address:port" as the list and the log show it; an IPv4 address mapped
     // into IPv6 shows as IPv4.
@@ -69,10 +77,12 @@ private:
     {
         QString text;
         QWebSocket* socket = nullptr;
+        WriteCap* writeCap = nullptr;
     };
 
     QWebSocketServer* m_upgrader = nullptr;
     ServerAcceptor* m_acceptor = nullptr;
+    ReadBufferPool* m_readPool;
     // Only this path is served, when set.
     QString m_onlyPath;
     QHash<ClientId, Client> m_clients;
