@@ -8,8 +8,7 @@
 LogRowDelegate::LogRowDelegate(QObject* parent)
     : QStyledItemDelegate(parent)
     , m_texts(cachedRowLimit)
-{
-}
+{}
 
 QString LogRowDelegate::rowText(const QModelIndex& index) const
 {
@@ -47,7 +46,8 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     QPalette::ColorGroup group = QPalette::Disabled;
     if (opt.state.testFlag(QStyle::State_Enabled))
         group = opt.state.testFlag(QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive;
-    painter->setPen(opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->setPen(
+        opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
 
     const QString text = rowText(index);
     const QRect bounds = opt.fontMetrics.boundingRect(text);

@@ -28,8 +28,7 @@ LogRowItem::LogRowItem(const QByteArray& shownUtf8, const LogEntry& entry, bool 
     , m_rowDiffers(false)
     , m_hex(false)
     , m_matched(false)
-{
-}
+{}
 
 qint64 LogRowItem::memoryCost() const
 {

@@ -197,9 +197,9 @@ qint64 queuedCost(const PendingLogEntry& queued)
 bool rowSharesBytes(const LogEntry& entry)
 {
     const QByteArray& bytes = entry.rawData();
-    return entry.frameKind() == LogEntry::FrameKind::Text &&
-           entry.direction() != LogEntry::SYS && bytes.size() <= LogViewWidget::maxRowChars &&
-           !bytes.contains('\n') && !bytes.contains('\r');
+    return entry.frameKind() == LogEntry::FrameKind::Text && entry.direction() != LogEntry::SYS &&
+           bytes.size() <= LogViewWidget::maxRowChars && !bytes.contains('\n') &&
+           !bytes.contains('\r');
 }
 
 } // namespace
@@ -653,4 +653,3 @@ bool LogViewWidget::eventFilter(QObject* watched, QEvent* event)
     }
     return QWidget::eventFilter(watched, event);
 }
-
