@@ -2,6 +2,7 @@
 // expression up to the first line feed, then the received text.
 // Kinds '0'..'3' are the four rule kinds; other digits are kinds no rule has.
 #include "chart/ChartRule.h"
+#include "chart/RuleEvaluator.h"
 
 #include <QByteArray>
 #include <QString>
@@ -33,7 +34,7 @@ bool sameResult(const std::optional<double>& a, const std::optional<double>& b)
 std::optional<double> checkLine(const QString& line, const ChartRule& rule)
 {
     const std::optional<double> value = evaluateRule(line, rule);
-    // Compiled patterns are cached: a second look must agree with the first.
+    // A second look must agree with the first.
     check(sameResult(value, evaluateRule(line, rule)), "same line, same result");
     if (line.isEmpty())
         check(!value, "an empty line holds no number");
@@ -104,6 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         evaluateRule(looked.at(i), other);
         check(sameResult(evaluateRule(looked.at(i), rule), found.at(i)),
               "a result does not depend on earlier lines");
+    }
+
+    // All kinds at once, as the window reads a frame: one look at each line,
+    // its own bytes standing in for it, gives what each rule alone finds.
+    QList<ChartRule> set;
+    for (int k = 0; k < 4; ++k)
+        set.append(ChartRule{QString::number(k), k, rule.expression});
+    set.append(other);
+    const RuleEvaluator evaluator(set);
+    for (const QString& line : std::as_const(looked)) {
+        const QList<std::optional<double>> together = evaluator.valuesIn(line, line.toUtf8());
+        check(together.size() == set.size(), "a value or none for every rule");
+        for (qsizetype k = 0; k < set.size(); ++k)
+            check(sameResult(together.at(k), evaluateRule(line, set.at(k))),
+                  "rules read together find what each finds alone");
     }
 
     // What the panel would make of the expression as typed.

@@ -1,5 +1,6 @@
 #include "chart/ChartRule.h"
 #include "chart/DataAnalyzer.h"
+#include "chart/RuleEvaluator.h"
 #include "comm/LogEntry.h"
 
 #include <QtTest>
@@ -73,6 +74,26 @@ private slots:
         const ChartRule rule{u"r"_s, kind, expression};
         QCOMPARE(evaluateRule(line, rule), expected);
         QCOMPARE(evaluateRule(line, rule), expected); // nothing carries over between lines
+    }
+
+    void shouldReadEveryRuleOfALineFromOneLookAtIt()
+    {
+        const RuleEvaluator evaluator({{u"t"_s, JsonPath, u"t"_s},
+                                       {u"s"_s, JsonPath, u"s.1"_s},
+                                       {u"v"_s, RegexCapture, u"v=(\\d+)"_s},
+                                       {u"x"_s, JsonPath, u"missing"_s}});
+        const QString line = uR"({"t": 21.5, "s": [1, 2], "n": "v=7"})"_s;
+        const QList<std::optional<double>> expected{21.5, 2.0, 7.0, std::nullopt};
+        QCOMPARE(evaluator.valuesIn(line), expected);
+        // The frame's own bytes read the same.
+        QCOMPARE(evaluator.valuesIn(line, line.toUtf8()), expected);
+        // A blank that only the line trims is no JSON: its bytes would not parse.
+        const QString spaced = u"\u00A0"_s + line;
+        QCOMPARE(evaluator.valuesIn(spaced, spaced.toUtf8()), expected);
+        QCOMPARE(evaluator.valuesIn(u"[1"_s, "[1"), QList<std::optional<double>>(4));
+
+        QVERIFY(evaluator.isFor(evaluator.rules()));
+        QVERIFY(!evaluator.isFor({{u"t"_s, JsonPath, u"u"_s}}));
     }
 
     void shouldSplitFrameAtLineBreakRuns()

@@ -271,6 +271,20 @@ private slots:
         QCOMPARE(timed.timeString(), QStringLiteral("23:05:03.009"));
     }
 
+    void shouldListAWrappedLogOldestFirstWhateverItsReadersDo()
+    {
+        SmallLog log;
+        const CommunicationBase& reader = log;
+        QStringList sent;
+        for (int i = 1; i <= 8; ++i) {
+            log.logSystem(QString::number(i));
+            sent.append(QString::number(i));
+            // Each read starts where the ring does, at every turn of it.
+            QCOMPARE(texts(reader.entries()), sent.mid(std::max(0, i - 3)));
+            QCOMPARE(reader.entryBySerial(quint64(i)).text(), QString::number(i));
+        }
+    }
+
     void shouldKeepOnlyTheNewestEntriesUpToTheCap()
     {
         SmallLog log;

@@ -1,6 +1,7 @@
 #include "comm/CommunicationBase.h"
 #include "comm/ExportDialogs.h"
 #include "comm/HexDump.h"
+#include "comm/LogRowDelegate.h"
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
@@ -232,6 +233,38 @@ private slots:
         QCOMPARE(rows()->item(1)->foreground().color(), QColor(0x00, 0xFF, 0xC8));
         QCOMPARE(rows()->item(2)->foreground().color(), QColor(0xFF, 0xD7, 0x00));
         QCOMPARE(rows()->item(3)->foreground().color(), QColor(0x88, 0x92, 0xA0));
+    }
+
+    void shouldPaintRowsFromABoundedCacheOfTheirText()
+    {
+        view->resize(500, 400);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        comm->setShowTimestamp(false);
+        const int count = LogRowDelegate::cachedRowLimit * 2;
+        for (int i = 0; i < count; ++i)
+            comm->logFrame(LogEntry::RX, "r\xC3\xA9" + QByteArray::number(i),
+                           LogEntry::FrameKind::Text, u"peer"_s);
+        comm->logFrame(LogEntry::RX, "a\nb", LogEntry::FrameKind::Text, u"peer"_s);
+        comm->logFrame(LogEntry::RX, QByteArray(600, 'x'), LogEntry::FrameKind::Text, u"peer"_s);
+        QTRY_COMPARE(rows()->count(), count + 2);
+        QCOMPARE(row(7), u"[RX]  ré7"_s);
+        QCOMPARE(row(count), u"[RX]  a\u21B5b"_s);
+        QVERIFY(row(count + 1).endsWith(u"\u2026 (600 bytes)"_s));
+
+        const auto* delegate = qobject_cast<const LogRowDelegate*>(rows()->itemDelegate());
+        QVERIFY(delegate);
+        for (int i = 0; i < rows()->count(); i += 20) {
+            rows()->scrollToItem(rows()->item(i));
+            rows()->viewport()->grab();
+        }
+        QVERIFY(delegate->cachedRows() > 0);
+        QVERIFY(delegate->cachedRows() <= LogRowDelegate::cachedRowLimit);
+        for (int i : {0, 7, count - 1, count, count + 1}) {
+            // Painted twice: once decoded, once kept.
+            QCOMPARE(delegate->rowText(rows()->model()->index(i, 0)), row(i));
+            QCOMPARE(delegate->rowText(rows()->model()->index(i, 0)), row(i));
+        }
     }
 
     void shouldFollowNewRowsOnlyWithinTenPixelsOfTheBottom()

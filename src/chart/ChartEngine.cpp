@@ -722,3 +722,10 @@ void ChartEngine::showTemplateWithoutApplying(int idx)
     const QSignalBlocker blocker(m_templateCombo);
     m_templateCombo->setCurrentIndex(idx);
 }
+
+const RuleEvaluator& ChartEngine::ruleEvaluator()
+{
+    if (!m_evaluator.isFor(m_ruleStore))
+        m_evaluator = RuleEvaluator(m_ruleStore);
+    return m_evaluator;
+}

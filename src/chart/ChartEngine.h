@@ -2,6 +2,7 @@
 
 #include "chart/ChartRule.h"
 #include "chart/DataAnalyzer.h"
+#include "chart/RuleEvaluator.h"
 
 #include <QAction>
 #include <QChart>
@@ -55,6 +56,8 @@ public:
     QChart* chart() const { return m_chart; }
 
     QList<ChartRule> rules() const { return m_ruleStore; }
+    // The rules made ready for received lines, made again once they change.
+    const RuleEvaluator& ruleEvaluator();
     const QList<ChartSeriesData*>& seriesStore() const { return m_seriesStore; }
 
     // Adds the rule and its series, which starts with `points`; refused, with
@@ -127,6 +130,7 @@ private:
     QPointer<QWidget> m_controlPanel;
     QList<ChartSeriesData*> m_seriesStore;
     QList<ChartRule> m_ruleStore;
+    RuleEvaluator m_evaluator;
     QCheckBox* m_enableCheck = nullptr;
     QWidget* m_settingsBox = nullptr;
     QComboBox* m_templateCombo = nullptr;

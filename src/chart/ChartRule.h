@@ -22,8 +22,8 @@ struct ChartRule
     QString expression;
 };
 
-// The number that `rule` finds in `line`, if any. The result depends on the
-// line and the rule only (compiled patterns and the last parsed line are cached).
+// The number that `rule` finds in `line`, if any. For many lines or rules,
+// RuleEvaluator compiles and parses once.
 std::optional<double> evaluateRule(const QString& line, const ChartRule& rule);
 
 // The lines of a received text: split at runs of CR/LF, trimmed, empty ones dropped.

@@ -1,5 +1,7 @@
 #include "chart/DataAnalyzer.h"
 
+#include "chart/RuleEvaluator.h"
+
 #include "comm/LogEntry.h"
 
 #include <QJsonArray>
@@ -153,11 +155,13 @@ QList<ValueProposal> DataAnalyzer::analyze(const QList<AnalysisSample>& samples)
     QList<ValueProposal> found(rules.size());
     for (qsizetype k = 0; k < rules.size(); ++k)
         found[k].rule = rules.at(k);
+    const RuleEvaluator evaluator(rules);
     for (qsizetype s = 0; s < samples.size(); ++s) {
         QList<bool> seen(rules.size(), false);
         for (const QString& line : std::as_const(linesOf.at(s))) {
+            const QList<std::optional<double>> values = evaluator.valuesIn(line);
             for (qsizetype k = 0; k < rules.size(); ++k) {
-                const std::optional<double> value = evaluateRule(line, rules.at(k));
+                const std::optional<double>& value = values.at(k);
                 if (!value)
                     continue;
                 found[k].points.append(DataPoint{samples.at(s).time, *value});

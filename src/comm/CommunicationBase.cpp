@@ -125,19 +125,15 @@ void CommunicationBase::resetCounters()
 QList<LogEntry> CommunicationBase::entries() const
 {
     QMutexLocker lock(&m_entriesMutex);
-    if (m_count == m_ring.size()) {
-        // A full ring turned in place to start with the oldest is itself the
-        // answer, shared rather than copied.
-        if (m_head != 0) {
-            std::rotate(m_ring.begin(), m_ring.begin() + m_head, m_ring.end());
-            m_head = 0;
-        }
+    // A full ring that starts with the oldest is itself the answer, shared
+    // rather than copied; the ring is never turned for a reader.
+    if (m_head == 0 && m_count == m_ring.size())
         return m_ring;
-    }
     QList<LogEntry> ordered;
     ordered.reserve(m_count);
-    for (qsizetype i = 0; i < m_count; ++i)
-        ordered.append(m_ring.at((m_head + i) % m_ring.size()));
+    const qsizetype firstPart = std::min(m_count, m_ring.size() - m_head);
+    ordered.append(m_ring.constBegin() + m_head, m_ring.constBegin() + m_head + firstPart);
+    ordered.append(m_ring.constBegin(), m_ring.constBegin() + (m_count - firstPart));
     return ordered;
 }
 

@@ -84,8 +84,8 @@ private:
     void dropOldest();
 
     // A ring: m_count entries from m_head on, wrapping around.
-    mutable QList<LogEntry> m_ring;
-    mutable qsizetype m_head = 0;
+    QList<LogEntry> m_ring;
+    qsizetype m_head = 0;
     qsizetype m_count = 0;
     qint64 m_storedBytes = 0;
     std::atomic<qint64> m_viewBytes{0};

@@ -1,6 +1,6 @@
 #include "comm/LocalClock.h"
 
-#include <limits>
+#include <atomic>
 
 QDateTime LocalClock::now()
 {
@@ -12,14 +12,23 @@ QDateTime LocalClock::now()
 
 void LocalClock::now(qint64* msecsOut, qint32* offsetOut)
 {
-    thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
-    thread_local int cachedOffset = 0;
+    // The offset of the last second asked for, packed with it in one word so
+    // that threads share it without a lock: the second above, the offset
+    // (biased to be positive, under 2^20 s) in the low 20 bits.
+    static std::atomic<quint64> cached{0};
+    constexpr int offsetBits = 20;
+    constexpr qint64 offsetBias = qint64(1) << (offsetBits - 1);
     const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
     const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
-    if (second != cachedSecond) {
-        cachedOffset = QDateTime::fromMSecsSinceEpoch(second * 1000).offsetFromUtc();
-        cachedSecond = second;
+    const quint64 seen = cached.load(std::memory_order_relaxed);
+    const quint64 key = quint64(second) << offsetBits;
+    qint32 offset = 0;
+    if (seen != 0 && (seen & ~((quint64(1) << offsetBits) - 1)) == key) {
+        offset = qint32(qint64(seen & ((quint64(1) << offsetBits) - 1)) - offsetBias);
+    } else {
+        offset = QDateTime::fromMSecsSinceEpoch(second * 1000).offsetFromUtc();
+        cached.store(key | quint64(qint64(offset) + offsetBias), std::memory_order_relaxed);
     }
     *msecsOut = msecs;
-    *offsetOut = cachedOffset;
+    *offsetOut = offset;
 }

@@ -18,6 +18,18 @@ LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool tim
     static_assert(sizeof(LogRowItem) <= 72, "a row grew: a hundred thousand of them stay alive");
 }
 
+LogRowItem::LogRowItem(const QByteArray& shownUtf8, const LogEntry& entry, bool timed)
+    : QListWidgetItem(nullptr, QListWidgetItem::UserType)
+    , m_msecsOfDay(entry.msecsOfDay())
+    , m_shown(shownUtf8)
+    , m_serial(entry.serial())
+    , m_direction(quint64(entry.direction()) & 3)
+    , m_timed(timed)
+    , m_rowDiffers(false)
+    , m_hex(false)
+    , m_matched(false)
+{}
+
 qint64 LogRowItem::memoryCost() const
 {
     // The item, its data's block and the pointers and layout entry the list
@@ -49,6 +61,8 @@ QVariant LogRowItem::data(int role) const
         return text();
     case Qt::ForegroundRole:
         return brushFor(direction());
+    case SerialRole:
+        return serial();
     case Qt::ToolTipRole: {
         const LogViewWidget* view = logView();
         const QString tip = view ? view->rowToolTip(serial()) : QString();

@@ -17,8 +17,13 @@ class LogViewWidget;
 class LogRowItem : public QListWidgetItem
 {
 public:
+    // The row's serial, asked for by the painter that keeps visible rows' text.
+    static constexpr int SerialRole = Qt::UserRole + 1;
+
     LogRowItem(const QString& shownData, const LogEntry& entry, bool timed, bool rowDiffers,
                bool hex);
+    // A row that shows its data as the entry's bytes are: it shares them.
+    LogRowItem(const QByteArray& shownUtf8, const LogEntry& entry, bool timed);
 
     QVariant data(int role) const override;
 

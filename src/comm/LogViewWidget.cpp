@@ -6,6 +6,7 @@
 #include "comm/ExportDialogs.h"
 #include "comm/FindBar.h"
 #include "comm/LogFinder.h"
+#include "comm/LogRowDelegate.h"
 #include "comm/LogRowItem.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
@@ -22,12 +23,10 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMutexLocker>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -52,43 +51,6 @@ constexpr qsizetype kQueuedBytes = 4096;
 
 } // namespace
 
-// Draws each row as one unwrapped line centred vertically, whatever padding
-// the item style sheet adds.
-class VCenterDelegate : public QStyledItemDelegate
-{
-    Q_OBJECT
-
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
-
-        const QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, opt.widget);
-
-        painter->save();
-        painter->setFont(opt.font);
-        const bool selected = opt.state.testFlag(QStyle::State_Selected);
-        QPalette::ColorGroup group = QPalette::Disabled;
-        if (opt.state.testFlag(QStyle::State_Enabled))
-            group =
-                opt.state.testFlag(QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive;
-        painter->setPen(
-            opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-
-        const QString text = index.data(Qt::DisplayRole).toString();
-        const QRect bounds = opt.fontMetrics.boundingRect(text);
-        const int x = opt.rect.left() + 4;
-        const int y = opt.rect.top() + (opt.rect.height() - bounds.height()) / 2 - bounds.top();
-        painter->drawText(QPoint(x, y), text);
-        painter->restore();
-    }
-};
-
 LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     : QWidget(parent)
     , comm(comm)
@@ -109,7 +71,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     logOutput->setFrameShape(QFrame::NoFrame);
-    logOutput->setItemDelegate(new VCenterDelegate(logOutput));
+    logOutput->setItemDelegate(new LogRowDelegate(logOutput));
     new BottomFollower(logOutput, [comm] { return !comm || comm->autoScroll(); });
 
     findBar = new FindBar(this);
@@ -228,6 +190,16 @@ namespace {
 qint64 queuedCost(const PendingLogEntry& queued)
 {
     return qint64(sizeof(PendingLogEntry)) + queued.entry.memoryCost();
+}
+
+// Whether a row shows a text frame's bytes unchanged: short enough that no
+// character count can cut them (a character takes a byte at least), on one line.
+bool rowSharesBytes(const LogEntry& entry)
+{
+    const QByteArray& bytes = entry.rawData();
+    return entry.frameKind() == LogEntry::FrameKind::Text && entry.direction() != LogEntry::SYS &&
+           bytes.size() <= LogViewWidget::maxRowChars && !bytes.contains('\n') &&
+           !bytes.contains('\r');
 }
 
 } // namespace
@@ -374,6 +346,13 @@ void LogViewWidget::flushPendingItems()
         const qsizetype i = batch;
         const PendingEntry& queued = pending.at(i);
         const LogEntry& entry = queued.entry;
+        if (!hexDisplay && queued.cutSize < 0 && rowSharesBytes(entry)) {
+            auto* item = new LogRowItem(entry.rawData(), entry, showTimestamp);
+            rowBytes += item->memoryCost();
+            pendingBytes -= queuedCost(queued);
+            logOutput->addItem(item);
+            continue;
+        }
         const bool message = entry.direction() == LogEntry::SYS && entry.rawData().isEmpty();
         bool more = false;
         const QString data =
@@ -674,5 +653,3 @@ bool LogViewWidget::eventFilter(QObject* watched, QEvent* event)
     }
     return QWidget::eventFilter(watched, event);
 }
-
-#include "LogViewWidget.moc"

@@ -129,14 +129,12 @@ EncodingNames& encodingNames()
 
 quint16 encodingId(const QString& encodingName)
 {
-    // Every frame asks with the log's one name: remember the last answer.
-    thread_local QString lastName = QStringLiteral("UTF-8");
-    thread_local quint16 lastId = 0;
-    if (encodingName.isSharedWith(lastName) || encodingName == lastName)
-        return lastId;
+    // Every frame asks, nearly always with the default name: spare it the lock.
+    if (encodingName.isEmpty() || encodingName == QLatin1String("UTF-8"))
+        return 0;
 
     quint16 id = 0;
-    if (!encodingName.isEmpty()) {
+    {
         EncodingNames& table = encodingNames();
         QMutexLocker lock(&table.mutex);
         const qsizetype known = table.names.indexOf(encodingName);
@@ -148,8 +146,6 @@ quint16 encodingId(const QString& encodingName)
             id = quint16(table.names.size() - 1);
         }
     }
-    lastName = encodingName;
-    lastId = id;
     return id;
 }
 

@@ -871,9 +871,11 @@ bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
 
 void WebSocketWidget::onTextMessageReceived(const QString& message, const QString& peer)
 {
-    comm->logFrame(LogEntry::RX, compactUtf8(message), LogEntry::FrameKind::Text, peer);
+    // Formed once: the entry keeps these bytes, and the JSON rules read them.
+    const QByteArray utf8 = compactUtf8(message);
+    comm->logFrame(LogEntry::RX, utf8, LogEntry::FrameKind::Text, peer);
     if (hasChartRules())
-        feedChart(message);
+        feedChart(message, utf8);
 }
 
 void WebSocketWidget::onBinaryMessageReceived(const QByteArray& message, const QString& peer)
@@ -889,14 +891,20 @@ bool WebSocketWidget::hasChartRules() const
     return chartEngine && !chartEngine->rules().isEmpty();
 }
 
-void WebSocketWidget::feedChart(const QString& text)
+void WebSocketWidget::feedChart(const QString& text, const QByteArray& utf8)
 {
     const QStringList lines = splitChartLines(text);
-    const QList<ChartRule> rules = chartEngine->rules();
+    // A copy: adding a value must not pull the rules from under the loop.
+    const RuleEvaluator evaluator = chartEngine->ruleEvaluator();
+    const QList<ChartRule>& rules = evaluator.rules();
     for (const QString& line : lines) {
-        for (const ChartRule& rule : rules) {
-            if (const auto value = evaluateRule(line, rule))
-                chartEngine->addValue(rule, *value);
+        // A frame that is one line as it came needs no UTF-8 of its own.
+        const bool whole = lines.size() == 1 && line.size() == text.size();
+        const QList<std::optional<double>> values =
+            evaluator.valuesIn(line, whole ? utf8 : QByteArray());
+        for (qsizetype k = 0; k < rules.size(); ++k) {
+            if (values.at(k))
+                chartEngine->addValue(rules.at(k), *values.at(k));
         }
     }
 }

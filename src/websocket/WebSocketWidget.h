@@ -101,7 +101,7 @@ private:
     ConnectionManager::ClientId selectedClient() const;
     void clearClientSelection();
     bool hasChartRules() const;
-    void feedChart(const QString& text);
+    void feedChart(const QString& text, const QByteArray& utf8 = QByteArray());
     // The address row's tooltip lists the client options that differ from
     // their defaults, in the active language.
     void updateAddressToolTip();

@@ -1,0 +1,58 @@
+#include "comm/LogRowDelegate.h"
+
+#include "comm/LogRowItem.h"
+
+#include <QApplication>
+#include <QPainter>
+
+LogRowDelegate::LogRowDelegate(QObject* parent)
+    : QStyledItemDelegate(parent)
+    , m_texts(cachedRowLimit)
+{}
+
+QString LogRowDelegate::rowText(const QModelIndex& index) const
+{
+    const quint64 serial = index.data(LogRowItem::SerialRole).toULongLong();
+    if (serial == 0)
+        return index.data(Qt::DisplayRole).toString();
+    if (const QString* kept = m_texts.object(serial))
+        return *kept;
+    const QString text = index.data(Qt::DisplayRole).toString();
+    m_texts.insert(serial, new QString(text));
+    return text;
+}
+
+void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const
+{
+    // What the base's initStyleOption would take from the row, but for its
+    // text (decoding it there would be a second decode per paint): rows carry
+    // no font, alignment, check state or icon.
+    QStyleOptionViewItem opt = option;
+    opt.index = index;
+    opt.features |= QStyleOptionViewItem::HasDisplay;
+    const QVariant foreground = index.data(Qt::ForegroundRole);
+    if (foreground.canConvert<QBrush>())
+        opt.palette.setBrush(QPalette::Text, qvariant_cast<QBrush>(foreground));
+    opt.backgroundBrush = qvariant_cast<QBrush>(index.data(Qt::BackgroundRole));
+    opt.styleObject = nullptr;
+
+    const QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, opt.widget);
+
+    painter->save();
+    painter->setFont(opt.font);
+    const bool selected = opt.state.testFlag(QStyle::State_Selected);
+    QPalette::ColorGroup group = QPalette::Disabled;
+    if (opt.state.testFlag(QStyle::State_Enabled))
+        group = opt.state.testFlag(QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive;
+    painter->setPen(
+        opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+
+    const QString text = rowText(index);
+    const QRect bounds = opt.fontMetrics.boundingRect(text);
+    const int x = opt.rect.left() + 4;
+    const int y = opt.rect.top() + (opt.rect.height() - bounds.height()) / 2 - bounds.top();
+    painter->drawText(QPoint(x, y), text);
+    painter->restore();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QCache>
+#include <QString>
+#include <QStyledItemDelegate>
+
+// Draws each row as one unwrapped line centred vertically, whatever padding
+// the item style sheet adds. Rows keep their text as UTF-8; the text of the
+// rows painted last is kept decoded, a bounded number of them, so that a
+// repaint of the visible rows decodes none and a first paint decodes once.
+class LogRowDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    // More rows than a screen shows, under half a megabyte of text.
+    static constexpr int cachedRowLimit = 384;
+
+    explicit LogRowDelegate(QObject* parent = nullptr);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+    // The text a row is painted with.
+    QString rowText(const QModelIndex& index) const;
+    int cachedRows() const { return int(m_texts.size()); }
+
+private:
+    // By the row's serial: serials are never reused, so a text never goes stale.
+    mutable QCache<quint64, QString> m_texts;
+};
