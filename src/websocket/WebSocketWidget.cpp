@@ -12,8 +12,11 @@
 #include "comm/TextCodec.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/AutoSendPolicy.h"
 #include "websocket/ConnectionOptionsDialog.h"
 #include "websocket/QuickSendPanel.h"
+#include "websocket/ReceiveRouter.h"
+#include "websocket/SendController.h"
 #include "websocket/ServerOptionsDialog.h"
 
 #include <QChartView>
@@ -65,9 +68,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
     : QWidget(parent)
 {
     comm = new CommunicationBase(this);
-    autoSendTimer = new QTimer(this);
-    autoSendTimer->setObjectName(QStringLiteral("autoSendTimer"));
-    connect(autoSendTimer, &QTimer::timeout, this, &WebSocketWidget::autoSendTick);
+    autoSend = new AutoSendPolicy(this);
+    connect(autoSend, &AutoSendPolicy::tick, this, [this] { sendFromBox(false); });
 
     m_connection = new ConnectionManager(this);
     m_connection->setObjectName(QStringLiteral("connection"));
@@ -82,10 +84,12 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
             &WebSocketWidget::onClientConnected);
     connect(m_connection, &ConnectionManager::clientLeft, this,
             &WebSocketWidget::onClientDisconnected);
-    connect(m_connection, &ConnectionManager::textReceived, this,
-            &WebSocketWidget::onTextMessageReceived);
-    connect(m_connection, &ConnectionManager::binaryReceived, this,
-            &WebSocketWidget::onBinaryMessageReceived);
+    sender = new SendController(m_connection, comm, autoSend, this);
+    connect(sender, &SendController::historyChanged, this, &WebSocketWidget::scheduleSettingsSave);
+    router = new ReceiveRouter(
+        comm, [this] { return chartEngine ? chartEngine->rules() : QList<ChartRule>(); }, this);
+    connect(m_connection, &ConnectionManager::textReceived, router, &ReceiveRouter::routeText);
+    connect(m_connection, &ConnectionManager::binaryReceived, router, &ReceiveRouter::routeBinary);
     connect(m_connection, &ConnectionManager::optionsChanged, this,
             &WebSocketWidget::updateServerOptionsTip);
 
@@ -100,6 +104,7 @@ WebSocketWidget::~WebSocketWidget()
     disconnectAll();
     // Nothing may report into a half-destroyed window.
     m_connection->disconnect(this);
+    m_connection->disconnect(router);
 }
 
 void WebSocketWidget::setupUI()
@@ -362,6 +367,7 @@ void WebSocketWidget::createChartGroupContent(QGroupBox* group)
     // "智能分析" looks at what arrived lately.
     chartEngine->setAnalysisProvider(
         [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
+    connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     layout->addWidget(chartEngine->controlPanel());
     // Its two visible pieces now live in the group and the chart tab; the
     // empty shell must not sit over the group's title and take its clicks.
@@ -392,8 +398,9 @@ QWidget* WebSocketWidget::createLogArea()
     quickSendPanel = new QuickSendPanel(tabWidget);
     quickSendPanel->setObjectName(QStringLiteral("quickSendPanel"));
     tabWidget->addTab(quickSendPanel, QStringLiteral("快捷发送"));
-    connect(quickSendPanel, &QuickSendPanel::sendRequested, this,
-            [this](const SendBoxContent& content) { sendContent(content, true); });
+    connect(
+        quickSendPanel, &QuickSendPanel::sendRequested, this,
+        [this](const SendBoxContent& content) { sender->send(content, selectedClient(), true); });
     connect(quickSendPanel, &QuickSendPanel::saveFromSendBoxRequested, this,
             [this] { quickSendPanel->addMessage(sendBoxContent()); });
     connect(quickSendPanel, &QuickSendPanel::notice, comm, &CommunicationBase::logSystem);
@@ -441,18 +448,14 @@ QGroupBox* WebSocketWidget::createSendArea()
     auto* autoRow = new QHBoxLayout;
     autoSendCheck = new QCheckBox(QStringLiteral("自动发送"), group);
     autoSendCheck->setObjectName(QStringLiteral("autoSendCheck"));
-    connect(autoSendCheck, &QCheckBox::toggled, this, &WebSocketWidget::toggleAutoSend);
+    connect(autoSendCheck, &QCheckBox::toggled, autoSend, &AutoSendPolicy::setArmed);
     intervalSpin = new QSpinBox(group);
     intervalSpin->setObjectName(QStringLiteral("intervalSpin"));
     intervalSpin->setRange(10, 60000);
     intervalSpin->setValue(1000);
     intervalSpin->setSingleStep(100);
     intervalSpin->setSuffix(QStringLiteral(" ms"));
-    // A new interval applies to the running timer at once.
-    connect(intervalSpin, &QSpinBox::valueChanged, this, [this](int ms) {
-        if (autoSendTimer->isActive())
-            autoSendTimer->setInterval(ms);
-    });
+    connect(intervalSpin, &QSpinBox::valueChanged, autoSend, &AutoSendPolicy::setInterval);
     autoRow->addWidget(autoSendCheck);
     autoRow->addWidget(new QLabel(QStringLiteral("间隔:"), group));
     autoRow->addWidget(intervalSpin);
@@ -568,7 +571,7 @@ void WebSocketWidget::startServer()
 
 void WebSocketWidget::disconnectAll()
 {
-    autoSendTimer->stop();
+    autoSend->setLinkUp(false);
     m_connection->closeAll();
 }
 
@@ -582,7 +585,7 @@ void WebSocketWidget::onConnectionStateChanged(ConnectionManager::State state)
         clientList->clear();
     updateConnectButton();
     updateStatusLabel();
-    updateAutoSend();
+    autoSend->setLinkUp(isConnected);
 }
 
 void WebSocketWidget::onClientConnected(ConnectionManager::ClientId id, const QString& text)
@@ -684,114 +687,9 @@ void WebSocketWidget::sendData()
     sendFromBox(true);
 }
 
-void WebSocketWidget::autoSendTick()
-{
-    sendFromBox(false);
-}
-
 void WebSocketWidget::sendFromBox(bool byUser)
 {
-    const SendBoxContent content = sendBoxContent();
-    if (sendContent(content, byUser) && byUser) {
-        if (sendHistory.record(content)) {
-            scheduleSettingsSave();
-        } else if (!m_largePayloadReported) {
-            m_largePayloadReported = true;
-            comm->logSystem(QStringLiteral("超过 %1 KiB 的内容不记入发送历史")
-                                .arg(SendHistory::maxEntryBytes / 1024));
-        }
-    }
-}
-
-bool WebSocketWidget::sendContent(const SendBoxContent& content, bool byUser)
-{
-    const QString& boxText = content.text;
-    if (boxText.isEmpty())
-        return false;
-    const bool hex = content.hex;
-    QByteArray payload;
-    if (hex) {
-        const QString problem = hexProblem(boxText);
-        if (!problem.isEmpty()) {
-            reportSendProblem(QStringLiteral("无效的十六进制数据: ") + problem, byUser);
-            return false;
-        }
-        payload = hexToBytes(boxText);
-    }
-
-    const ConnectionManager::ClientId target = selectedClient();
-    ConnectionManager::SendResult result;
-    LogEntry::FrameKind kind = LogEntry::FrameKind::Text;
-    if (content.binary) {
-        // Binary frames carry the text in the selected encoding.
-        kind = LogEntry::FrameKind::Binary;
-        if (!hex)
-            payload = comm->encode(boxText);
-        result = m_connection->send(payload, kind, target);
-    } else if (hex) {
-        // A text frame is UTF-8 on the wire, whatever encoding is selected.
-        result = m_connection->send(payload, kind, target);
-    } else {
-        result = m_connection->sendText(boxText, target);
-        payload = boxText.toUtf8();
-    }
-
-    using Status = ConnectionManager::SendStatus;
-    switch (result.status) {
-    case Status::Sent:
-        comm->logFrame(LogEntry::TX, payload, kind, result.recipients);
-        if (!byUser)
-            autoSendProblem.clear();
-        return true;
-    case Status::NotText:
-        reportSendProblem(QStringLiteral("未发送：数据不是有效的 UTF-8，不能作为文本帧发送"),
-                          byUser);
-        return false;
-    case Status::NotConnected:
-    case Status::NoClients:
-    case Status::Failed:
-        break;
-    }
-    // Auto-send ticks that reach nobody stay quiet: one message per tick
-    // would flood the log.
-    if (!byUser)
-        return false;
-    if (result.status == Status::NoClients)
-        comm->logSystem(QStringLiteral("未发送：没有已连接的客户端"));
-    else if (result.status == Status::Failed)
-        comm->logSystem(QStringLiteral("未发送：连接未接收数据"));
-    else
-        comm->logSystem(QStringLiteral("未发送：未连接"));
-    return false;
-}
-
-void WebSocketWidget::reportSendProblem(const QString& text, bool byUser)
-{
-    // A tick fails the same way every interval: 100 entries a second at 10 ms.
-    if (!byUser) {
-        if (text == autoSendProblem)
-            return;
-        autoSendProblem = text;
-    }
-    comm->logSystem(text);
-}
-
-void WebSocketWidget::toggleAutoSend(bool)
-{
-    updateAutoSend();
-}
-
-void WebSocketWidget::updateAutoSend()
-{
-    // The ticked box arms auto send; it runs while something is up.
-    if (autoSendCheck->isChecked() && isConnected) {
-        if (!autoSendTimer->isActive()) {
-            autoSendProblem.clear();
-            autoSendTimer->start(intervalSpin->value());
-        }
-    } else {
-        autoSendTimer->stop();
-    }
+    sender->sendFromBox(sendBoxContent(), selectedClient(), byUser);
 }
 
 bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
@@ -871,34 +769,12 @@ bool WebSocketWidget::eventFilter(QObject* watched, QEvent* event)
 
 void WebSocketWidget::onTextMessageReceived(const QString& message, const QString& peer)
 {
-    comm->logFrame(LogEntry::RX, compactUtf8(message), LogEntry::FrameKind::Text, peer);
-    if (hasChartRules())
-        feedChart(message);
+    router->routeText(message, peer);
 }
 
 void WebSocketWidget::onBinaryMessageReceived(const QByteArray& message, const QString& peer)
 {
-    comm->logFrame(LogEntry::RX, message, LogEntry::FrameKind::Binary, peer);
-    // Without rules nothing can be plotted: spare a large frame its decoding.
-    if (hasChartRules())
-        feedChart(comm->decode(message));
-}
-
-bool WebSocketWidget::hasChartRules() const
-{
-    return chartEngine && !chartEngine->rules().isEmpty();
-}
-
-void WebSocketWidget::feedChart(const QString& text)
-{
-    const QStringList lines = splitChartLines(text);
-    const QList<ChartRule> rules = chartEngine->rules();
-    for (const QString& line : lines) {
-        for (const ChartRule& rule : rules) {
-            if (const auto value = evaluateRule(line, rule))
-                chartEngine->addValue(rule, *value);
-        }
-    }
+    router->routeBinary(message, peer);
 }
 
 // --------------------------------------------- send history, recent addresses
@@ -919,7 +795,7 @@ void WebSocketWidget::showInSendBox(const SendBoxContent& content)
 void WebSocketWidget::recallHistory(bool older)
 {
     const std::optional<SendBoxContent> recalled =
-        older ? sendHistory.older(sendBoxContent()) : sendHistory.newer();
+        older ? sender->history().older(sendBoxContent()) : sender->history().newer();
     if (recalled)
         showInSendBox(*recalled);
 }
@@ -987,7 +863,7 @@ WindowSettings WebSocketWidget::settings() const
     s.binarySend = binaryRadio->isChecked();
     s.enterSends = enterSendCheck->isChecked();
     s.autoSendIntervalMs = intervalSpin->value();
-    s.sendHistory = sendHistory.entries();
+    s.sendHistory = sender->history().entries();
     s.savedMessages = quickSendPanel->messages();
 
     s.chartEnabled = chartEngine->enableCheckBox()->isChecked();
@@ -1025,7 +901,7 @@ void WebSocketWidget::applySettings(const WindowSettings& s, QStringList* reject
     (s.binarySend ? binaryRadio : textRadio)->setChecked(true);
     enterSendCheck->setChecked(s.enterSends);
     intervalSpin->setValue(s.autoSendIntervalMs);
-    sendHistory.setEntries(s.sendHistory);
+    sender->history().setEntries(s.sendHistory);
     quickSendPanel->setMessages(s.savedMessages);
 
     // The type first: each restored rule rebuilds the chart in it.

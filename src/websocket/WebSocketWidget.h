@@ -7,6 +7,7 @@
 
 #include <QWidget>
 
+class AutoSendPolicy;
 class ChartEngine;
 class CommunicationBase;
 class LogViewWidget;
@@ -24,6 +25,8 @@ class QStringListModel;
 class QTabWidget;
 class QTimer;
 class QuickSendPanel;
+class ReceiveRouter;
+class SendController;
 class SettingsStore;
 class ServerOptionsDialog;
 
@@ -60,11 +63,9 @@ private slots:
     void toggleConnection();
     // A send by the user (button, Enter): one that reaches nobody says so.
     void sendData();
-    void autoSendTick();
     void onConnectionStateChanged(ConnectionManager::State state);
     void onClientConnected(ConnectionManager::ClientId id, const QString& text);
     void onClientDisconnected(ConnectionManager::ClientId id, const QString& text);
-    void toggleAutoSend(bool enabled);
     void disconnectSelectedClient();
     void openConnectionOptions();
     void pingServer();
@@ -85,11 +86,6 @@ private:
     void disconnectAll();
     void startServer();
     void sendFromBox(bool byUser);
-    // Returns whether the frame left.
-    bool sendContent(const SendBoxContent& content, bool byUser);
-    // Logs why a send failed; a failing auto-send tick only when the stretch
-    // of failing ticks begins or its reason changes.
-    void reportSendProblem(const QString& text, bool byUser);
     SendBoxContent sendBoxContent() const;
     void showInSendBox(const SendBoxContent& content);
     void recallHistory(bool older);
@@ -97,11 +93,8 @@ private:
     void applySettings(const WindowSettings& settings, QStringList* rejected);
     void watchSettings();
     void scheduleSettingsSave();
-    void updateAutoSend();
     ConnectionManager::ClientId selectedClient() const;
     void clearClientSelection();
-    bool hasChartRules() const;
-    void feedChart(const QString& text);
     // The address row's tooltip lists the client options that differ from
     // their defaults, in the active language.
     void updateAddressToolTip();
@@ -136,9 +129,9 @@ private:
     QPushButton* sendButton = nullptr;
     QCheckBox* autoSendCheck = nullptr;
     QSpinBox* intervalSpin = nullptr;
-    QTimer* autoSendTimer = nullptr;
-    // What the failing ticks since the last one that sent have logged.
-    QString autoSendProblem;
+    AutoSendPolicy* autoSend = nullptr;
+    SendController* sender = nullptr;
+    ReceiveRouter* router = nullptr;
     bool isServerMode = false;
     bool isConnected = false;
     QComboBox* languageCombo = nullptr;
@@ -153,10 +146,8 @@ private:
     // down after this class is gone cannot call back into it.
     QObject* m_settingsWatch = nullptr;
     bool m_saveFailureReported = false;
-    bool m_largePayloadReported = false;
     QCheckBox* rememberSecretsCheck = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
-    SendHistory sendHistory;
     RecentAddresses recentAddresses;
     QStringListModel* addressModel = nullptr;
     // The address of the attempt in progress, remembered once it connects.
