@@ -545,6 +545,7 @@ bool ChartEngine::appendRule(const ChartRule& rule, const QList<DataPoint>& poin
     m_ruleStore.append(rule);
     if (m_ruleMessage)
         m_ruleMessage->hide();
+    emit rulesChanged();
     return true;
 }
 
@@ -586,6 +587,7 @@ void ChartEngine::removeRule(const QString& name)
     }
     onChartTypeChanged(m_currentChartType);
     refresh();
+    emit rulesChanged();
 }
 
 void ChartEngine::removeSelectedRule()
@@ -707,6 +709,7 @@ void ChartEngine::resetChart()
     if (m_ruleListWidget)
         m_ruleListWidget->clear();
     onChartTypeChanged(m_chartTypeCombo ? m_chartTypeCombo->currentIndex() : m_currentChartType);
+    emit rulesChanged();
 }
 
 // ------------------------------------------------- settings kept across starts

@@ -101,6 +101,10 @@ public:
     QAction* deleteRuleAction() const { return m_deleteRuleAction; }
     QSpinBox* timeWindowSpin() const { return m_timeWindowSpin; }
 
+signals:
+    // A rule was added or removed, or all were cleared.
+    void rulesChanged();
+
 public slots:
     void refresh();
     void onAddRule();

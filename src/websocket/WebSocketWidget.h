@@ -2,28 +2,27 @@
 
 #include "websocket/ConnectionManager.h"
 #include "websocket/RecentAddresses.h"
-#include "websocket/SendHistory.h"
 #include "websocket/WindowSettings.h"
 
 #include <QWidget>
 
+class AutoSendPolicy;
 class ChartEngine;
 class CommunicationBase;
 class LogViewWidget;
-class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
-class QListWidget;
-class QPlainTextEdit;
 class QPushButton;
-class QRadioButton;
 class QScrollArea;
 class QSpinBox;
-class QStringListModel;
 class QTabWidget;
-class QTimer;
 class QuickSendPanel;
+class ReceiveRouter;
+class SendArea;
+class SendController;
+class SettingsBinder;
+class SettingsPanel;
 class SettingsStore;
 class ServerOptionsDialog;
 
@@ -53,18 +52,13 @@ public slots:
     void onTextMessageReceived(const QString& message, const QString& peer = QString());
     void onBinaryMessageReceived(const QByteArray& message, const QString& peer = QString());
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private slots:
     void toggleConnection();
     // A send by the user (button, Enter): one that reaches nobody says so.
     void sendData();
-    void autoSendTick();
     void onConnectionStateChanged(ConnectionManager::State state);
     void onClientConnected(ConnectionManager::ClientId id, const QString& text);
     void onClientDisconnected(ConnectionManager::ClientId id, const QString& text);
-    void toggleAutoSend(bool enabled);
     void disconnectSelectedClient();
     void openConnectionOptions();
     void pingServer();
@@ -73,94 +67,56 @@ private slots:
 private:
     void setupUI();
     QWidget* createSettingsPanel();
-    void createChartGroupContent(QGroupBox* group);
     QWidget* createLogArea();
     QGroupBox* createSendArea();
     void updateConnectButton();
     void updateStatusLabel();
-    void openDocumentation();
     void updateServerOptionsTip();
 
     void connectToServer();
     void disconnectAll();
     void startServer();
     void sendFromBox(bool byUser);
-    // Returns whether the frame left.
-    bool sendContent(const SendBoxContent& content, bool byUser);
-    // Logs why a send failed; a failing auto-send tick only when the stretch
-    // of failing ticks begins or its reason changes.
-    void reportSendProblem(const QString& text, bool byUser);
     SendBoxContent sendBoxContent() const;
-    void showInSendBox(const SendBoxContent& content);
     void recallHistory(bool older);
     void rememberConnectedAddress();
-    void applySettings(const WindowSettings& settings, QStringList* rejected);
-    void watchSettings();
     void scheduleSettingsSave();
-    void updateAutoSend();
     ConnectionManager::ClientId selectedClient() const;
-    void clearClientSelection();
-    bool hasChartRules() const;
-    void feedChart(const QString& text, const QByteArray& utf8 = QByteArray());
     // The address row's tooltip lists the client options that differ from
     // their defaults, in the active language.
     void updateAddressToolTip();
 
     QScrollArea* settingsScroll = nullptr;
+    SettingsPanel* settingsPanel = nullptr;
+    SendArea* sendArea = nullptr;
     CommunicationBase* comm = nullptr;
     LogViewWidget* logView = nullptr;
     QTabWidget* tabWidget = nullptr;
     ChartEngine* chartEngine = nullptr;
     ConnectionManager* m_connection = nullptr;
-    QRadioButton* clientRadio = nullptr;
-    QRadioButton* serverRadio = nullptr;
+    // The controls the window renders state into, owned by the panel.
     QLineEdit* urlEdit = nullptr;
     QSpinBox* portSpin = nullptr;
     QLineEdit* pathEdit = nullptr;
     QPushButton* serverOptionsButton = nullptr;
-    ServerOptionsDialog* serverOptionsDialog = nullptr;
-    QComboBox* encodingCombo = nullptr;
     QPushButton* connectButton = nullptr;
-    QListWidget* clientList = nullptr;
-    QPushButton* disconnectClientButton = nullptr;
-    QCheckBox* hexDisplayCheck = nullptr;
-    QCheckBox* timestampCheck = nullptr;
-    QCheckBox* autoScrollCheck = nullptr;
-    QSpinBox* lineSpacingSpin = nullptr;
-    QSpinBox* fontSizeSpin = nullptr;
-    QPlainTextEdit* sendEdit = nullptr;
-    QCheckBox* hexSendCheck = nullptr;
-    QCheckBox* enterSendCheck = nullptr;
-    QRadioButton* textRadio = nullptr;
-    QRadioButton* binaryRadio = nullptr;
-    QPushButton* sendButton = nullptr;
-    QCheckBox* autoSendCheck = nullptr;
-    QSpinBox* intervalSpin = nullptr;
-    QTimer* autoSendTimer = nullptr;
-    // What the failing ticks since the last one that sent have logged.
-    QString autoSendProblem;
+    QPushButton* pingButton = nullptr;
+    ServerOptionsDialog* serverOptionsDialog = nullptr;
+    AutoSendPolicy* autoSend = nullptr;
+    SendController* sender = nullptr;
+    ReceiveRouter* router = nullptr;
     bool isServerMode = false;
     bool isConnected = false;
     QComboBox* languageCombo = nullptr;
-
-    QWidget* clientBox = nullptr;
-    QWidget* serverBox = nullptr;
-    QGroupBox* clientsGroup = nullptr;
+    QuickSendPanel* quickSendPanel = nullptr;
 
     // Remembered across starts
     SettingsStore* m_settingsStore = nullptr;
-    // Context of every settings watch; deleted first so that children torn
-    // down after this class is gone cannot call back into it.
-    QObject* m_settingsWatch = nullptr;
+    // Deleted first, so that children torn down after this class is gone
+    // cannot call back into it.
+    SettingsBinder* m_binder = nullptr;
     bool m_saveFailureReported = false;
-    bool m_largePayloadReported = false;
-    QCheckBox* rememberSecretsCheck = nullptr;
-    QuickSendPanel* quickSendPanel = nullptr;
-    SendHistory sendHistory;
     RecentAddresses recentAddresses;
-    QStringListModel* addressModel = nullptr;
     // The address of the attempt in progress, remembered once it connects.
     QString pendingAddress;
-    QPushButton* clientOptionsButton = nullptr;
-    QPushButton* pingButton = nullptr;
 };

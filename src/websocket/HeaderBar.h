@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QFrame>
+
+class QComboBox;
+
+// The window's top bar: title, banner, language, documentation and the
+// connection status ("connStatus", which the window fills in).
+class HeaderBar : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit HeaderBar(QWidget* parent = nullptr);
+
+    QComboBox* languageCombo() const { return m_languageCombo; }
+
+private:
+    void openDocumentation();
+
+    QComboBox* m_languageCombo = nullptr;
+};

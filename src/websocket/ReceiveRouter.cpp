@@ -1,0 +1,46 @@
+#include "websocket/ReceiveRouter.h"
+
+#include "comm/CommunicationBase.h"
+#include "comm/TextCodec.h"
+
+ReceiveRouter::ReceiveRouter(CommunicationBase* log, RuleSource rules, QObject* parent)
+    : QObject(parent)
+    , m_log(log)
+    , m_rules(std::move(rules))
+{}
+
+void ReceiveRouter::routeText(const QString& message, const QString& peer)
+{
+    // Formed once: the entry keeps these bytes, and the JSON rules read them.
+    const QByteArray utf8 = compactUtf8(message);
+    m_log->logFrame(LogEntry::RX, utf8, LogEntry::FrameKind::Text, peer);
+    const RuleEvaluator evaluator = m_rules();
+    if (!evaluator.rules().isEmpty())
+        feed(message, utf8, evaluator);
+}
+
+void ReceiveRouter::routeBinary(const QByteArray& message, const QString& peer)
+{
+    m_log->logFrame(LogEntry::RX, message, LogEntry::FrameKind::Binary, peer);
+    // Without rules nothing can be plotted: spare a large frame its decoding.
+    const RuleEvaluator evaluator = m_rules();
+    if (!evaluator.rules().isEmpty())
+        feed(m_log->decode(message), QByteArray(), evaluator);
+}
+
+void ReceiveRouter::feed(const QString& text, const QByteArray& utf8,
+                         const RuleEvaluator& evaluator)
+{
+    const QStringList lines = splitChartLines(text);
+    const QList<ChartRule>& rules = evaluator.rules();
+    for (const QString& line : lines) {
+        // A frame that is one line as it came needs no UTF-8 of its own.
+        const bool whole = lines.size() == 1 && line.size() == text.size();
+        const QList<std::optional<double>> values =
+            evaluator.valuesIn(line, whole ? utf8 : QByteArray());
+        for (qsizetype k = 0; k < rules.size(); ++k) {
+            if (values.at(k))
+                emit valueFound(rules.at(k), *values.at(k));
+        }
+    }
+}
