@@ -49,6 +49,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -815,8 +816,6 @@ int runFilterFlood(const Options& o)
 
 constexpr int kFindRows = 100000;
 constexpr int kFindArriving = 20000;
-// Rows the view may keep past the cap while the filter is on (a fiftieth).
-constexpr int kFilterTrimSlack = kFindRows / 50;
 constexpr double kFindLimitMs = 300;
 
 QByteArray findPayload(int i)
@@ -859,8 +858,7 @@ bool logForFind(Controls& c, int first, int count, int timeoutSeconds, qint64& w
         [&] {
             return next >= first + count && c.view->pendingCount() == 0 &&
                    c.comm->entryCount() == std::min(first + count, c.comm->maxEntries()) &&
-                   c.rows->count() >= c.comm->entryCount() &&
-                   c.rows->count() <= c.comm->entryCount() + kFilterTrimSlack;
+                   c.rows->count() == c.comm->entryCount();
         });
 }
 
@@ -876,7 +874,8 @@ int runFind(const Options& o)
     auto* next = window.findChild<QPushButton*>(QStringLiteral("findNext"));
     auto* filter = window.findChild<QCheckBox*>(QStringLiteral("findFilter"));
     auto* status = window.findChild<QLabel*>(QStringLiteral("findStatus"));
-    if (!bar || !edit || !regex || !next || !filter || !status) {
+    auto* filtered = window.findChild<QListView*>(QStringLiteral("filteredLog"));
+    if (!bar || !edit || !regex || !next || !filter || !status || !filtered) {
         std::fprintf(stderr, "find: find bar controls not found\n");
         return 1;
     }
@@ -921,7 +920,7 @@ int runFind(const Options& o)
     // Seven-digit numbers ending in 00: one row in a hundred.
     regex->setChecked(false);
     edit->setText(QStringLiteral("00,\"temp"));
-    const double filterMs = timedClick(filter, c.rows->viewport());
+    const double filterMs = timedClick(filter, filtered->viewport());
     const QString filterCount = status->text();
     const int expectedShown = kFindRows / 100;
     const QString expectedCount = QStringLiteral("%1 / %2").arg(expectedShown).arg(kFindRows);
@@ -933,15 +932,14 @@ int runFind(const Options& o)
     qint64 arrivingGapMs = 0;
     const bool arrived = arrive(arrivingMs, arrivingGapMs);
     QCoreApplication::processEvents();
-    // With the filter on, rows past the cap leave in steps: the count is of
-    // the rows there are.
-    int shownNow = 0;
-    for (int row = 0; row < c.rows->count(); ++row)
-        shownNow += c.rows->isRowHidden(row) ? 0 : 1;
+    // The filter's rows come and go with the log's; the list hides none.
+    const int shownNow = filtered->model()->rowCount();
+    bool noneHidden = true;
+    for (int row = 0; row < c.rows->count() && noneHidden; ++row)
+        noneHidden = !c.rows->isRowHidden(row);
     const QString arrivedCount = QStringLiteral("%1 / %2").arg(shownNow).arg(c.rows->count());
     const bool arrivingOk = plainArrived && arrived && status->text() == arrivedCount &&
-                            shownNow >= expectedShown &&
-                            shownNow <= expectedShown + kFilterTrimSlack / 100 + 1;
+                            shownNow == expectedShown && noneHidden;
 
     const double unfilterMs = timedClick(filter, c.rows->viewport());
 

@@ -1,16 +1,23 @@
 #include "comm/LogFinder.h"
 
 #include "comm/CommunicationBase.h"
+#include "comm/FilteredLogModel.h"
 #include "comm/LogRowItem.h"
 
+#include <QListView>
 #include <QListWidget>
+#include <QSet>
 #include <QTimer>
 
-LogFinder::LogFinder(QListWidget* rows, const CommunicationBase* comm, QObject* parent)
+LogFinder::LogFinder(QListWidget* rows, QListView* filtered, const CommunicationBase* comm,
+                     QObject* parent)
     : QObject(parent)
     , m_rows(rows)
+    , m_filtered(filtered)
+    , m_model(new FilteredLogModel(this))
     , m_comm(comm)
 {
+    m_filtered->setModel(m_model);
     m_countTimer = new QTimer(this);
     m_countTimer->setSingleShot(true);
     m_countTimer->setInterval(0);
@@ -38,16 +45,34 @@ bool LogFinder::matches(const QListWidgetItem* item) const
 
 bool LogFinder::find(int step)
 {
+    if (!m_search.isValid())
+        return false;
+    if (m_filtering) {
+        commitRows();
+        const int count = m_model->rowCount();
+        if (count == 0)
+            return false;
+        const int current = m_filtered->currentIndex().row();
+        const int start = current >= 0 ? current : (step > 0 ? count - 1 : 0);
+        for (int k = 1; k <= count; ++k) {
+            const int row = ((start + step * k) % count + count) % count;
+            if (!matches(m_model->item(row)))
+                continue;
+            const QModelIndex index = m_model->index(row);
+            m_filtered->selectionModel()->setCurrentIndex(index,
+                                                          QItemSelectionModel::ClearAndSelect);
+            m_filtered->scrollTo(index, QAbstractItemView::PositionAtCenter);
+            return true;
+        }
+        return false;
+    }
     const int count = m_rows->count();
-    if (count == 0 || !m_search.isValid())
+    if (count == 0)
         return false;
     const int current = m_rows->currentRow();
     const int start = current >= 0 ? current : (step > 0 ? count - 1 : 0);
     for (int k = 1; k <= count; ++k) {
         const int row = ((start + step * k) % count + count) % count;
-        // Hidden rows are the filter's misses.
-        if (m_filtering && m_rows->isRowHidden(row))
-            continue;
         QListWidgetItem* item = m_rows->item(row);
         if (!matches(item))
             continue;
@@ -79,36 +104,75 @@ void LogFinder::setFiltering(bool on)
             connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
                     &LogFinder::onRowsAboutToBeRemoved),
             connect(model, &QAbstractItemModel::modelReset, this, &LogFinder::onModelReset)};
-        refilter();
+        refilter(true);
         return;
     }
     for (const QMetaObject::Connection& connection : std::as_const(m_modelConnections))
         disconnect(connection);
     m_modelConnections.clear();
     m_countTimer->stop();
-    for (int row = 0; row < m_rows->count(); ++row) {
-        if (m_rows->isRowHidden(row))
-            m_rows->setRowHidden(row, false);
-    }
+    // The row chosen among the filtered ones stays chosen in the whole log.
+    QListWidgetItem* chosen = m_model->item(m_filtered->currentIndex().row());
+    if (chosen && !m_filtered->selectionModel()->isSelected(m_filtered->currentIndex()))
+        chosen = nullptr;
+    m_model->clear();
     m_matched = 0;
+    if (chosen)
+        m_rows->setCurrentItem(chosen, QItemSelectionModel::ClearAndSelect);
     if (QListWidgetItem* current = m_rows->currentItem())
         m_rows->scrollToItem(current, QAbstractItemView::PositionAtCenter);
 }
 
-void LogFinder::refilter()
+void LogFinder::refilter(bool fromList)
 {
+    // The rows selected stay selected: those of the whole log when the
+    // filter comes on, those of the filtered view when the search changes.
+    const bool fresh = fromList;
+    QSet<const QListWidgetItem*> selected;
+    const QListWidgetItem* current = nullptr;
+    if (!fresh) {
+        m_model->commit();
+        for (const QModelIndex& index : m_filtered->selectionModel()->selectedIndexes())
+            selected.insert(m_model->item(index.row()));
+        current = m_model->item(m_filtered->currentIndex().row());
+    } else {
+        current = m_rows->currentItem();
+    }
+    const QItemSelectionModel* listSelection = m_rows->selectionModel();
+    const bool listHasSelection = fresh && listSelection->hasSelection();
+
     m_matched = 0;
+    QList<QListWidgetItem*> shown;
+    QList<int> selectedRows;
+    int currentRow = -1;
     const int count = m_rows->count();
     for (int row = 0; row < count; ++row) {
         QListWidgetItem* item = m_rows->item(row);
         const bool hit = matches(item);
         if (LogRowItem* logRow = LogRowItem::from(item))
             logRow->setMatched(hit);
-        m_matched += hit;
-        // Only changes: hiding a row costs the view a persistent index.
-        if (m_rows->isRowHidden(row) == hit)
-            m_rows->setRowHidden(row, !hit);
+        if (!hit)
+            continue;
+        if (item == current)
+            currentRow = int(shown.size());
+        if (listHasSelection ? listSelection->isSelected(m_rows->model()->index(row, 0))
+                             : selected.contains(item))
+            selectedRows.append(int(shown.size()));
+        shown.append(item);
     }
+    m_matched = int(shown.size());
+    m_model->setItems(shown);
+
+    QItemSelection selection;
+    for (const int row : std::as_const(selectedRows)) {
+        const QModelIndex index = m_model->index(row);
+        selection.merge(QItemSelection(index, index), QItemSelectionModel::Select);
+    }
+    QItemSelectionModel* filteredSelection = m_filtered->selectionModel();
+    if (currentRow >= 0)
+        filteredSelection->setCurrentIndex(m_model->index(currentRow),
+                                           QItemSelectionModel::NoUpdate);
+    filteredSelection->select(selection, QItemSelectionModel::ClearAndSelect);
     announceCount();
 }
 
@@ -119,30 +183,47 @@ void LogFinder::onRowsInserted(const QModelIndex&, int first, int last)
         const bool hit = matches(item);
         if (LogRowItem* logRow = LogRowItem::from(item))
             logRow->setMatched(hit);
-        if (hit)
+        if (hit) {
             ++m_matched;
-        else
-            m_rows->setRowHidden(row, true);
+            m_model->stage(item);
+        }
     }
     announceCountLater();
 }
 
 void LogFinder::onRowsAboutToBeRemoved(const QModelIndex&, int first, int last)
 {
-    // The view forgets which of these rows it hid before this runs: the
-    // rows' own marks tell which were shown.
+    // The rows' own marks tell which were shown; those leave the filtered
+    // view before the list deletes them.
+    QList<QListWidgetItem*> gone;
     for (int row = first; row <= last; ++row) {
-        const LogRowItem* logRow = LogRowItem::from(m_rows->item(row));
-        if (logRow ? logRow->matched() : !m_rows->isRowHidden(row))
-            --m_matched;
+        QListWidgetItem* item = m_rows->item(row);
+        const LogRowItem* logRow = LogRowItem::from(item);
+        if (logRow ? logRow->matched() : m_model->rowOf(item) >= 0)
+            gone.append(item);
     }
+    m_matched -= int(gone.size());
+    m_model->commit();
+    m_model->removeItems(gone);
     announceCountLater();
 }
 
 void LogFinder::onModelReset()
 {
     m_matched = 0;
+    m_model->clear();
     announceCountLater();
+}
+
+QListWidgetItem* LogFinder::filteredItem(int row) const
+{
+    return m_model->item(row);
+}
+
+void LogFinder::commitRows()
+{
+    if (m_filtering)
+        m_model->commit();
 }
 
 void LogFinder::announceCountLater()
@@ -154,6 +235,7 @@ void LogFinder::announceCountLater()
 void LogFinder::announceCount()
 {
     m_countTimer->stop();
+    commitRows();
     if (m_filtering)
         emit matchCountChanged(m_matched, m_rows->count());
 }

@@ -7,20 +7,25 @@
 #include <QObject>
 
 class CommunicationBase;
+class FilteredLogModel;
+class QListView;
 class QListWidget;
 class QListWidgetItem;
 class QModelIndex;
 class QTimer;
 
 // Finds the log view's rows that match a search: jumps to the next or
-// previous one, or hides every other row. While the filter is on, each row is
-// matched once, as it is added, so that a flood costs one match per frame.
+// previous one, or fills the filtered view with the matching rows alone.
+// While the filter is on, each row is matched once, as it is added, so that
+// a flood costs one match per frame.
 class LogFinder : public QObject
 {
     Q_OBJECT
 
 public:
-    LogFinder(QListWidget* rows, const CommunicationBase* comm, QObject* parent = nullptr);
+    // `filtered` shows the filter's rows (the finder gives it its model).
+    LogFinder(QListWidget* rows, QListView* filtered, const CommunicationBase* comm,
+              QObject* parent = nullptr);
 
     // Rows are matched again only when the filter is on.
     void setSearch(const LogSearch& search);
@@ -38,6 +43,11 @@ public:
 
     bool matches(const QListWidgetItem* item) const;
 
+    // Rows matched since the last batch go to the filtered view at once.
+    void commitRows();
+    // The list's row shown in the filtered view's row `row`, or null.
+    QListWidgetItem* filteredItem(int row) const;
+
 signals:
     // While filtering: rows shown and rows there are. Told at once when the
     // filter or the search changes, once per event-loop turn as rows come
@@ -46,7 +56,7 @@ signals:
 
 private:
     bool find(int step);
-    void refilter();
+    void refilter(bool fromList = false);
     void onRowsInserted(const QModelIndex& parent, int first, int last);
     void onRowsAboutToBeRemoved(const QModelIndex& parent, int first, int last);
     void onModelReset();
@@ -54,6 +64,8 @@ private:
     void announceCountLater();
 
     QListWidget* m_rows;
+    QListView* m_filtered;
+    FilteredLogModel* m_model;
     const CommunicationBase* m_comm;
     LogSearch m_search;
     bool m_filtering = false;

@@ -20,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMutexLocker>
@@ -27,6 +28,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -59,20 +61,30 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
 
-    logOutput = new QListWidget(this);
+    rowStack = new QStackedWidget(this);
+    logOutput = new QListWidget(rowStack);
     logOutput->setObjectName(QStringLiteral("logOutput"));
-    logOutput->setFont(QFont(QStringLiteral("Consolas"), 11));
-    logOutput->setAlternatingRowColors(false);
-    logOutput->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    logOutput->setWordWrap(true);
-    // Rows are painted as single lines, so they all share one height; without
-    // this the list re-measures every row on each insert and a long log stalls.
-    logOutput->setUniformItemSizes(true);
-    logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    logOutput->setFrameShape(QFrame::NoFrame);
-    logOutput->setItemDelegate(new LogRowDelegate(logOutput));
-    new BottomFollower(logOutput, [comm] { return !comm || comm->autoScroll(); });
+    // While the filter is on its rows show here instead: the list hides none.
+    filteredLog = new QListView(rowStack);
+    filteredLog->setObjectName(QStringLiteral("filteredLog"));
+    for (QListView* rows : {static_cast<QListView*>(logOutput), filteredLog}) {
+        rows->setFont(QFont(QStringLiteral("Consolas"), 11));
+        rows->setAlternatingRowColors(false);
+        rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        rows->setWordWrap(true);
+        // Rows are painted as single lines, so they all share one height; without
+        // this the list re-measures every row on each insert and a long log stalls.
+        rows->setUniformItemSizes(true);
+        rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        rows->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        rows->setFrameShape(QFrame::NoFrame);
+        rows->setItemDelegate(new LogRowDelegate(rows));
+        new BottomFollower(rows, [comm] { return !comm || comm->autoScroll(); });
+        rows->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(rows, &QWidget::customContextMenuRequested, this,
+                &LogViewWidget::handleContextMenu);
+        rowStack->addWidget(rows);
+    }
 
     findBar = new FindBar(this);
     findBar->hide();
@@ -80,7 +92,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
     splitter = new QSplitter(Qt::Vertical, this);
     splitter->setObjectName(QStringLiteral("logSplitter"));
     splitter->setChildrenCollapsible(false);
-    splitter->addWidget(logOutput);
+    splitter->addWidget(rowStack);
     layout->addWidget(splitter, 1);
 
     layout->addWidget(createCounterBar(), 0);
@@ -103,10 +115,6 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
         connect(comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
         connect(comm, &CommunicationBase::logCleared, this, &LogViewWidget::discardRowsAndQueue);
     }
-
-    logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(logOutput, &QWidget::customContextMenuRequested, this,
-            &LogViewWidget::handleContextMenu);
 
     setUpFindAndDetail();
 }
@@ -324,9 +332,10 @@ void LogViewWidget::flushPendingItems()
     const bool hexDisplay = comm ? comm->hexDisplay() : false;
     const bool autoScroll = comm ? comm->autoScroll() : true;
 
+    QAbstractItemView* shown = shownView();
     bool atBottom = true;
     if (autoScroll) {
-        const QScrollBar* bar = logOutput->verticalScrollBar();
+        const QScrollBar* bar = shown->verticalScrollBar();
         if (bar && bar->maximum() > 0)
             atBottom = bar->value() >= bar->maximum() - kBottomTolerancePx;
     }
@@ -339,8 +348,8 @@ void LogViewWidget::flushPendingItems()
     clock.start();
     qsizetype batch = 0;
     for (; batch < limit; ++batch) {
-        // Rows may cost more than usual (a filter hides most of them, and each
-        // insert then walks every hidden row): the budget holds from the start.
+        // Rows may cost more than usual (a search matches each one as it is
+        // added): the budget holds from the start.
         if (batch > 0 && batch % 64 == 0 && clock.elapsed() >= kBacklogFlushBudgetMs)
             break;
         const qsizetype i = batch;
@@ -373,12 +382,13 @@ void LogViewWidget::flushPendingItems()
     lock.unlock();
 
     trimRows();
+    finder->commitRows();
     reportKeptBytes();
 
     logOutput->setUpdatesEnabled(true);
 
     if (autoScroll && atBottom)
-        logOutput->scrollToBottom();
+        shown->scrollToBottom();
 
     // A backlog drains batch by batch without waiting for the next entry,
     // letting the event loop run in between.
@@ -388,21 +398,11 @@ void LogViewWidget::flushPendingItems()
     }
 }
 
-int LogViewWidget::trimSlackRows() const
-{
-    // Qt keeps an index for every row the filter hides and moves each of them
-    // whenever rows leave at the top: a tenth of a second or more for a full
-    // log, however few rows leave. With rows hidden, old rows leave in steps
-    // of a fiftieth of the log, so that a slow trickle does not pay it per row.
-    return finder && finder->isFiltering() ? rowLimit() / 50 : 0;
-}
-
 void LogViewWidget::trimRows()
 {
-    // The view keeps no more rows than the log keeps entries (but for the
-    // step above while the filter is on).
+    // The view keeps no more rows than the log keeps entries.
     const int excessRows = logOutput->count() - rowLimit();
-    if (excessRows <= trimSlackRows())
+    if (excessRows <= 0)
         return;
     qint64 removed = 0;
     for (int i = 0; i < excessRows; ++i) {
@@ -439,6 +439,13 @@ void LogViewWidget::applyItemStyle()
             .arg(padding)
             .arg(m_fontSize));
     logOutput->setFont(QFont(QStringLiteral("Consolas"), m_fontSize));
+    filteredLog->setStyleSheet(
+        QStringLiteral("QListView#filteredLog { font-size: %3pt; }"
+                       "QListView::item { padding: %1px 6px %2px 6px; font-size: %3pt; }")
+            .arg(padding)
+            .arg(padding)
+            .arg(m_fontSize));
+    filteredLog->setFont(QFont(QStringLiteral("Consolas"), m_fontSize));
 }
 
 void LogViewWidget::discardRowsAndQueue()
@@ -501,13 +508,13 @@ QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
 void LogViewWidget::copySelected()
 {
     QStringList lines;
-    // In the order the list reports its selected rows; rows the filter hides
-    // are not copied, the user does not see them.
-    const QModelIndexList selected = logOutput->selectionModel()->selectedIndexes();
+    // In the order the view reports its selected rows; while the filter is
+    // on, only the rows it shows: the user does not see the others.
+    const QModelIndexList selected = shownView()->selectionModel()->selectedIndexes();
     lines.reserve(selected.size());
     for (const QModelIndex& index : selected) {
-        if (!logOutput->isRowHidden(index.row()))
-            lines.append(fullRowText(logOutput->item(index.row())));
+        if (const QListWidgetItem* item = shownItem(index))
+            lines.append(fullRowText(item));
     }
     QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
 }
@@ -523,7 +530,8 @@ void LogViewWidget::copyAll()
 
 void LogViewWidget::handleContextMenu(QPoint pos)
 {
-    if (!logOutput->itemAt(pos))
+    QAbstractItemView* shown = shownView();
+    if (!shownItem(shown->indexAt(pos)))
         return;
 
     QMenu menu(this);
@@ -533,7 +541,7 @@ void LogViewWidget::handleContextMenu(QPoint pos)
                        "border-radius: 3px; }QMenu::item:selected { background: #0E4A6F; }"));
     QAction* copyAction = menu.addAction(QStringLiteral("复制"));
     QAction* copyAllAction = menu.addAction(QStringLiteral("复制全部"));
-    const QAction* chosen = menu.exec(logOutput->viewport()->mapToGlobal(pos));
+    const QAction* chosen = menu.exec(shown->viewport()->mapToGlobal(pos));
     if (chosen == copyAction)
         copySelected();
     else if (chosen == copyAllAction)
@@ -575,7 +583,7 @@ void LogViewWidget::exportLog()
 
 void LogViewWidget::setUpFindAndDetail()
 {
-    finder = new LogFinder(logOutput, comm, this);
+    finder = new LogFinder(logOutput, filteredLog, comm, this);
     detailPane = new EntryDetailPane(splitter);
     detailPane->hide();
     splitter->addWidget(detailPane);
@@ -584,11 +592,7 @@ void LogViewWidget::setUpFindAndDetail()
 
     connect(findBar, &FindBar::searchChanged, finder, &LogFinder::setSearch);
     connect(findBar, &FindBar::filteringChanged, finder, &LogFinder::setFiltering);
-    // Rows kept past the cap while the filter was on leave once it is off.
-    connect(findBar, &FindBar::filteringChanged, this, [this](bool on) {
-        if (!on)
-            trimRows();
-    });
+    connect(findBar, &FindBar::filteringChanged, this, &LogViewWidget::showFiltered);
     connect(findBar, &FindBar::nextRequested, this, [this] {
         if (!finder->findNext())
             findBar->showNotFound();
@@ -597,7 +601,7 @@ void LogViewWidget::setUpFindAndDetail()
         if (!finder->findPrevious())
             findBar->showNotFound();
     });
-    connect(findBar, &FindBar::closed, this, [this] { logOutput->setFocus(); });
+    connect(findBar, &FindBar::closed, this, [this] { shownView()->setFocus(); });
     connect(finder, &LogFinder::matchCountChanged, findBar, &FindBar::showMatchCount);
 
     auto* openFind = new QShortcut(QKeySequence::Find, this);
@@ -612,17 +616,43 @@ void LogViewWidget::setUpFindAndDetail()
     connect(findBar, &FindBar::closed, closeFind, [closeFind] { closeFind->setEnabled(false); });
     // The list's own Ctrl+C copies the current row only.
     logOutput->installEventFilter(this);
+    filteredLog->installEventFilter(this);
 
     connect(logOutput, &QListWidget::itemSelectionChanged, this, &LogViewWidget::showCurrentEntry);
+    connect(filteredLog->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &LogViewWidget::showCurrentEntry);
     connect(detailPane, &EntryDetailPane::closeRequested, detailPane, &QWidget::hide);
     // A cleared log takes the pane's entry with it.
     connect(logOutput->model(), &QAbstractItemModel::modelReset, detailPane, &QWidget::hide);
 }
 
+QAbstractItemView* LogViewWidget::shownView() const
+{
+    return finder && finder->isFiltering() ? static_cast<QAbstractItemView*>(filteredLog)
+                                           : logOutput;
+}
+
+QListWidgetItem* LogViewWidget::shownItem(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return nullptr;
+    return index.model() == filteredLog->model() ? finder->filteredItem(index.row())
+                                                 : logOutput->item(index.row());
+}
+
+void LogViewWidget::showFiltered(bool on)
+{
+    const bool hadFocus = rowStack->currentWidget()->hasFocus();
+    rowStack->setCurrentWidget(on ? static_cast<QWidget*>(filteredLog) : logOutput);
+    if (hadFocus)
+        rowStack->currentWidget()->setFocus();
+}
+
 void LogViewWidget::showCurrentEntry()
 {
-    QListWidgetItem* item = logOutput->currentItem();
-    if (!item || !logOutput->selectionModel()->isSelected(logOutput->currentIndex()))
+    const QAbstractItemView* shown = shownView();
+    QListWidgetItem* item = shownItem(shown->currentIndex());
+    if (!item || !shown->selectionModel()->isSelected(shown->currentIndex()))
         return;
     const LogRowItem* row = LogRowItem::from(item);
     const LogEntry entry = row && comm ? comm->entryBySerial(row->serial()) : LogEntry();
@@ -637,16 +667,17 @@ void LogViewWidget::showCurrentEntry()
         const int pane = std::max(height * 9 / 20, detailPane->minimumSizeHint().height());
         splitter->setSizes({height - pane, pane});
         // The rows shrink; the chosen one stays in sight once they are laid out.
-        QTimer::singleShot(0, logOutput, [this] {
-            if (QListWidgetItem* current = logOutput->currentItem())
-                logOutput->scrollToItem(current);
+        QTimer::singleShot(0, this, [this] {
+            QAbstractItemView* rows = shownView();
+            if (rows->currentIndex().isValid())
+                rows->scrollTo(rows->currentIndex());
         });
     }
 }
 
 bool LogViewWidget::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == logOutput && event->type() == QEvent::KeyPress &&
+    if ((watched == logOutput || watched == filteredLog) && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
         copySelected();
         return true;

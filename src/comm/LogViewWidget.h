@@ -11,9 +11,13 @@ class CommunicationBase;
 class EntryDetailPane;
 class FindBar;
 class LogFinder;
+class QAbstractItemView;
 class QLabel;
+class QListView;
 class QListWidgetItem;
 class QListWidget;
+class QModelIndex;
+class QStackedWidget;
 class QPushButton;
 class QSplitter;
 class QTimer;
@@ -89,15 +93,19 @@ private:
     int rowLimit() const;
     qint64 queueBudget() const;
     void reportKeptBytes();
-    // Rows the view may keep beyond rowLimit() before it trims them.
-    int trimSlackRows() const;
     void trimRows();
+    // The rows on screen: the whole list, or the filtered view while the filter is on.
+    QAbstractItemView* shownView() const;
+    QListWidgetItem* shownItem(const QModelIndex& index) const;
+    void showFiltered(bool on);
     // The find bar (Ctrl+F) and the pane that shows the selected row's entry.
     void setUpFindAndDetail();
     void showCurrentEntry();
 
     CommunicationBase* comm;
     QListWidget* logOutput = nullptr;
+    QListView* filteredLog = nullptr;
+    QStackedWidget* rowStack = nullptr;
     QLabel* txLabel = nullptr;
     QLabel* rxLabel = nullptr;
     QPushButton* clearButton = nullptr;
