@@ -54,15 +54,16 @@ private slots:
         ConnectionManager manager;
         options.headers.clear();
         manager.setClientOptions(options);
-        QSignalSpy notices(&manager, &ConnectionManager::notice);
+        QSignalSpy events(&manager, &ConnectionManager::event);
         if (usable) {
             QVERIFY(manager.connectTo(u"wss://127.0.0.1:1/"_s));
             manager.closeAll();
         } else {
             QVERIFY(!manager.connectTo(u"wss://127.0.0.1:1/"_s));
-            QCOMPARE(notices.count(), 1);
-            QCOMPARE(notices.first().first().toString(),
-                     u"连接选项有误: CA 文件 %1 无法读取或不含 PEM 证书"_s.arg(options.caFile));
+            QCOMPARE(events.count(), 1);
+            const auto refused = events.first().first().value<ConnectionEvent>();
+            QCOMPARE(refused.code, ConnectionEvent::Code::OptionsRefused);
+            QCOMPARE(refused.detail, u"CA 文件 %1 无法读取或不含 PEM 证书"_s.arg(options.caFile));
             QCOMPARE(manager.state(), ConnectionManager::Idle);
         }
     }

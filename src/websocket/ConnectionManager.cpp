@@ -12,7 +12,7 @@ ConnectionManager::ConnectionManager(QObject* parent)
     , m_client(new ClientSession(this))
     , m_server(new ServerSession(this))
 {
-    connect(m_client, &ClientSession::notice, this, &ConnectionManager::notice);
+    connect(m_client, &ClientSession::event, this, &ConnectionManager::event);
     connect(m_client, &ClientSession::attemptStarted, this,
             [this] { setState(m_client->retryNumber() > 0 ? Reconnecting : Connecting); });
     connect(m_client, &ClientSession::retryScheduled, this, [this](int number) {
@@ -24,7 +24,7 @@ ConnectionManager::ConnectionManager(QObject* parent)
     connect(m_client, &ClientSession::textReceived, this, &ConnectionManager::textReceived);
     connect(m_client, &ClientSession::binaryReceived, this, &ConnectionManager::binaryReceived);
 
-    connect(m_server, &ServerSession::notice, this, &ConnectionManager::notice);
+    connect(m_server, &ServerSession::event, this, &ConnectionManager::event);
     connect(m_server, &ServerSession::clientJoined, this, &ConnectionManager::clientJoined);
     connect(m_server, &ServerSession::clientLeft, this, &ConnectionManager::clientLeft);
     connect(m_server, &ServerSession::textReceived, this, &ConnectionManager::textReceived);
@@ -145,7 +145,7 @@ bool ConnectionManager::connectTo(const QString& typed)
     const QString address = typed.trimmed();
     const QString problem = addressProblem(address);
     if (!problem.isEmpty()) {
-        emit notice(problem);
+        emit event(ConnectionEvent(ConnectionEvent::Code::AddressRefused, QString(), problem));
         return false;
     }
     // One thing at a time; what runs is stopped by closeAll first.
@@ -153,7 +153,8 @@ bool ConnectionManager::connectTo(const QString& typed)
         return false;
     const QList<OptionProblem> problems = ClientOptionsCheck::problems(m_clientOptions);
     for (const OptionProblem& problem : problems)
-        emit notice(QStringLiteral("连接选项有误: ") + problem.text());
+        emit event(
+            ConnectionEvent(ConnectionEvent::Code::OptionsRefused, QString(), problem.text()));
     if (!problems.isEmpty())
         return false;
     m_client->open(address, m_clientOptions);
@@ -185,16 +186,16 @@ void ConnectionManager::cancelAttempt()
     if (!m_client->isPending())
         return;
     m_client->abort();
-    emit notice(QStringLiteral("已取消连接"));
+    emit event(ConnectionEvent(ConnectionEvent::Code::AttemptCancelled));
     setState(Idle);
 }
 
-void ConnectionManager::stopReconnecting(const QString& why)
+void ConnectionManager::stopReconnecting(ConnectionEvent::Code why)
 {
     if (m_state != Reconnecting)
         return;
     m_client->abort();
-    emit notice(why);
+    emit event(ConnectionEvent(why));
     setState(Idle);
 }
 
@@ -218,7 +219,7 @@ void ConnectionManager::closeAll()
     m_client->close();
     m_server->close();
     setState(Idle);
-    emit notice(QStringLiteral("已断开"));
+    emit event(ConnectionEvent(ConnectionEvent::Code::Closed));
 }
 
 QList<ConnectionManager::ClientId> ConnectionManager::clientIds() const

@@ -2,6 +2,7 @@
 
 #include "comm/LogEntry.h"
 #include "websocket/ClientOptions.h"
+#include "websocket/ConnectionEvent.h"
 #include "websocket/ServerOptions.h"
 #include "websocket/ServerSession.h"
 
@@ -13,8 +14,8 @@ class QWebSocket;
 
 // The one connection or server that runs at a time, whatever the window's
 // mode radio shows: its state, what a send actually reached, and everything
-// that arrives. Texts for the log come out as notices, in the order things
-// happened.
+// that arrives. What the log tells comes out as events, in the order things
+// happened (EventFormatter gives their texts).
 class ConnectionManager : public QObject
 {
     Q_OBJECT
@@ -66,20 +67,20 @@ public:
     // Connected as a client or listening as a server.
     bool isActive() const { return m_state == Connected || m_state == Listening; }
 
-    // Checks the address first: a mistyped one gets a notice saying what is
-    // wrong and no attempt. Returns whether an attempt started.
+    // Checks the address first: a mistyped one gets an AddressRefused event
+    // saying what is wrong and no attempt. Returns whether an attempt started.
     bool connectTo(const QString& address);
     bool listen(quint16 port, const QString& shownPath);
-    // Closes whatever runs (a pending attempt too) and notices "已断开".
+    // Closes whatever runs (a pending attempt too); reports Closed.
     void closeAll();
     // Drops a client attempt still pending, without a word.
     void abortPendingClient();
 
     // Client mode's options, attempts and pings.
-    // Drops the pending attempt or the wait for a retry, with one notice.
+    // Drops the pending attempt or the wait for a retry; reports AttemptCancelled.
     void cancelAttempt();
-    // Stops the retries after a drop, with a notice saying why.
-    void stopReconnecting(const QString& why);
+    // Stops the retries after a drop; reports `why`.
+    void stopReconnecting(ConnectionEvent::Code why);
     // The retry under way or due; 0 outside a reconnect cycle.
     int reconnectAttempt() const;
     // Retry waits; see ClientSession::setRetryDelays.
@@ -106,7 +107,7 @@ public:
 
 signals:
     void stateChanged(ConnectionManager::State state);
-    void notice(const QString& text);
+    void event(const ConnectionEvent& event);
     void clientOptionsChanged();
     // Another retry is due; the state stays Reconnecting.
     void reconnectScheduled(int attempt);

@@ -13,6 +13,7 @@
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 #include "websocket/ConnectionOptionsDialog.h"
+#include "websocket/EventFormatter.h"
 #include "websocket/QuickSendPanel.h"
 #include "websocket/ServerOptionsDialog.h"
 
@@ -71,7 +72,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
 
     m_connection = new ConnectionManager(this);
     m_connection->setObjectName(QStringLiteral("connection"));
-    connect(m_connection, &ConnectionManager::notice, comm, &CommunicationBase::logSystem);
+    connect(m_connection, &ConnectionManager::event, comm,
+            [this](const ConnectionEvent& event) { comm->logSystem(EventFormatter::text(event)); });
     connect(m_connection, &ConnectionManager::stateChanged, this,
             &WebSocketWidget::onConnectionStateChanged);
     connect(m_connection, &ConnectionManager::reconnectScheduled, this,
@@ -231,8 +233,9 @@ QWidget* WebSocketWidget::createSettingsPanel()
     rememberSecretsCheck->setObjectName(QStringLiteral("rememberSecretsCheck"));
     clientBoxLayout->addWidget(rememberSecretsCheck);
     // A new address ends the retries for the old one.
-    connect(urlEdit, &QLineEdit::textChanged, this,
-            [this] { m_connection->stopReconnecting(QStringLiteral("地址已更改，停止重连")); });
+    connect(urlEdit, &QLineEdit::textChanged, this, [this] {
+        m_connection->stopReconnecting(ConnectionEvent::Code::RetryStoppedByAddress);
+    });
     connect(urlEdit, &QLineEdit::textChanged, this, &WebSocketWidget::updateAddressToolTip);
     auto* clientTools = new QHBoxLayout;
     clientOptionsButton = new QPushButton(QStringLiteral("连接选项"), clientBox);
