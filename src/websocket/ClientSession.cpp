@@ -91,13 +91,6 @@ ClientSession::~ClientSession()
         socket->abort();
 }
 
-bool ClientSession::isPending() const
-{
-    return m_retryTimer.isActive() || m_giveUpTimer.isActive() ||
-           (m_socket && m_socket->state() != QAbstractSocket::ConnectedState &&
-            m_socket->state() != QAbstractSocket::UnconnectedState);
-}
-
 bool ClientSession::isOpen() const
 {
     return m_socket && m_socketOpen && m_socket->state() == QAbstractSocket::ConnectedState;
@@ -221,6 +214,7 @@ std::optional<QNetworkProxy> ClientSession::proxyForAttempt()
 
 void ClientSession::startAttempt()
 {
+    m_phase = Phase::Attempting;
     m_socketOpen = false;
     m_heartbeatUnanswered = false;
     m_finalReason.reset();
@@ -288,6 +282,7 @@ void ClientSession::startAttempt()
 void ClientSession::close()
 {
     stopTimers();
+    m_phase = Phase::Idle;
     m_retry = 0;
     if (QWebSocket* socket = release()) {
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
@@ -299,6 +294,7 @@ void ClientSession::close()
 void ClientSession::abort()
 {
     stopTimers();
+    m_phase = Phase::Idle;
     m_retry = 0;
     if (QWebSocket* socket = release())
         socket->abort();
@@ -332,6 +328,7 @@ void ClientSession::onConnected()
 {
     m_handshakeTimer.stop();
     m_socketOpen = true;
+    m_phase = Phase::Open;
     // The wait before a retry starts small again only once a connection has
     // stayed up (dropped()); one that ends at once continues the cycle.
     m_retriesBeforeOpen = m_retry;
@@ -483,10 +480,12 @@ void ClientSession::ended(bool retry)
         // Said only where a retry would otherwise have followed.
         if (retry && m_options.autoReconnect)
             report(*finalReason);
+        m_phase = Phase::Idle;
         m_retry = 0;
         emit disconnected();
         return;
     }
+    m_phase = Phase::Waiting;
     ++m_retry;
     const int delay = m_nextDelayMs;
     m_nextDelayMs = qMin(delay * 2, m_maxDelayMs);

@@ -27,11 +27,21 @@ class ClientSession : public QObject
     Q_OBJECT
 
 public:
+    // Where the session is; with retryNumber() all there is of its state.
+    enum class Phase
+    {
+        Idle,
+        Attempting, // the first attempt or a retry, until it opens or fails
+        Open,       // until the connection ends
+        Waiting,    // for a retry's turn
+    };
+
     explicit ClientSession(QObject* parent = nullptr);
     ~ClientSession() override;
 
+    Phase phase() const { return m_phase; }
     // An attempt under way, or a retry waiting for its turn.
-    bool isPending() const;
+    bool isPending() const { return m_phase == Phase::Attempting || m_phase == Phase::Waiting; }
     bool isOpen() const;
     // 0 outside a reconnect cycle; else the number of the retry under way or due.
     int retryNumber() const { return m_retry; }
@@ -98,6 +108,7 @@ private:
     QWebSocket* release(bool keepErrorReport = false);
     void stopTimers();
 
+    Phase m_phase = Phase::Idle;
     QPointer<QWebSocket> m_socket;
     bool m_socketOpen = false;
     // The open socket's; goes with it.

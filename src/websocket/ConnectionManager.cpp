@@ -13,14 +13,13 @@ ConnectionManager::ConnectionManager(QObject* parent)
     , m_server(new ServerSession(this))
 {
     connect(m_client, &ClientSession::event, this, &ConnectionManager::event);
-    connect(m_client, &ClientSession::attemptStarted, this,
-            [this] { setState(m_client->retryNumber() > 0 ? Reconnecting : Connecting); });
+    connect(m_client, &ClientSession::attemptStarted, this, &ConnectionManager::refreshState);
     connect(m_client, &ClientSession::retryScheduled, this, [this](int number) {
-        setState(Reconnecting);
+        refreshState();
         emit reconnectScheduled(number);
     });
-    connect(m_client, &ClientSession::connected, this, [this] { setState(Connected); });
-    connect(m_client, &ClientSession::disconnected, this, [this] { setState(Idle); });
+    connect(m_client, &ClientSession::connected, this, &ConnectionManager::refreshState);
+    connect(m_client, &ClientSession::disconnected, this, &ConnectionManager::refreshState);
     connect(m_client, &ClientSession::textReceived, this, &ConnectionManager::textReceived);
     connect(m_client, &ClientSession::binaryReceived, this, &ConnectionManager::binaryReceived);
 
@@ -33,12 +32,30 @@ ConnectionManager::ConnectionManager(QObject* parent)
 
 ConnectionManager::~ConnectionManager() = default;
 
-void ConnectionManager::setState(State state)
+ConnectionManager::State ConnectionManager::state() const
 {
-    if (state == m_state)
+    if (m_server->isListening())
+        return Listening;
+    switch (m_client->phase()) {
+    case ClientSession::Phase::Idle:
+        break;
+    case ClientSession::Phase::Attempting:
+        return m_client->retryNumber() > 0 ? Reconnecting : Connecting;
+    case ClientSession::Phase::Open:
+        return Connected;
+    case ClientSession::Phase::Waiting:
+        return Reconnecting;
+    }
+    return Idle;
+}
+
+void ConnectionManager::refreshState()
+{
+    const State now = state();
+    if (now == m_signalled)
         return;
-    m_state = state;
-    emit stateChanged(state);
+    m_signalled = now;
+    emit stateChanged(now);
 }
 
 void ConnectionManager::setClientOptions(const ClientOptions& options)
@@ -169,7 +186,7 @@ bool ConnectionManager::listen(quint16 port, const QString& shownPath)
         return false;
     if (!m_server->listen(port, shownPath, m_serverOptions))
         return false;
-    setState(Listening);
+    refreshState();
     return true;
 }
 
@@ -177,7 +194,7 @@ void ConnectionManager::abortPendingClient()
 {
     if (m_client->isPending()) {
         m_client->abort();
-        setState(Idle);
+        refreshState();
     }
 }
 
@@ -187,16 +204,16 @@ void ConnectionManager::cancelAttempt()
         return;
     m_client->abort();
     emit event(ConnectionEvent(ConnectionEvent::Code::AttemptCancelled));
-    setState(Idle);
+    refreshState();
 }
 
 void ConnectionManager::stopReconnecting(ConnectionEvent::Code why)
 {
-    if (m_state != Reconnecting)
+    if (state() != Reconnecting)
         return;
     m_client->abort();
     emit event(ConnectionEvent(why));
-    setState(Idle);
+    refreshState();
 }
 
 int ConnectionManager::reconnectAttempt() const
@@ -218,7 +235,7 @@ void ConnectionManager::closeAll()
 {
     m_client->close();
     m_server->close();
-    setState(Idle);
+    refreshState();
     emit event(ConnectionEvent(ConnectionEvent::Code::Closed));
 }
 

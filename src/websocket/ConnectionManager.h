@@ -57,7 +57,8 @@ public:
     explicit ConnectionManager(QObject* parent = nullptr);
     ~ConnectionManager() override;
 
-    State state() const { return m_state; }
+    // Read from the sessions: the server listening, else where the client is.
+    State state() const;
 
     // Take effect with the next connection or listen.
     void setClientOptions(const ClientOptions& options);
@@ -65,7 +66,7 @@ public:
     void setServerOptions(const ServerOptions& options);
     const ServerOptions& serverOptions() const { return m_serverOptions; }
     // Connected as a client or listening as a server.
-    bool isActive() const { return m_state == Connected || m_state == Listening; }
+    bool isActive() const { return state() == Connected || state() == Listening; }
 
     // Checks the address first: a mistyped one gets an AddressRefused event
     // saying what is wrong and no attempt. Returns whether an attempt started.
@@ -119,12 +120,13 @@ signals:
     void optionsChanged();
 
 private:
-    void setState(State state);
+    // Signals stateChanged when the state is no longer the one last signalled.
+    void refreshState();
     SendResult sendFrame(const QString* text, const QByteArray* data, ClientId target);
 
     ClientSession* m_client = nullptr;
     ServerSession* m_server = nullptr;
-    State m_state = Idle;
+    State m_signalled = Idle;
     ClientOptions m_clientOptions;
     ServerOptions m_serverOptions;
 };

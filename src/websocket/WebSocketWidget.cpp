@@ -348,7 +348,6 @@ QWidget* WebSocketWidget::createSettingsPanel()
         clientBox->setVisible(clientMode);
         serverBox->setVisible(!clientMode);
         clientsGroup->setVisible(!clientMode);
-        isServerMode = !clientMode;
         if (QWidget* content = settingsScroll->widget())
             content->adjustSize();
     });
@@ -470,7 +469,7 @@ void WebSocketWidget::updateConnectButton()
     const ConnectionManager::State state = m_connection->state();
     const bool stoppable =
         state == ConnectionManager::Connecting || state == ConnectionManager::Reconnecting;
-    if (isConnected || stoppable) {
+    if (m_connection->isActive() || stoppable) {
         // A pending attempt is cancelled; a wait for a retry is ended like a connection.
         setRuntimeText(connectButton, state == ConnectionManager::Connecting
                                           ? QStringLiteral("取消")
@@ -482,7 +481,7 @@ void WebSocketWidget::updateConnectButton()
         connectButton->setFixedHeight(36);
     } else {
         setRuntimeText(connectButton,
-                       isServerMode ? QStringLiteral("监听") : QStringLiteral("连接"));
+                       clientRadio->isChecked() ? QStringLiteral("连接") : QStringLiteral("监听"));
         connectButton->setObjectName(QStringLiteral("accentButton"));
         connectButton->setStyleSheet(QString());
     }
@@ -494,7 +493,7 @@ void WebSocketWidget::updateStatusLabel()
     if (!label)
         return;
     const bool english = LanguageManager::isEnglish();
-    if (isConnected) {
+    if (m_connection->isActive()) {
         setRuntimeText(label, QStringLiteral("🟢 已连接"),
                        english ? QStringLiteral("🟢 Connected")
                                : QStringLiteral("🟢 已连接"));
@@ -550,9 +549,9 @@ void WebSocketWidget::toggleConnection()
 {
     if (m_connection->state() == ConnectionManager::Connecting)
         m_connection->cancelAttempt();
-    else if (isConnected || m_connection->state() == ConnectionManager::Reconnecting)
+    else if (m_connection->isActive() || m_connection->state() == ConnectionManager::Reconnecting)
         disconnectAll();
-    else if (isServerMode)
+    else if (!clientRadio->isChecked())
         startServer();
     else
         connectToServer();
@@ -579,7 +578,6 @@ void WebSocketWidget::onConnectionStateChanged(ConnectionManager::State state)
 {
     if (state == ConnectionManager::Connected)
         rememberConnectedAddress();
-    isConnected = m_connection->isActive();
     pingButton->setEnabled(state == ConnectionManager::Connected);
     if (state != ConnectionManager::Listening)
         clientList->clear();
@@ -787,7 +785,7 @@ void WebSocketWidget::toggleAutoSend(bool)
 void WebSocketWidget::updateAutoSend()
 {
     // The ticked box arms auto send; it runs while something is up.
-    if (autoSendCheck->isChecked() && isConnected) {
+    if (autoSendCheck->isChecked() && m_connection->isActive()) {
         if (!autoSendTimer->isActive()) {
             autoSendProblem.clear();
             autoSendTimer->start(intervalSpin->value());

@@ -139,8 +139,6 @@ private:
     QTimer* autoSendTimer = nullptr;
     // What the failing ticks since the last one that sent have logged.
     QString autoSendProblem;
-    bool isServerMode = false;
-    bool isConnected = false;
     QComboBox* languageCombo = nullptr;
 
     QWidget* clientBox = nullptr;
