@@ -276,7 +276,8 @@ void ClientSession::startAttempt()
         m_handshakeTimer.start(m_options.handshakeTimeoutSeconds * 1000);
     emit attemptStarted();
     socket->open(request, handshake);
-    ReadBufferTuner::attach(socket, socket, FrameLimits::maxFrameSize);
+    ReadBufferTuner::attachToTransport(socket, ReadBufferTuner::clientTransport(socket),
+                                       FrameLimits::maxFrameSize);
 }
 
 void ClientSession::close()
