@@ -31,7 +31,7 @@ int main(int argc, char** argv)
         return 2;
     QCoreApplication app(argc, argv);
     ConnectionManager server;
-    QObject::connect(&server, &ConnectionManager::event, &app, [](const ConnectionEvent& event) {
+    QObject::connect(&server, &ConnectionManager::happened, &app, [](const ConnectionEvent& event) {
         say(QStringLiteral("NOTICE ") + EventFormatter::text(event));
     });
     const auto count = [&server] {

@@ -54,7 +54,7 @@ private slots:
         ConnectionManager manager;
         options.headers.clear();
         manager.setClientOptions(options);
-        QSignalSpy events(&manager, &ConnectionManager::event);
+        QSignalSpy events(&manager, &ConnectionManager::happened);
         if (usable) {
             QVERIFY(manager.connectTo(u"wss://127.0.0.1:1/"_s));
             manager.closeAll();

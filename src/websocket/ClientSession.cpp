@@ -117,7 +117,7 @@ void ClientSession::report(ConnectionEvent event)
     };
     event.detail = masked(event.detail);
     event.peer = masked(event.peer);
-    emit this->event(event);
+    emit happened(event);
 }
 
 void ClientSession::report(ConnectionEvent::Code code, const QString& detail, qint64 number)
@@ -221,19 +221,19 @@ void ClientSession::startAttempt()
     const QString shown = SecretMask::address(m_address);
     // Already masked: sent unchanged.
     if (m_retry == 0) {
-        emit event(ConnectionEvent(Code::Connecting, shown));
+        emit happened(ConnectionEvent(Code::Connecting, shown));
         ConnectionEvent options(Code::OptionsInUse);
         for (const auto& [label, value] : m_options.differences())
             options.items.append({label, value});
         if (!options.items.isEmpty())
-            emit event(options);
+            emit happened(options);
         const QStringList unkept = RequestHeaders::parse(m_options.headers).unkept;
         for (const QString& name : unkept)
-            emit event(ConnectionEvent(Code::HeaderNotKept, QString(), name));
+            emit happened(ConnectionEvent(Code::HeaderNotKept, QString(), name));
     } else {
         ConnectionEvent retry(Code::Reconnecting, shown);
         retry.attempt = m_retry;
-        emit event(retry);
+        emit happened(retry);
     }
 
     const std::optional<QNetworkProxy> proxy = proxyForAttempt();
@@ -334,7 +334,7 @@ void ClientSession::onConnected()
     // stayed up (dropped()); one that ends at once continues the cycle.
     m_retriesBeforeOpen = m_retry;
     m_writeCap = WriteCap::attach(m_socket, m_peer);
-    connect(m_writeCap, &WriteCap::event, this, [this](const ConnectionEvent& e) { report(e); });
+    connect(m_writeCap, &WriteCap::happened, this, [this](const ConnectionEvent& e) { report(e); });
     m_retry = 0;
     m_openFor.start();
     report(Code::Connected);

@@ -80,7 +80,7 @@ signals:
     // Nothing runs any more and nothing will be retried, without the user
     // asking (server close, lost connection, failed attempt); notices first.
     void disconnected();
-    void event(const ConnectionEvent& event);
+    void happened(const ConnectionEvent& event);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
 

@@ -12,7 +12,7 @@ ConnectionManager::ConnectionManager(QObject* parent)
     , m_client(new ClientSession(this))
     , m_server(new ServerSession(this))
 {
-    connect(m_client, &ClientSession::event, this, &ConnectionManager::event);
+    connect(m_client, &ClientSession::happened, this, &ConnectionManager::happened);
     connect(m_client, &ClientSession::attemptStarted, this, &ConnectionManager::refreshState);
     connect(m_client, &ClientSession::retryScheduled, this, [this](int number) {
         refreshState();
@@ -23,7 +23,7 @@ ConnectionManager::ConnectionManager(QObject* parent)
     connect(m_client, &ClientSession::textReceived, this, &ConnectionManager::textReceived);
     connect(m_client, &ClientSession::binaryReceived, this, &ConnectionManager::binaryReceived);
 
-    connect(m_server, &ServerSession::event, this, &ConnectionManager::event);
+    connect(m_server, &ServerSession::happened, this, &ConnectionManager::happened);
     connect(m_server, &ServerSession::clientJoined, this, &ConnectionManager::clientJoined);
     connect(m_server, &ServerSession::clientLeft, this, &ConnectionManager::clientLeft);
     connect(m_server, &ServerSession::textReceived, this, &ConnectionManager::textReceived);
@@ -162,7 +162,7 @@ bool ConnectionManager::connectTo(const QString& typed)
     const QString address = typed.trimmed();
     const QString problem = addressProblem(address);
     if (!problem.isEmpty()) {
-        emit event(ConnectionEvent(ConnectionEvent::Code::AddressRefused, QString(), problem));
+        emit happened(ConnectionEvent(ConnectionEvent::Code::AddressRefused, QString(), problem));
         return false;
     }
     // One thing at a time; what runs is stopped by closeAll first.
@@ -170,7 +170,7 @@ bool ConnectionManager::connectTo(const QString& typed)
         return false;
     const QList<OptionProblem> problems = ClientOptionsCheck::problems(m_clientOptions);
     for (const OptionProblem& problem : problems)
-        emit event(
+        emit happened(
             ConnectionEvent(ConnectionEvent::Code::OptionsRefused, QString(), problem.text()));
     if (!problems.isEmpty())
         return false;
@@ -203,7 +203,7 @@ void ConnectionManager::cancelAttempt()
     if (!m_client->isPending())
         return;
     m_client->abort();
-    emit event(ConnectionEvent(ConnectionEvent::Code::AttemptCancelled));
+    emit happened(ConnectionEvent(ConnectionEvent::Code::AttemptCancelled));
     refreshState();
 }
 
@@ -212,7 +212,7 @@ void ConnectionManager::stopReconnecting(ConnectionEvent::Code why)
     if (state() != Reconnecting)
         return;
     m_client->abort();
-    emit event(ConnectionEvent(why));
+    emit happened(ConnectionEvent(why));
     refreshState();
 }
 
@@ -236,7 +236,7 @@ void ConnectionManager::closeAll()
     m_client->close();
     m_server->close();
     refreshState();
-    emit event(ConnectionEvent(ConnectionEvent::Code::Closed));
+    emit happened(ConnectionEvent(ConnectionEvent::Code::Closed));
 }
 
 QList<ConnectionManager::ClientId> ConnectionManager::clientIds() const

@@ -108,7 +108,7 @@ public:
 
 signals:
     void stateChanged(ConnectionManager::State state);
-    void event(const ConnectionEvent& event);
+    void happened(const ConnectionEvent& event);
     void clientOptionsChanged();
     // Another retry is due; the state stays Reconnecting.
     void reconnectScheduled(int attempt);

@@ -148,7 +148,7 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
 {
     if (m_errorReported) {
         m_errorReported = false;
-        emit event(ConnectionEvent(Code::AcceptResumed));
+        emit happened(ConnectionEvent(Code::AcceptResumed));
     }
     const bool overLimit = m_held >= m_clientLimit;
     if (overLimit && m_refusing >= refusalSlots) {
@@ -183,7 +183,7 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
 
     if (overLimit) {
         if (!m_burst->isActive()) {
-            emit event(
+            emit happened(
                 ConnectionEvent(Code::ClientLimitReached, QString(), QString(), m_clientLimit));
         }
         m_burst->start();
@@ -194,8 +194,8 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
         if (state->claimed)
             return;
         if (!state->refused) {
-            emit event(ConnectionEvent(Code::ClientHandshakeTimeout, state->peer, QString(),
-                                       m_handshakeTimeoutMs));
+            emit happened(ConnectionEvent(Code::ClientHandshakeTimeout, state->peer, QString(),
+                                          m_handshakeTimeoutMs));
         }
         transport->abort();
     });
@@ -212,7 +212,7 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
                 if (error == QAbstractSocket::SslHandshakeFailedError && !state->refused) {
                     ConnectionEvent failed(Code::ClientTlsFailed, state->peer, tls->errorString());
                     failed.socketError = int(error);
-                    emit event(failed);
+                    emit happened(failed);
                 }
             });
     tls->startServerEncryption();
@@ -261,8 +261,8 @@ void ServerAcceptor::onAcceptError(int error)
     updateAccepting();
     if (!m_errorReported) {
         m_errorReported = true;
-        emit event(ConnectionEvent(Code::AcceptFailed, QString(),
-                                   QString::fromLocal8Bit(strerror(error)), kBackOffMs / 1000));
+        emit happened(ConnectionEvent(Code::AcceptFailed, QString(),
+                                      QString::fromLocal8Bit(strerror(error)), kBackOffMs / 1000));
     }
     m_backOff->start();
 }

@@ -64,7 +64,7 @@ public:
     Arrival takeArrival(QWebSocket* socket);
 
 signals:
-    void event(const ConnectionEvent& event);
+    void happened(const ConnectionEvent& event);
 
 private:
     friend struct TransportState;

@@ -147,7 +147,7 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
 {
     const QHostAddress address = bindAddress(options);
     if (address.isNull()) {
-        emit event(ConnectionEvent(Code::ListenBadAddress, QString(), options.address));
+        emit happened(ConnectionEvent(Code::ListenBadAddress, QString(), options.address));
         return false;
     }
     const bool tls = !options.certificateFile.isEmpty() || !options.privateKeyFile.isEmpty();
@@ -156,7 +156,7 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
         std::optional<ConnectionEvent> problem;
         tlsSetup = tlsConfiguration(options, &problem);
         if (problem) {
-            emit event(*problem);
+            emit happened(*problem);
             return false;
         }
     }
@@ -174,7 +174,7 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
     if (!acceptor->start(address, port)) {
         ConnectionEvent failed(Code::ListenFailed, QString(), acceptor->errorString());
         failed.socketError = int(acceptor->serverError());
-        emit event(failed);
+        emit happened(failed);
         delete acceptor;
         delete upgrader;
         return false;
@@ -183,14 +183,14 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
     m_acceptor = acceptor;
     m_onlyPath = options.restrictPath ? normalisedPath(shownPath) : QString();
     connect(upgrader, &QWebSocketServer::newConnection, this, &ServerSession::onNewConnection);
-    connect(acceptor, &ServerAcceptor::event, this, &ServerSession::event);
-    emit event(ConnectionEvent(Code::Listening, QString(), shownPath, port));
+    connect(acceptor, &ServerAcceptor::happened, this, &ServerSession::happened);
+    emit happened(ConnectionEvent(Code::Listening, QString(), shownPath, port));
     if (!options.isDefault()) {
         ConnectionEvent inUse(Code::ServerOptionsInUse);
         const auto summary = options.summary();
         for (const auto& [label, value] : summary)
             inUse.items.append({label, value});
-        emit event(inUse);
+        emit happened(inUse);
     }
     return true;
 }
@@ -266,7 +266,8 @@ void ServerSession::onNewConnection()
         }
         const QString& text = arrival.peer;
         if (!m_onlyPath.isEmpty() && socket->requestUrl().path() != m_onlyPath) {
-            emit event(ConnectionEvent(Code::ClientPathRefused, text, socket->requestUrl().path()));
+            emit happened(
+                ConnectionEvent(Code::ClientPathRefused, text, socket->requestUrl().path()));
             refuse(socket, QWebSocketProtocol::CloseCodePolicyViolated,
                    QStringLiteral("path not served"));
             continue;
@@ -274,7 +275,7 @@ void ServerSession::onNewConnection()
         const ClientId id = m_nextId++;
         m_ids.insert(socket, id);
         WriteCap* writeCap = WriteCap::attach(socket, text);
-        connect(writeCap, &WriteCap::event, this, &ServerSession::event);
+        connect(writeCap, &WriteCap::happened, this, &ServerSession::happened);
         m_clients.insert(id, Client{text, socket, writeCap});
         m_order.append(id);
         FrameLimits::apply(socket);
@@ -288,7 +289,7 @@ void ServerSession::onNewConnection()
                                            m_readPool);
         emit clientJoined(id, text);
         const QString subprotocol = socket->subprotocol();
-        emit event(ConnectionEvent(Code::ClientJoined, text, subprotocol));
+        emit happened(ConnectionEvent(Code::ClientJoined, text, subprotocol));
         // Gone before its upgrade was through: it will not report leaving.
         if (socket->state() != QAbstractSocket::ConnectedState)
             dropClient(socket);
@@ -317,11 +318,11 @@ void ServerSession::dropClient(QWebSocket* socket)
     m_order.removeOne(id);
     socket->disconnect(this);
     emit clientLeft(id, text);
-    emit event(ConnectionEvent(Code::ClientLeft, text));
+    emit happened(ConnectionEvent(Code::ClientLeft, text));
     if (socket->closeCode() != QWebSocketProtocol::CloseCodeNormal) {
         ConnectionEvent closed(Code::ClientClosedWith, text, socket->closeReason());
         closed.closeCode = int(socket->closeCode());
-        emit event(closed);
+        emit happened(closed);
     }
     socket->deleteLater();
 }

@@ -62,7 +62,7 @@ public:
 signals:
     void clientJoined(ServerSession::ClientId id, const QString& text);
     void clientLeft(ServerSession::ClientId id, const QString& text);
-    void event(const ConnectionEvent& event);
+    void happened(const ConnectionEvent& event);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
 

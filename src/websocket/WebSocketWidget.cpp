@@ -72,7 +72,7 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
 
     m_connection = new ConnectionManager(this);
     m_connection->setObjectName(QStringLiteral("connection"));
-    connect(m_connection, &ConnectionManager::event, comm,
+    connect(m_connection, &ConnectionManager::happened, comm,
             [this](const ConnectionEvent& event) { comm->logSystem(EventFormatter::text(event)); });
     connect(m_connection, &ConnectionManager::stateChanged, this,
             &WebSocketWidget::onConnectionStateChanged);

@@ -34,7 +34,7 @@ bool WriteCap::admits(qint64 payloadBytes)
         pending + payloadBytes + kMaxFrameHeader <= maxPendingBytes)
         return true;
     m_stalled = true;
-    emit event(ConnectionEvent(ConnectionEvent::Code::PeerStalled, m_peer, QString(), pending));
+    emit happened(ConnectionEvent(ConnectionEvent::Code::PeerStalled, m_peer, QString(), pending));
     return false;
 }
 
@@ -43,5 +43,5 @@ void WriteCap::onBytesWritten()
     if (!m_stalled || m_socket->bytesToWrite() > maxPendingBytes / 2)
         return;
     m_stalled = false;
-    emit event(ConnectionEvent(ConnectionEvent::Code::PeerResumed, m_peer));
+    emit happened(ConnectionEvent(ConnectionEvent::Code::PeerResumed, m_peer));
 }

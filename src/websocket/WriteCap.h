@@ -28,7 +28,7 @@ public:
 
 signals:
     // PeerStalled or PeerResumed.
-    void event(const ConnectionEvent& event);
+    void happened(const ConnectionEvent& event);
 
 private:
     WriteCap(QWebSocket* socket, const QString& peer);
