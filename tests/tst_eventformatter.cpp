@@ -58,6 +58,12 @@ private slots:
         QTest::newRow("server options")
             << serverOptions << u"服务选项: 监听 127.0.0.1；子协议 a, b"_s;
 
+        // Only a number is quoted: other text there may be part of a password.
+        QTest::newRow("port that is a number")
+            << ConnectionEvent(Code::AddressBadPort, QString(), u"70000"_s)
+            << u"端口 70000 无效，应为 1 到 65535 之间的数字"_s;
+        QTest::newRow("port that is not a number")
+            << ConnectionEvent(Code::AddressBadPort) << u"端口无效，应为 1 到 65535 之间的数字"_s;
         QTest::newRow("system proxy")
             << ConnectionEvent(Code::SystemProxy, u"proxy.lan"_s, u"SOCKS5"_s, 1080)
             << u"系统代理: SOCKS5 proxy.lan:1080"_s;

@@ -14,7 +14,20 @@ struct ConnectionEvent
     enum class Code
     {
         // Client mode.
-        AddressRefused,      // detail: what is wrong with the address
+        // An address that is not tried, by what is wrong with it.
+        AddressEmpty,
+        AddressHasSpace,
+        AddressBadScheme,
+        AddressIpv6Unclosed,
+        AddressAfterIpv6,
+        AddressNoHost,
+        AddressBadPort, // detail: the port when it is digits (else not quoted)
+        AddressBadHost,
+        AddressBadUserInfo,
+        AddressBadPath,
+        AddressBadQuery,
+        AddressBadFragment,
+        AddressInvalid,
         OptionsRefused,      // detail: the option problem
         Connecting,          // peer: the address, secrets masked
         Reconnecting,        // peer; attempt
@@ -40,11 +53,11 @@ struct ConnectionEvent
         RetryStoppedByRefusal, // number: HTTP status a retry cannot mend
         RetryStoppedByAddress, // the address was edited
         AttemptCancelled,
-        Closed, // the user closed whatever ran
-                // Either mode: a peer that stopped reading and took up again.
-        PeerStalled, // peer; number: bytes pending
-        PeerResumed, // peer
-                     // Server mode.
+        Closed,           // the user closed whatever ran
+                          // Either mode: a peer that stopped reading and took up again.
+        PeerStalled,      // peer; number: bytes pending
+        PeerResumed,      // peer
+                          // Server mode.
         ListenBadAddress, // detail: the address as set
         ListenTlsFilesMissing,
         ListenNoTls,

@@ -2,6 +2,7 @@
 
 #include "websocket/ClientOptionsCheck.h"
 #include "websocket/ClientSession.h"
+#include "websocket/EventFormatter.h"
 
 #include <QStringDecoder>
 #include <QUrl>
@@ -75,17 +76,18 @@ void ConnectionManager::setServerOptions(const ServerOptions& options)
     emit optionsChanged();
 }
 
-QString ConnectionManager::addressProblem(const QString& address)
+std::optional<ConnectionEvent> ConnectionManager::addressFault(const QString& address)
 {
+    using Code = ConnectionEvent::Code;
     if (address.isEmpty())
-        return QStringLiteral("地址为空");
+        return ConnectionEvent(Code::AddressEmpty);
     for (const QChar c : address) {
         if (c.isSpace())
-            return QStringLiteral("地址中不能含有空格");
+            return ConnectionEvent(Code::AddressHasSpace);
     }
     if (!address.startsWith(QStringLiteral("ws://"), Qt::CaseInsensitive) &&
         !address.startsWith(QStringLiteral("wss://"), Qt::CaseInsensitive))
-        return QStringLiteral("地址必须以 ws:// 或 wss:// 开头");
+        return ConnectionEvent(Code::AddressBadScheme);
 
     // Each part is checked on its own so that the text names it. Qt's own
     // error text is never shown: it quotes the whole address, password too.
@@ -102,18 +104,18 @@ QString ConnectionManager::addressProblem(const QString& address)
     if (hostPort.startsWith(QLatin1Char('['))) {
         const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
         if (close < 0)
-            return QStringLiteral("主机名无效: IPv6 地址缺少 ]");
+            return ConnectionEvent(Code::AddressIpv6Unclosed);
         host = hostPort.left(close + 1);
         const QString rest = hostPort.mid(close + 1);
         if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
-            return QStringLiteral("主机名无效: ] 之后只能是 :端口");
+            return ConnectionEvent(Code::AddressAfterIpv6);
         port = rest.mid(1);
     } else if (const qsizetype colon = hostPort.lastIndexOf(QLatin1Char(':')); colon >= 0) {
         host = hostPort.left(colon);
         port = hostPort.mid(colon + 1);
     }
     if (host.isEmpty())
-        return QStringLiteral("地址缺少主机名");
+        return ConnectionEvent(Code::AddressNoHost);
     if (!port.isEmpty()) {
         bool digits = port.size() <= 5;
         for (const QChar c : port)
@@ -121,19 +123,18 @@ QString ConnectionManager::addressProblem(const QString& address)
         const int number = digits ? port.toInt() : 0;
         // Only a number is quoted: other text there may be a password cut at a "/".
         if (number < 1 || number > 65535)
-            return digits ? QStringLiteral("端口 %1 无效，应为 1 到 65535 之间的数字").arg(port)
-                          : QStringLiteral("端口无效，应为 1 到 65535 之间的数字");
+            return ConnectionEvent(Code::AddressBadPort, QString(), digits ? port : QString());
     }
 
     QUrl probe;
     probe.setScheme(QStringLiteral("ws"));
     probe.setHost(host, QUrl::StrictMode);
     if (!probe.isValid())
-        return QStringLiteral("主机名无效");
+        return ConnectionEvent(Code::AddressBadHost);
     if (!userInfo.isEmpty()) {
         probe.setUserInfo(userInfo, QUrl::StrictMode);
         if (!probe.isValid())
-            return QStringLiteral("用户名或密码无效: 含有不允许的字符或错误的 % 编码");
+            return ConnectionEvent(Code::AddressBadUserInfo);
     }
     const QString rest = address.mid(end);
     const qsizetype fragment = rest.indexOf(QLatin1Char('#'));
@@ -141,28 +142,33 @@ QString ConnectionManager::addressProblem(const QString& address)
     const qsizetype query = beforeFragment.indexOf(QLatin1Char('?'));
     probe.setPath(beforeFragment.left(query), QUrl::StrictMode);
     if (!probe.isValid())
-        return QStringLiteral("路径无效: 含有不允许的字符或错误的 % 编码");
+        return ConnectionEvent(Code::AddressBadPath);
     if (query >= 0) {
         probe.setQuery(beforeFragment.mid(query + 1), QUrl::StrictMode);
         if (!probe.isValid())
-            return QStringLiteral("查询参数无效: 含有不允许的字符或错误的 % 编码");
+            return ConnectionEvent(Code::AddressBadQuery);
     }
     if (fragment >= 0) {
         probe.setFragment(rest.mid(fragment + 1), QUrl::StrictMode);
         if (!probe.isValid())
-            return QStringLiteral("片段无效: 含有不允许的字符或错误的 % 编码");
+            return ConnectionEvent(Code::AddressBadFragment);
     }
     if (!QUrl(address, QUrl::StrictMode).isValid())
-        return QStringLiteral("地址无效");
-    return QString();
+        return ConnectionEvent(Code::AddressInvalid);
+    return std::nullopt;
+}
+
+QString ConnectionManager::addressProblem(const QString& address)
+{
+    const std::optional<ConnectionEvent> fault = addressFault(address);
+    return fault ? EventFormatter::text(*fault) : QString();
 }
 
 bool ConnectionManager::connectTo(const QString& typed)
 {
     const QString address = typed.trimmed();
-    const QString problem = addressProblem(address);
-    if (!problem.isEmpty()) {
-        emit happened(ConnectionEvent(ConnectionEvent::Code::AddressRefused, QString(), problem));
+    if (const std::optional<ConnectionEvent> fault = addressFault(address)) {
+        emit happened(*fault);
         return false;
     }
     // One thing at a time; what runs is stopped by closeAll first.

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class ClientSession;
 class QWebSocket;
 
@@ -68,7 +70,7 @@ public:
     // Connected as a client or listening as a server.
     bool isActive() const { return state() == Connected || state() == Listening; }
 
-    // Checks the address first: a mistyped one gets an AddressRefused event
+    // Checks the address first: a mistyped one gets an Address… event
     // saying what is wrong and no attempt. Returns whether an attempt started.
     bool connectTo(const QString& address);
     bool listen(quint16 port, const QString& shownPath);
@@ -103,7 +105,9 @@ public:
     // A text frame of this text, on the wire as its UTF-8.
     SendResult sendText(const QString& text, ClientId target = everyClient);
 
-    // The reason an address cannot be tried, or empty when it can be.
+    // What is wrong with an address that cannot be tried, or nothing.
+    static std::optional<ConnectionEvent> addressFault(const QString& address);
+    // Its text, or empty when the address can be tried.
     static QString addressProblem(const QString& address);
 
 signals:

@@ -42,8 +42,34 @@ QString EventFormatter::sizeText(qint64 bytes)
 QString EventFormatter::text(const ConnectionEvent& e)
 {
     switch (e.code) {
-    case Code::AddressRefused:
-        return e.detail;
+    case Code::AddressEmpty:
+        return QStringLiteral("地址为空");
+    case Code::AddressHasSpace:
+        return QStringLiteral("地址中不能含有空格");
+    case Code::AddressBadScheme:
+        return QStringLiteral("地址必须以 ws:// 或 wss:// 开头");
+    case Code::AddressIpv6Unclosed:
+        return QStringLiteral("主机名无效: IPv6 地址缺少 ]");
+    case Code::AddressAfterIpv6:
+        return QStringLiteral("主机名无效: ] 之后只能是 :端口");
+    case Code::AddressNoHost:
+        return QStringLiteral("地址缺少主机名");
+    case Code::AddressBadPort:
+        return e.detail.isEmpty()
+                   ? QStringLiteral("端口无效，应为 1 到 65535 之间的数字")
+                   : QStringLiteral("端口 %1 无效，应为 1 到 65535 之间的数字").arg(e.detail);
+    case Code::AddressBadHost:
+        return QStringLiteral("主机名无效");
+    case Code::AddressBadUserInfo:
+        return QStringLiteral("用户名或密码无效: 含有不允许的字符或错误的 % 编码");
+    case Code::AddressBadPath:
+        return QStringLiteral("路径无效: 含有不允许的字符或错误的 % 编码");
+    case Code::AddressBadQuery:
+        return QStringLiteral("查询参数无效: 含有不允许的字符或错误的 % 编码");
+    case Code::AddressBadFragment:
+        return QStringLiteral("片段无效: 含有不允许的字符或错误的 % 编码");
+    case Code::AddressInvalid:
+        return QStringLiteral("地址无效");
     case Code::OptionsRefused:
         return QStringLiteral("连接选项有误: ") + e.detail;
     case Code::Connecting:
