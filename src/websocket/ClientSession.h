@@ -52,7 +52,7 @@ public:
     // Drops an attempt or connection still there, silently, and starts a new
     // one to the address as typed. The options must have no problems.
     void open(const QString& address, const ClientOptions& options = ClientOptions());
-    // Closes with 1000 and lets the socket go; its later notices are not news.
+    // Closes with 1000 and lets the socket go; what it reports later is not news.
     // Stops retrying.
     void close();
     // Drops the socket at once without a word, and stops retrying.
@@ -78,7 +78,7 @@ signals:
     void connected();
     void retryScheduled(int number);
     // Nothing runs any more and nothing will be retried, without the user
-    // asking (server close, lost connection, failed attempt); notices first.
+    // asking (server close, lost connection, failed attempt); its events first.
     void disconnected();
     void happened(const ConnectionEvent& event);
     void textReceived(const QString& text, const QString& peer);
