@@ -67,6 +67,38 @@ private slots:
             QCOMPARE(manager.state(), ConnectionManager::Idle);
         }
     }
+
+    // The manager's state is the sessions' own: a refused attempt that is
+    // retried reads as reconnecting with the retry's number, a cancel as idle.
+    void shouldReadTheStateFromTheClientSession()
+    {
+        ConnectionManager manager;
+        ClientOptions options;
+        options.autoReconnect = true;
+        manager.setClientOptions(options);
+        manager.setReconnectDelays(60000, 60000);
+        QSignalSpy states(&manager, &ConnectionManager::stateChanged);
+        QSignalSpy retries(&manager, &ConnectionManager::reconnectScheduled);
+        QSignalSpy events(&manager, &ConnectionManager::happened);
+
+        QVERIFY(manager.connectTo(u"ws://127.0.0.1:1/"_s));
+        QCOMPARE(manager.state(), ConnectionManager::Connecting);
+        QVERIFY(retries.wait());
+        QCOMPARE(manager.state(), ConnectionManager::Reconnecting);
+        QCOMPARE(manager.reconnectAttempt(), 1);
+        QVERIFY(!manager.isActive());
+
+        manager.cancelAttempt();
+        QCOMPARE(manager.state(), ConnectionManager::Idle);
+        QCOMPARE(manager.reconnectAttempt(), 0);
+        QCOMPARE(states.last().first().value<ConnectionManager::State>(), ConnectionManager::Idle);
+        QCOMPARE(events.last().first().value<ConnectionEvent>().code,
+                 ConnectionEvent::Code::AttemptCancelled);
+        const auto scheduled = events.at(events.size() - 2).first().value<ConnectionEvent>();
+        QCOMPARE(scheduled.code, ConnectionEvent::Code::RetryScheduled);
+        QCOMPARE(scheduled.attempt, 1);
+        QCOMPARE(scheduled.number, 60000);
+    }
 };
 
 QTEST_GUILESS_MAIN(ConnectionOptionsTest)
