@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     int attempts = 0;
     int entries = 0;
     QObject::connect(&session, &ClientSession::attemptStarted, &session, [&] { ++attempts; });
-    QObject::connect(&session, &ClientSession::notice, &session, [&] { ++entries; });
+    QObject::connect(&session, &ClientSession::happened, &session, [&] { ++entries; });
     QObject::connect(&session, &ClientSession::disconnected, &app, &QCoreApplication::quit);
     ClientOptions options;
     options.autoReconnect = true;

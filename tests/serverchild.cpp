@@ -5,6 +5,7 @@
 // stdin: "hog" takes every descriptor left, "free" gives them back, "cpu"
 // prints "CPU <ms>" used so far.
 #include "websocket/ConnectionManager.h"
+#include "websocket/EventFormatter.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -30,8 +31,9 @@ int main(int argc, char** argv)
         return 2;
     QCoreApplication app(argc, argv);
     ConnectionManager server;
-    QObject::connect(&server, &ConnectionManager::notice, &app,
-                     [](const QString& text) { say(QStringLiteral("NOTICE ") + text); });
+    QObject::connect(&server, &ConnectionManager::happened, &app, [](const ConnectionEvent& event) {
+        say(QStringLiteral("NOTICE ") + EventFormatter::text(event));
+    });
     const auto count = [&server] {
         say(QStringLiteral("CLIENTS %1").arg(server.clientIds().size()));
     };

@@ -54,17 +54,50 @@ private slots:
         ConnectionManager manager;
         options.headers.clear();
         manager.setClientOptions(options);
-        QSignalSpy notices(&manager, &ConnectionManager::notice);
+        QSignalSpy events(&manager, &ConnectionManager::happened);
         if (usable) {
             QVERIFY(manager.connectTo(u"wss://127.0.0.1:1/"_s));
             manager.closeAll();
         } else {
             QVERIFY(!manager.connectTo(u"wss://127.0.0.1:1/"_s));
-            QCOMPARE(notices.count(), 1);
-            QCOMPARE(notices.first().first().toString(),
-                     u"连接选项有误: CA 文件 %1 无法读取或不含 PEM 证书"_s.arg(options.caFile));
+            QCOMPARE(events.count(), 1);
+            const auto refused = events.first().first().value<ConnectionEvent>();
+            QCOMPARE(refused.code, ConnectionEvent::Code::OptionsRefused);
+            QCOMPARE(refused.detail, u"CA 文件 %1 无法读取或不含 PEM 证书"_s.arg(options.caFile));
             QCOMPARE(manager.state(), ConnectionManager::Idle);
         }
+    }
+
+    // The manager's state is the sessions' own: a refused attempt that is
+    // retried reads as reconnecting with the retry's number, a cancel as idle.
+    void shouldReadTheStateFromTheClientSession()
+    {
+        ConnectionManager manager;
+        ClientOptions options;
+        options.autoReconnect = true;
+        manager.setClientOptions(options);
+        manager.setReconnectDelays(60000, 60000);
+        QSignalSpy states(&manager, &ConnectionManager::stateChanged);
+        QSignalSpy retries(&manager, &ConnectionManager::reconnectScheduled);
+        QSignalSpy events(&manager, &ConnectionManager::happened);
+
+        QVERIFY(manager.connectTo(u"ws://127.0.0.1:1/"_s));
+        QCOMPARE(manager.state(), ConnectionManager::Connecting);
+        QVERIFY(retries.wait());
+        QCOMPARE(manager.state(), ConnectionManager::Reconnecting);
+        QCOMPARE(manager.reconnectAttempt(), 1);
+        QVERIFY(!manager.isActive());
+
+        manager.cancelAttempt();
+        QCOMPARE(manager.state(), ConnectionManager::Idle);
+        QCOMPARE(manager.reconnectAttempt(), 0);
+        QCOMPARE(states.last().first().value<ConnectionManager::State>(), ConnectionManager::Idle);
+        QCOMPARE(events.last().first().value<ConnectionEvent>().code,
+                 ConnectionEvent::Code::AttemptCancelled);
+        const auto scheduled = events.at(events.size() - 2).first().value<ConnectionEvent>();
+        QCOMPARE(scheduled.code, ConnectionEvent::Code::RetryScheduled);
+        QCOMPARE(scheduled.attempt, 1);
+        QCOMPARE(scheduled.number, 60000);
     }
 };
 

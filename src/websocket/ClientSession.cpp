@@ -18,43 +18,27 @@
 
 namespace {
 
-const char kReportErrorsProperty[] = "reportErrors";
-// Set once the closing handshake began: a drop without it was not a close.
-const char kClosingProperty[] = "closingHandshake";
-// Set once a certificate was refused: the failed handshake that follows is
-// the same event, already in the log.
-const char kCertificateRefusedProperty[] = "certificateRefused";
 const QByteArray kHeartbeatPayload = QByteArrayLiteral("heartbeat");
 const QByteArray kPingPrefix = QByteArrayLiteral("ping-");
 
-QString proxyText(const QNetworkProxy& proxy)
+struct Refusal
 {
-    return QStringLiteral("%1 %2:%3")
-        .arg(proxy.type() == QNetworkProxy::Socks5Proxy ? QStringLiteral("SOCKS5")
-                                                        : QStringLiteral("HTTP"),
-             proxy.hostName())
-        .arg(proxy.port());
-}
+    int status = 0; // 0: not a refused upgrade
+    QString reason;
+};
 
-// Qt gives the server's answer to a refused upgrade only inside its text:
-// "...Unhandled http status code: 401 (Unauthorized)."
-QRegularExpressionMatch refusal(const QWebSocket* socket)
+// Qt 6.4 has no accessor for the server's answer to a refused upgrade: it is
+// only inside the error text ("...Unhandled http status code: 401
+// (Unauthorized)."). This is the one place that reads it.
+Refusal refusal(const QWebSocket* socket)
 {
     static const QRegularExpression status(
         QStringLiteral("status code:?\\s*(\\d{3})(?:\\s*\\(([^)]*)\\))?"),
         QRegularExpression::CaseInsensitiveOption);
-    return status.match(socket->errorString());
-}
-
-QString describeError(const QWebSocket* socket)
-{
-    const QRegularExpressionMatch match = refusal(socket);
+    const QRegularExpressionMatch match = status.match(socket->errorString());
     if (!match.hasMatch())
-        return QStringLiteral("连接错误: ") + socket->errorString();
-    QString answer = QStringLiteral("HTTP ") + match.captured(1);
-    if (!match.captured(2).trimmed().isEmpty())
-        answer += QLatin1Char(' ') + match.captured(2).trimmed();
-    return QStringLiteral("服务器拒绝升级: ") + answer;
+        return Refusal();
+    return Refusal{match.captured(1).toInt(), match.captured(2).trimmed()};
 }
 
 // A refusal the server will repeat however often it is asked (401, 403, 404,
@@ -83,6 +67,8 @@ bool closeIsFinal(QWebSocketProtocol::CloseCode code)
 
 } // namespace
 
+using Code = ConnectionEvent::Code;
+
 ClientSession::ClientSession(QObject* parent)
     : QObject(parent)
 {
@@ -105,13 +91,6 @@ ClientSession::~ClientSession()
         socket->abort();
 }
 
-bool ClientSession::isPending() const
-{
-    return m_retryTimer.isActive() || m_giveUpTimer.isActive() ||
-           (m_socket && m_socket->state() != QAbstractSocket::ConnectedState &&
-            m_socket->state() != QAbstractSocket::UnconnectedState);
-}
-
 bool ClientSession::isOpen() const
 {
     return m_socket && m_socketOpen && m_socket->state() == QAbstractSocket::ConnectedState;
@@ -130,11 +109,29 @@ void ClientSession::setRetryDelays(int firstMs, int maxMs, int stableMs)
     m_stableMs = qMax(0, stableMs);
 }
 
-void ClientSession::say(const QString& text)
+void ClientSession::report(ConnectionEvent event)
 {
     // Qt's error texts may quote the address as typed or as parsed.
-    const QString once = SecretMask::inText(text, m_address);
-    emit notice(SecretMask::inText(once, m_url.toString()));
+    const auto masked = [this](const QString& text) {
+        return SecretMask::inText(SecretMask::inText(text, m_address), m_url.toString());
+    };
+    event.detail = masked(event.detail);
+    event.peer = masked(event.peer);
+    emit happened(event);
+}
+
+void ClientSession::report(ConnectionEvent::Code code, const QString& detail, qint64 number)
+{
+    report(ConnectionEvent(code, QString(), detail, number));
+}
+
+ClientSession::SocketFlags& ClientSession::flags(QWebSocket* socket)
+{
+    const auto found = m_flags.find(socket);
+    if (found != m_flags.end())
+        return *found;
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_flags.remove(socket); });
+    return m_flags[socket];
 }
 
 void ClientSession::stopTimers()
@@ -195,15 +192,20 @@ std::optional<QNetworkProxy> ClientSession::proxyForAttempt()
                              m_options.proxyUser, m_options.proxyPassword);
     case ClientOptions::Proxy::System:
         if (const std::optional<QNetworkProxy> proxy = SystemProxy::forUrl(m_url)) {
-            if (first)
-                say(proxy->type() == QNetworkProxy::NoProxy
-                        ? QStringLiteral("系统代理: 不使用代理")
-                        : QStringLiteral("系统代理: ") + proxyText(*proxy));
+            if (first && proxy->type() == QNetworkProxy::NoProxy)
+                report(Code::SystemProxyNone);
+            else if (first)
+                report(ConnectionEvent(Code::SystemProxy, proxy->hostName(),
+                                       proxy->type() == QNetworkProxy::Socks5Proxy
+                                           ? QStringLiteral("SOCKS5")
+                                           : QStringLiteral("HTTP"),
+                                       proxy->port()));
             return *proxy;
         }
         // Going direct would pass by the proxy the user relies on.
-        say(QStringLiteral("系统代理 %1 无法使用（仅支持 http:// 与 socks5:// 代理），已放弃连接")
-                .arg(SecretMask::address(QString::fromLocal8Bit(SystemProxy::valueFor(m_url)))));
+        report(ConnectionEvent(
+            Code::SystemProxyUnusable,
+            SecretMask::address(QString::fromLocal8Bit(SystemProxy::valueFor(m_url)))));
         return std::nullopt;
     }
     // Explicitly none: an application-wide proxy must not apply either.
@@ -212,23 +214,26 @@ std::optional<QNetworkProxy> ClientSession::proxyForAttempt()
 
 void ClientSession::startAttempt()
 {
+    m_phase = Phase::Attempting;
     m_socketOpen = false;
     m_heartbeatUnanswered = false;
-    m_finalReason.clear();
+    m_finalReason.reset();
     const QString shown = SecretMask::address(m_address);
+    // Already masked: sent unchanged.
     if (m_retry == 0) {
-        emit notice(QStringLiteral("正在连接 %1...").arg(shown));
-        QStringList options;
+        emit happened(ConnectionEvent(Code::Connecting, shown));
+        ConnectionEvent options(Code::OptionsInUse);
         for (const auto& [label, value] : m_options.differences())
-            options.append(value.isEmpty() ? label : label + QStringLiteral(": ") + value);
-        if (!options.isEmpty())
-            emit notice(QStringLiteral("连接选项: ") + options.join(QStringLiteral("；")));
+            options.items.append({label, value});
+        if (!options.items.isEmpty())
+            emit happened(options);
         const QStringList unkept = RequestHeaders::parse(m_options.headers).unkept;
         for (const QString& name : unkept)
-            emit notice(
-                QStringLiteral("请求头 %1 的值未保存，未发送；请在连接选项中重新填写").arg(name));
+            emit happened(ConnectionEvent(Code::HeaderNotKept, QString(), name));
     } else {
-        emit notice(QStringLiteral("第 %1 次重连：正在连接 %2...").arg(m_retry).arg(shown));
+        ConnectionEvent retry(Code::Reconnecting, shown);
+        retry.attempt = m_retry;
+        emit happened(retry);
     }
 
     const std::optional<QNetworkProxy> proxy = proxyForAttempt();
@@ -239,7 +244,7 @@ void ClientSession::startAttempt()
     }
     auto* socket = new QWebSocket(m_options.origin, QWebSocketProtocol::VersionLatest, this);
     m_socket = socket;
-    socket->setProperty(kReportErrorsProperty, true);
+    flags(socket).reportErrors = true;
     socket->setProxy(*proxy);
     if (!m_options.caFile.isEmpty()) {
         QSslConfiguration tls = socket->sslConfiguration();
@@ -254,7 +259,7 @@ void ClientSession::startAttempt()
     connect(socket, &QWebSocket::sslErrors, this,
             [this, socket](const QList<QSslError>& errors) { onSslErrors(socket, errors); });
     connect(socket, &QWebSocket::aboutToClose, this,
-            [socket] { socket->setProperty(kClosingProperty, true); });
+            [this, socket] { flags(socket).closing = true; });
     connect(socket, &QWebSocket::pong, this,
             [this](quint64, const QByteArray& payload) { onPong(payload); });
     connect(socket, &QWebSocket::textMessageReceived, this,
@@ -271,12 +276,14 @@ void ClientSession::startAttempt()
         m_handshakeTimer.start(m_options.handshakeTimeoutSeconds * 1000);
     emit attemptStarted();
     socket->open(request, handshake);
-    ReadBufferTuner::attach(socket, socket, FrameLimits::maxFrameSize);
+    ReadBufferTuner::attachToTransport(socket, ReadBufferTuner::clientTransport(socket),
+                                       FrameLimits::maxFrameSize);
 }
 
 void ClientSession::close()
 {
     stopTimers();
+    m_phase = Phase::Idle;
     m_retry = 0;
     if (QWebSocket* socket = release()) {
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
@@ -288,6 +295,7 @@ void ClientSession::close()
 void ClientSession::abort()
 {
     stopTimers();
+    m_phase = Phase::Idle;
     m_retry = 0;
     if (QWebSocket* socket = release())
         socket->abort();
@@ -321,18 +329,21 @@ void ClientSession::onConnected()
 {
     m_handshakeTimer.stop();
     m_socketOpen = true;
+    m_phase = Phase::Open;
     // The wait before a retry starts small again only once a connection has
     // stayed up (dropped()); one that ends at once continues the cycle.
     m_retriesBeforeOpen = m_retry;
     m_writeCap = WriteCap::attach(m_socket, m_peer);
-    connect(m_writeCap, &WriteCap::notice, this, &ClientSession::say);
+    connect(m_writeCap, &WriteCap::happened, this, [this](const ConnectionEvent& e) { report(e); });
     m_retry = 0;
     m_openFor.start();
-    say(QStringLiteral("WebSocket已连接"));
+    report(Code::Connected);
     if (!m_options.subprotocols.isEmpty()) {
         const QString chosen = m_socket->subprotocol();
-        say(chosen.isEmpty() ? QStringLiteral("服务器未选择子协议")
-                             : QStringLiteral("子协议: ") + chosen);
+        if (chosen.isEmpty())
+            report(Code::NoSubprotocol);
+        else
+            report(Code::Subprotocol, chosen);
     }
     if (m_options.heartbeatSeconds > 0)
         m_heartbeatTimer.start(m_options.heartbeatSeconds * 1000);
@@ -351,18 +362,22 @@ void ClientSession::onDisconnected(QWebSocket* socket)
             Qt::QueuedConnection);
         return;
     }
-    say(QStringLiteral("WebSocket已断开"));
-    const QString closeInfo = FrameLimits::closeInfo(socket);
-    if (!closeInfo.isEmpty())
-        say(QStringLiteral("关闭代码 ") + closeInfo);
+    report(Code::Disconnected);
+    const QWebSocketProtocol::CloseCode code = socket->closeCode();
+    if (code != QWebSocketProtocol::CloseCodeNormal) {
+        ConnectionEvent closed(Code::ClosedWith, QString(), socket->closeReason());
+        closed.closeCode = int(code);
+        report(closed);
+    }
     // A close frame of 1000 is the server's own decision; anything else (no
     // close frame at all, another code) is a drop worth retrying.
-    const QWebSocketProtocol::CloseCode code = socket->closeCode();
-    const bool closing = socket->property(kClosingProperty).toBool();
+    const bool closing = flags(socket).closing;
     const bool asked = closing && code == QWebSocketProtocol::CloseCodeNormal;
     dropped();
-    if (closing && closeIsFinal(code))
-        m_finalReason = QStringLiteral("已停止自动重连：关闭代码 %1，重连无法解决").arg(int(code));
+    if (closing && closeIsFinal(code)) {
+        m_finalReason = ConnectionEvent(Code::RetryStoppedByClose);
+        m_finalReason->closeCode = int(code);
+    }
     release(true);
     ended(!asked);
 }
@@ -371,17 +386,24 @@ void ClientSession::onError(QWebSocket* socket)
 {
     // A refused attempt reports its disconnection before the error; one entry
     // per failed socket is enough either way.
-    if (!socket->property(kReportErrorsProperty).toBool())
+    SocketFlags& socketFlags = flags(socket);
+    if (!socketFlags.reportErrors)
         return;
-    socket->setProperty(kReportErrorsProperty, false);
+    socketFlags.reportErrors = false;
     const bool attempt = socket == m_socket && !m_socketOpen;
+    const Refusal refused = refusal(socket);
     if (!(socket->error() == QAbstractSocket::SslHandshakeFailedError &&
-          socket->property(kCertificateRefusedProperty).toBool()))
-        say(describeError(socket));
-    const QRegularExpressionMatch match = refusal(socket);
-    if (attempt && match.hasMatch() && refusalIsFinal(match.captured(1).toInt()))
-        m_finalReason = QStringLiteral("已停止自动重连：服务器以 HTTP %1 拒绝升级，重连无法解决")
-                            .arg(match.captured(1));
+          socketFlags.certificateRefused)) {
+        ConnectionEvent error =
+            refused.status > 0
+                ? ConnectionEvent(Code::UpgradeRefused, QString(), refused.reason, refused.status)
+                : ConnectionEvent(Code::ConnectionError, QString(), socket->errorString());
+        error.socketError = int(socket->error());
+        report(error);
+    }
+    if (attempt && refused.status > 0 && refusalIsFinal(refused.status))
+        m_finalReason =
+            ConnectionEvent(Code::RetryStoppedByRefusal, QString(), QString(), refused.status);
     // A failed handshake leaves the socket reading whatever the server sends.
     if (attempt)
         QMetaObject::invokeMethod(
@@ -401,12 +423,12 @@ void ClientSession::onSslErrors(QWebSocket* socket, const QList<QSslError>& erro
 {
     const bool ignore = m_options.ignoreCertificateErrors;
     for (const QSslError& error : errors)
-        say((ignore ? QStringLiteral("已忽略证书错误: ") : QStringLiteral("证书错误: ")) +
-            error.errorString());
+        report(ignore ? Code::CertificateIgnored : Code::CertificateError, error.errorString(),
+               int(error.error()));
     if (ignore)
         socket->ignoreSslErrors();
     else
-        socket->setProperty(kCertificateRefusedProperty, true);
+        flags(socket).certificateRefused = true;
 }
 
 void ClientSession::onPong(const QByteArray& payload)
@@ -415,7 +437,7 @@ void ClientSession::onPong(const QByteArray& payload)
     const auto sent = m_pings.constFind(payload);
     if (sent == m_pings.constEnd())
         return;
-    say(QStringLiteral("Pong %1 ms").arg(sent->elapsed()));
+    report(Code::Pong, QString(), sent->elapsed());
     m_pings.erase(sent);
 }
 
@@ -423,8 +445,7 @@ void ClientSession::onHandshakeTimeout()
 {
     if (!m_socket || m_socketOpen)
         return;
-    say(QStringLiteral("握手超时：%1 秒内未完成，已放弃连接")
-            .arg(m_options.handshakeTimeoutSeconds));
+    report(Code::HandshakeTimeout, QString(), m_options.handshakeTimeoutSeconds);
     release()->abort();
     ended(true);
 }
@@ -434,8 +455,7 @@ void ClientSession::onHeartbeat()
     if (!isOpen())
         return;
     if (m_heartbeatUnanswered) {
-        say(QStringLiteral("心跳超时：%1 秒内未收到 Pong，已断开连接")
-                .arg(m_options.heartbeatSeconds));
+        report(Code::HeartbeatTimeout, QString(), m_options.heartbeatSeconds);
         dropped();
         release()->abort();
         ended(true);
@@ -456,19 +476,23 @@ void ClientSession::dropped()
 void ClientSession::ended(bool retry)
 {
     stopTimers();
-    const QString finalReason = std::exchange(m_finalReason, QString());
-    if (!retry || !m_options.autoReconnect || !finalReason.isEmpty()) {
+    const std::optional<ConnectionEvent> finalReason = std::exchange(m_finalReason, std::nullopt);
+    if (!retry || !m_options.autoReconnect || finalReason) {
         // Said only where a retry would otherwise have followed.
         if (retry && m_options.autoReconnect)
-            say(finalReason);
+            report(*finalReason);
+        m_phase = Phase::Idle;
         m_retry = 0;
         emit disconnected();
         return;
     }
+    m_phase = Phase::Waiting;
     ++m_retry;
     const int delay = m_nextDelayMs;
     m_nextDelayMs = qMin(delay * 2, m_maxDelayMs);
-    say(QStringLiteral("%1 秒后第 %2 次重连").arg(QString::number(delay / 1000.0)).arg(m_retry));
+    ConnectionEvent scheduled(Code::RetryScheduled, QString(), QString(), delay);
+    scheduled.attempt = m_retry;
+    report(scheduled);
     m_retryTimer.start(delay);
     emit retryScheduled(m_retry);
 }

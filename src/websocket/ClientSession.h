@@ -1,6 +1,7 @@
 #pragma once
 
 #include "websocket/ClientOptions.h"
+#include "websocket/ConnectionEvent.h"
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>
@@ -20,17 +21,27 @@ class WriteCap;
 // Client mode's one connection: opening it with the user's options, its
 // frames, pings, and how it ends, including the retries after a drop the user
 // did not ask for. Every event the user should read in the log comes out as
-// a notice; addresses and headers in notices have their secrets masked.
+// an event; addresses and Qt's texts in events have their secrets masked.
 class ClientSession : public QObject
 {
     Q_OBJECT
 
 public:
+    // Where the session is; with retryNumber() all there is of its state.
+    enum class Phase
+    {
+        Idle,
+        Attempting, // the first attempt or a retry, until it opens or fails
+        Open,       // until the connection ends
+        Waiting,    // for a retry's turn
+    };
+
     explicit ClientSession(QObject* parent = nullptr);
     ~ClientSession() override;
 
+    Phase phase() const { return m_phase; }
     // An attempt under way, or a retry waiting for its turn.
-    bool isPending() const;
+    bool isPending() const { return m_phase == Phase::Attempting || m_phase == Phase::Waiting; }
     bool isOpen() const;
     // 0 outside a reconnect cycle; else the number of the retry under way or due.
     int retryNumber() const { return m_retry; }
@@ -41,7 +52,7 @@ public:
     // Drops an attempt or connection still there, silently, and starts a new
     // one to the address as typed. The options must have no problems.
     void open(const QString& address, const ClientOptions& options = ClientOptions());
-    // Closes with 1000 and lets the socket go; its later notices are not news.
+    // Closes with 1000 and lets the socket go; what it reports later is not news.
     // Stops retrying.
     void close();
     // Drops the socket at once without a word, and stops retrying.
@@ -67,9 +78,9 @@ signals:
     void connected();
     void retryScheduled(int number);
     // Nothing runs any more and nothing will be retried, without the user
-    // asking (server close, lost connection, failed attempt); notices first.
+    // asking (server close, lost connection, failed attempt); its events first.
     void disconnected();
-    void notice(const QString& text);
+    void happened(const ConnectionEvent& event);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
 
@@ -91,10 +102,13 @@ private:
     void dropped();
     // Retry when the user wants it and the drop was not asked for; else done.
     void ended(bool retry);
-    void say(const QString& text);
+    // Emits with secrets masked in the peer and the detail.
+    void report(ConnectionEvent event);
+    void report(ConnectionEvent::Code code, const QString& detail = QString(), qint64 number = 0);
     QWebSocket* release(bool keepErrorReport = false);
     void stopTimers();
 
+    Phase m_phase = Phase::Idle;
     QPointer<QWebSocket> m_socket;
     bool m_socketOpen = false;
     // The open socket's; goes with it.
@@ -113,11 +127,25 @@ private:
     int m_retriesBeforeOpen = 0;
     int m_stableMs = 10000;
     // Set when this attempt or connection ended in a way a retry cannot mend.
-    QString m_finalReason;
+    std::optional<ConnectionEvent> m_finalReason;
     int m_firstDelayMs = 1000;
     int m_maxDelayMs = 30000;
     int m_nextDelayMs = 1000;
     bool m_heartbeatUnanswered = false;
     quint64 m_pingSerial = 0;
     QHash<QByteArray, QElapsedTimer> m_pings;
+
+    // What is known of a socket, the current one or one released that still
+    // reports; dropped with the socket.
+    struct SocketFlags
+    {
+        bool reportErrors = false;
+        // The closing handshake began: a drop without it was not a close.
+        bool closing = false;
+        // A certificate was refused: the failed handshake that follows is the
+        // same event, already in the log.
+        bool certificateRefused = false;
+    };
+    SocketFlags& flags(QWebSocket* socket);
+    QHash<const QWebSocket*, SocketFlags> m_flags;
 };

@@ -2,6 +2,7 @@
 
 #include "websocket/ClientOptionsCheck.h"
 #include "websocket/ClientSession.h"
+#include "websocket/EventFormatter.h"
 
 #include <QStringDecoder>
 #include <QUrl>
@@ -12,19 +13,18 @@ ConnectionManager::ConnectionManager(QObject* parent)
     , m_client(new ClientSession(this))
     , m_server(new ServerSession(this))
 {
-    connect(m_client, &ClientSession::notice, this, &ConnectionManager::notice);
-    connect(m_client, &ClientSession::attemptStarted, this,
-            [this] { setState(m_client->retryNumber() > 0 ? Reconnecting : Connecting); });
+    connect(m_client, &ClientSession::happened, this, &ConnectionManager::happened);
+    connect(m_client, &ClientSession::attemptStarted, this, &ConnectionManager::refreshState);
     connect(m_client, &ClientSession::retryScheduled, this, [this](int number) {
-        setState(Reconnecting);
+        refreshState();
         emit reconnectScheduled(number);
     });
-    connect(m_client, &ClientSession::connected, this, [this] { setState(Connected); });
-    connect(m_client, &ClientSession::disconnected, this, [this] { setState(Idle); });
+    connect(m_client, &ClientSession::connected, this, &ConnectionManager::refreshState);
+    connect(m_client, &ClientSession::disconnected, this, &ConnectionManager::refreshState);
     connect(m_client, &ClientSession::textReceived, this, &ConnectionManager::textReceived);
     connect(m_client, &ClientSession::binaryReceived, this, &ConnectionManager::binaryReceived);
 
-    connect(m_server, &ServerSession::notice, this, &ConnectionManager::notice);
+    connect(m_server, &ServerSession::happened, this, &ConnectionManager::happened);
     connect(m_server, &ServerSession::clientJoined, this, &ConnectionManager::clientJoined);
     connect(m_server, &ServerSession::clientLeft, this, &ConnectionManager::clientLeft);
     connect(m_server, &ServerSession::textReceived, this, &ConnectionManager::textReceived);
@@ -33,12 +33,30 @@ ConnectionManager::ConnectionManager(QObject* parent)
 
 ConnectionManager::~ConnectionManager() = default;
 
-void ConnectionManager::setState(State state)
+ConnectionManager::State ConnectionManager::state() const
 {
-    if (state == m_state)
+    if (m_server->isListening())
+        return Listening;
+    switch (m_client->phase()) {
+    case ClientSession::Phase::Idle:
+        break;
+    case ClientSession::Phase::Attempting:
+        return m_client->retryNumber() > 0 ? Reconnecting : Connecting;
+    case ClientSession::Phase::Open:
+        return Connected;
+    case ClientSession::Phase::Waiting:
+        return Reconnecting;
+    }
+    return Idle;
+}
+
+void ConnectionManager::refreshState()
+{
+    const State now = state();
+    if (now == m_signalled)
         return;
-    m_state = state;
-    emit stateChanged(state);
+    m_signalled = now;
+    emit stateChanged(now);
 }
 
 void ConnectionManager::setClientOptions(const ClientOptions& options)
@@ -58,17 +76,18 @@ void ConnectionManager::setServerOptions(const ServerOptions& options)
     emit optionsChanged();
 }
 
-QString ConnectionManager::addressProblem(const QString& address)
+std::optional<ConnectionEvent> ConnectionManager::addressFault(const QString& address)
 {
+    using Code = ConnectionEvent::Code;
     if (address.isEmpty())
-        return QStringLiteral("地址为空");
+        return ConnectionEvent(Code::AddressEmpty);
     for (const QChar c : address) {
         if (c.isSpace())
-            return QStringLiteral("地址中不能含有空格");
+            return ConnectionEvent(Code::AddressHasSpace);
     }
     if (!address.startsWith(QStringLiteral("ws://"), Qt::CaseInsensitive) &&
         !address.startsWith(QStringLiteral("wss://"), Qt::CaseInsensitive))
-        return QStringLiteral("地址必须以 ws:// 或 wss:// 开头");
+        return ConnectionEvent(Code::AddressBadScheme);
 
     // Each part is checked on its own so that the text names it. Qt's own
     // error text is never shown: it quotes the whole address, password too.
@@ -85,18 +104,18 @@ QString ConnectionManager::addressProblem(const QString& address)
     if (hostPort.startsWith(QLatin1Char('['))) {
         const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
         if (close < 0)
-            return QStringLiteral("主机名无效: IPv6 地址缺少 ]");
+            return ConnectionEvent(Code::AddressIpv6Unclosed);
         host = hostPort.left(close + 1);
         const QString rest = hostPort.mid(close + 1);
         if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
-            return QStringLiteral("主机名无效: ] 之后只能是 :端口");
+            return ConnectionEvent(Code::AddressAfterIpv6);
         port = rest.mid(1);
     } else if (const qsizetype colon = hostPort.lastIndexOf(QLatin1Char(':')); colon >= 0) {
         host = hostPort.left(colon);
         port = hostPort.mid(colon + 1);
     }
     if (host.isEmpty())
-        return QStringLiteral("地址缺少主机名");
+        return ConnectionEvent(Code::AddressNoHost);
     if (!port.isEmpty()) {
         bool digits = port.size() <= 5;
         for (const QChar c : port)
@@ -104,19 +123,18 @@ QString ConnectionManager::addressProblem(const QString& address)
         const int number = digits ? port.toInt() : 0;
         // Only a number is quoted: other text there may be a password cut at a "/".
         if (number < 1 || number > 65535)
-            return digits ? QStringLiteral("端口 %1 无效，应为 1 到 65535 之间的数字").arg(port)
-                          : QStringLiteral("端口无效，应为 1 到 65535 之间的数字");
+            return ConnectionEvent(Code::AddressBadPort, QString(), digits ? port : QString());
     }
 
     QUrl probe;
     probe.setScheme(QStringLiteral("ws"));
     probe.setHost(host, QUrl::StrictMode);
     if (!probe.isValid())
-        return QStringLiteral("主机名无效");
+        return ConnectionEvent(Code::AddressBadHost);
     if (!userInfo.isEmpty()) {
         probe.setUserInfo(userInfo, QUrl::StrictMode);
         if (!probe.isValid())
-            return QStringLiteral("用户名或密码无效: 含有不允许的字符或错误的 % 编码");
+            return ConnectionEvent(Code::AddressBadUserInfo);
     }
     const QString rest = address.mid(end);
     const qsizetype fragment = rest.indexOf(QLatin1Char('#'));
@@ -124,28 +142,33 @@ QString ConnectionManager::addressProblem(const QString& address)
     const qsizetype query = beforeFragment.indexOf(QLatin1Char('?'));
     probe.setPath(beforeFragment.left(query), QUrl::StrictMode);
     if (!probe.isValid())
-        return QStringLiteral("路径无效: 含有不允许的字符或错误的 % 编码");
+        return ConnectionEvent(Code::AddressBadPath);
     if (query >= 0) {
         probe.setQuery(beforeFragment.mid(query + 1), QUrl::StrictMode);
         if (!probe.isValid())
-            return QStringLiteral("查询参数无效: 含有不允许的字符或错误的 % 编码");
+            return ConnectionEvent(Code::AddressBadQuery);
     }
     if (fragment >= 0) {
         probe.setFragment(rest.mid(fragment + 1), QUrl::StrictMode);
         if (!probe.isValid())
-            return QStringLiteral("片段无效: 含有不允许的字符或错误的 % 编码");
+            return ConnectionEvent(Code::AddressBadFragment);
     }
     if (!QUrl(address, QUrl::StrictMode).isValid())
-        return QStringLiteral("地址无效");
-    return QString();
+        return ConnectionEvent(Code::AddressInvalid);
+    return std::nullopt;
+}
+
+QString ConnectionManager::addressProblem(const QString& address)
+{
+    const std::optional<ConnectionEvent> fault = addressFault(address);
+    return fault ? EventFormatter::text(*fault) : QString();
 }
 
 bool ConnectionManager::connectTo(const QString& typed)
 {
     const QString address = typed.trimmed();
-    const QString problem = addressProblem(address);
-    if (!problem.isEmpty()) {
-        emit notice(problem);
+    if (const std::optional<ConnectionEvent> fault = addressFault(address)) {
+        emit happened(*fault);
         return false;
     }
     // One thing at a time; what runs is stopped by closeAll first.
@@ -153,7 +176,8 @@ bool ConnectionManager::connectTo(const QString& typed)
         return false;
     const QList<OptionProblem> problems = ClientOptionsCheck::problems(m_clientOptions);
     for (const OptionProblem& problem : problems)
-        emit notice(QStringLiteral("连接选项有误: ") + problem.text());
+        emit happened(
+            ConnectionEvent(ConnectionEvent::Code::OptionsRefused, QString(), problem.text()));
     if (!problems.isEmpty())
         return false;
     m_client->open(address, m_clientOptions);
@@ -168,7 +192,7 @@ bool ConnectionManager::listen(quint16 port, const QString& shownPath)
         return false;
     if (!m_server->listen(port, shownPath, m_serverOptions))
         return false;
-    setState(Listening);
+    refreshState();
     return true;
 }
 
@@ -176,7 +200,7 @@ void ConnectionManager::abortPendingClient()
 {
     if (m_client->isPending()) {
         m_client->abort();
-        setState(Idle);
+        refreshState();
     }
 }
 
@@ -185,17 +209,17 @@ void ConnectionManager::cancelAttempt()
     if (!m_client->isPending())
         return;
     m_client->abort();
-    emit notice(QStringLiteral("已取消连接"));
-    setState(Idle);
+    emit happened(ConnectionEvent(ConnectionEvent::Code::AttemptCancelled));
+    refreshState();
 }
 
-void ConnectionManager::stopReconnecting(const QString& why)
+void ConnectionManager::stopReconnecting(ConnectionEvent::Code why)
 {
-    if (m_state != Reconnecting)
+    if (state() != Reconnecting)
         return;
     m_client->abort();
-    emit notice(why);
-    setState(Idle);
+    emit happened(ConnectionEvent(why));
+    refreshState();
 }
 
 int ConnectionManager::reconnectAttempt() const
@@ -217,8 +241,8 @@ void ConnectionManager::closeAll()
 {
     m_client->close();
     m_server->close();
-    setState(Idle);
-    emit notice(QStringLiteral("已断开"));
+    refreshState();
+    emit happened(ConnectionEvent(ConnectionEvent::Code::Closed));
 }
 
 QList<ConnectionManager::ClientId> ConnectionManager::clientIds() const

@@ -2,19 +2,22 @@
 
 #include "comm/LogEntry.h"
 #include "websocket/ClientOptions.h"
+#include "websocket/ConnectionEvent.h"
 #include "websocket/ServerOptions.h"
 #include "websocket/ServerSession.h"
 
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class ClientSession;
 class QWebSocket;
 
 // The one connection or server that runs at a time, whatever the window's
 // mode radio shows: its state, what a send actually reached, and everything
-// that arrives. Texts for the log come out as notices, in the order things
-// happened.
+// that arrives. What the log tells comes out as events, in the order things
+// happened (EventFormatter gives their texts).
 class ConnectionManager : public QObject
 {
     Q_OBJECT
@@ -56,7 +59,8 @@ public:
     explicit ConnectionManager(QObject* parent = nullptr);
     ~ConnectionManager() override;
 
-    State state() const { return m_state; }
+    // Read from the sessions: the server listening, else where the client is.
+    State state() const;
 
     // Take effect with the next connection or listen.
     void setClientOptions(const ClientOptions& options);
@@ -64,22 +68,22 @@ public:
     void setServerOptions(const ServerOptions& options);
     const ServerOptions& serverOptions() const { return m_serverOptions; }
     // Connected as a client or listening as a server.
-    bool isActive() const { return m_state == Connected || m_state == Listening; }
+    bool isActive() const { return state() == Connected || state() == Listening; }
 
-    // Checks the address first: a mistyped one gets a notice saying what is
-    // wrong and no attempt. Returns whether an attempt started.
+    // Checks the address first: a mistyped one gets an Address… event
+    // saying what is wrong and no attempt. Returns whether an attempt started.
     bool connectTo(const QString& address);
     bool listen(quint16 port, const QString& shownPath);
-    // Closes whatever runs (a pending attempt too) and notices "已断开".
+    // Closes whatever runs (a pending attempt too); reports Closed.
     void closeAll();
     // Drops a client attempt still pending, without a word.
     void abortPendingClient();
 
     // Client mode's options, attempts and pings.
-    // Drops the pending attempt or the wait for a retry, with one notice.
+    // Drops the pending attempt or the wait for a retry; reports AttemptCancelled.
     void cancelAttempt();
-    // Stops the retries after a drop, with a notice saying why.
-    void stopReconnecting(const QString& why);
+    // Stops the retries after a drop; reports `why`.
+    void stopReconnecting(ConnectionEvent::Code why);
     // The retry under way or due; 0 outside a reconnect cycle.
     int reconnectAttempt() const;
     // Retry waits; see ClientSession::setRetryDelays.
@@ -101,12 +105,14 @@ public:
     // A text frame of this text, on the wire as its UTF-8.
     SendResult sendText(const QString& text, ClientId target = everyClient);
 
-    // The reason an address cannot be tried, or empty when it can be.
+    // What is wrong with an address that cannot be tried, or nothing.
+    static std::optional<ConnectionEvent> addressFault(const QString& address);
+    // Its text, or empty when the address can be tried.
     static QString addressProblem(const QString& address);
 
 signals:
     void stateChanged(ConnectionManager::State state);
-    void notice(const QString& text);
+    void happened(const ConnectionEvent& event);
     void clientOptionsChanged();
     // Another retry is due; the state stays Reconnecting.
     void reconnectScheduled(int attempt);
@@ -118,12 +124,13 @@ signals:
     void optionsChanged();
 
 private:
-    void setState(State state);
+    // Signals stateChanged when the state is no longer the one last signalled.
+    void refreshState();
     SendResult sendFrame(const QString* text, const QByteArray* data, ClientId target);
 
     ClientSession* m_client = nullptr;
     ServerSession* m_server = nullptr;
-    State m_state = Idle;
+    State m_signalled = Idle;
     ClientOptions m_clientOptions;
     ServerOptions m_serverOptions;
 };

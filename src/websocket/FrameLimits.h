@@ -4,7 +4,7 @@
 
 class QWebSocket;
 
-// What one peer may send at once, and how a close is told in the log.
+// What one peer may send at once.
 class FrameLimits
 {
 public:
@@ -18,10 +18,6 @@ public:
     static constexpr qint64 serverReadGrowthTotal = 8 * maxFrameSize;
 
     static void apply(QWebSocket* socket);
-
-    // "1009，原因: <reason>" for a close other than a normal one (Qt closes on
-    // its own with 1009 and 1001, peers send their own codes); empty for 1000.
-    static QString closeInfo(const QWebSocket* socket);
 
     FrameLimits() = delete;
 };

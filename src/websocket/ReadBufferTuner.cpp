@@ -11,23 +11,6 @@ namespace {
 
 constexpr qint64 kMaxFrameHeader = 14;
 
-// The transport is not public: Qt 6.4 makes it a child of the client socket
-// it opens.
-QAbstractSocket* findTransport(const QWebSocket* socket, const QObject* owner)
-{
-    const QList<QTcpSocket*> candidates = owner->findChildren<QTcpSocket*>();
-    for (QTcpSocket* candidate : candidates) {
-        if (owner == socket)
-            return candidate;
-        if (candidate->state() == QAbstractSocket::ConnectedState &&
-            candidate->peerPort() == socket->peerPort() &&
-            candidate->localPort() == socket->localPort() &&
-            candidate->peerAddress() == socket->peerAddress())
-            return candidate;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 ReadBufferTuner::ReadBufferTuner(QWebSocket* socket, QAbstractSocket* transport,
@@ -53,10 +36,9 @@ qint64 ReadBufferTuner::growth() const
     return m_largest - smallBufferSize;
 }
 
-void ReadBufferTuner::attach(QWebSocket* socket, QObject* transportOwner, qint64 largestFrame)
+QAbstractSocket* ReadBufferTuner::clientTransport(const QWebSocket* socket)
 {
-    attachToTransport(socket, transportOwner ? findTransport(socket, transportOwner) : nullptr,
-                      largestFrame);
+    return socket->findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 void ReadBufferTuner::attachToTransport(QWebSocket* socket, QAbstractSocket* transport,

@@ -18,13 +18,15 @@ class ReadBufferTuner : public QObject
 public:
     static constexpr qint64 smallBufferSize = 128 * 1024;
 
-    // Attaches a tuner (a child of `socket`) when the socket's TCP transport
-    // can be found; otherwise gives the socket a buffer that holds the largest
-    // frame whole.
-    static void attach(QWebSocket* socket, QObject* transportOwner, qint64 largestFrame);
-    // The same for a socket whose transport is known (null: not known). With
-    // a pool, growing takes the growth up to the largest frame from it first
-    // and waits while it has not enough; the pool must hold at least that.
+    // The transport of a client socket that open() has been called on, or
+    // null. Qt 6.4 has no accessor: open() makes it a direct child of the
+    // socket, the only one of its kind there.
+    static QAbstractSocket* clientTransport(const QWebSocket* socket);
+    // Attaches a tuner (a child of `socket`) to the socket's TCP transport;
+    // without one (null) gives the socket a buffer that holds the largest
+    // frame whole. With a pool, growing takes the growth up to the largest
+    // frame from it first and waits while it has not enough; the pool must
+    // hold at least that.
     static void attachToTransport(QWebSocket* socket, QAbstractSocket* transport,
                                   qint64 largestFrame, ReadBufferPool* pool = nullptr);
     ~ReadBufferTuner() override;

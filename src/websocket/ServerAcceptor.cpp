@@ -28,6 +28,8 @@ constexpr int kAcceptBatch = 64;
 // Refusals less than this apart belong to one burst.
 constexpr int kBurstGapMs = 5000;
 
+using Code = ConnectionEvent::Code;
+
 } // namespace
 
 // What the acceptor knows of one of its transports.
@@ -146,7 +148,7 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
 {
     if (m_errorReported) {
         m_errorReported = false;
-        emit notice(QStringLiteral("已恢复接受新连接"));
+        emit happened(ConnectionEvent(Code::AcceptResumed));
     }
     const bool overLimit = m_held >= m_clientLimit;
     if (overLimit && m_refusing >= refusalSlots) {
@@ -181,8 +183,8 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
 
     if (overLimit) {
         if (!m_burst->isActive()) {
-            emit notice(QStringLiteral("客户端数已达上限 %1，新的客户端以关闭代码 1013 拒绝")
-                            .arg(m_clientLimit));
+            emit happened(
+                ConnectionEvent(Code::ClientLimitReached, QString(), QString(), m_clientLimit));
         }
         m_burst->start();
         updateAccepting();
@@ -192,9 +194,8 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
         if (state->claimed)
             return;
         if (!state->refused) {
-            emit notice(QStringLiteral("客户端 %1 未在 %2 秒内完成握手，已断开")
-                            .arg(state->peer)
-                            .arg(m_handshakeTimeoutMs / 1000.0));
+            emit happened(ConnectionEvent(Code::ClientHandshakeTimeout, state->peer, QString(),
+                                          m_handshakeTimeoutMs));
         }
         transport->abort();
     });
@@ -209,8 +210,9 @@ void ServerAcceptor::take(int descriptor, const QHostAddress& address, quint16 p
     connect(tls, &QAbstractSocket::errorOccurred, tls,
             [this, tls, state](QAbstractSocket::SocketError error) {
                 if (error == QAbstractSocket::SslHandshakeFailedError && !state->refused) {
-                    emit notice(QStringLiteral("客户端 %1 TLS 握手失败: %2")
-                                    .arg(state->peer, tls->errorString()));
+                    ConnectionEvent failed(Code::ClientTlsFailed, state->peer, tls->errorString());
+                    failed.socketError = int(error);
+                    emit happened(failed);
                 }
             });
     tls->startServerEncryption();
@@ -259,9 +261,8 @@ void ServerAcceptor::onAcceptError(int error)
     updateAccepting();
     if (!m_errorReported) {
         m_errorReported = true;
-        emit notice(QStringLiteral("接受连接失败: %1；暂停接受新连接，描述符释放后或 %2 秒后重试")
-                        .arg(QString::fromLocal8Bit(strerror(error)))
-                        .arg(kBackOffMs / 1000));
+        emit happened(ConnectionEvent(Code::AcceptFailed, QString(),
+                                      QString::fromLocal8Bit(strerror(error)), kBackOffMs / 1000));
     }
     m_backOff->start();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "websocket/ConnectionEvent.h"
+
 #include <QHash>
 #include <QSslConfiguration>
 #include <QString>
@@ -62,7 +64,7 @@ public:
     Arrival takeArrival(QWebSocket* socket);
 
 signals:
-    void notice(const QString& text);
+    void happened(const ConnectionEvent& event);
 
 private:
     friend struct TransportState;
@@ -84,7 +86,7 @@ private:
     QSocketNotifier* m_ready = nullptr;
     bool m_errorPaused = false;
     bool m_errorReported = false;
-    // Set while the refusals of one burst come in: they share one notice.
+    // Set while the refusals of one burst come in: they share one event.
     QTimer* m_burst;
     QTimer* m_backOff;
     // Transports given to the upgrader and not yet taken back, by peer.

@@ -16,10 +16,9 @@
 #include <QWebSocketServer>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
-
-const char kClientIdProperty[] = "clientId";
 
 // A refused client gets this long to answer the close before it is dropped.
 constexpr int kRefusalGraceMs = 2000;
@@ -41,11 +40,14 @@ QHostAddress bindAddress(const ServerOptions& options)
     return QHostAddress(options.address.trimmed());
 }
 
-QByteArray readFile(const QString& path, const QString& what, QString* problem)
+using Code = ConnectionEvent::Code;
+
+// `which`: 0 the certificate, 1 the key.
+QByteArray readFile(const QString& path, int which, std::optional<ConnectionEvent>* problem)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *problem = QStringLiteral("无法读取%1 %2: %3").arg(what, path, file.errorString());
+        *problem = ConnectionEvent(Code::ListenUnreadable, path, file.errorString(), which);
         return QByteArray();
     }
     return file.readAll();
@@ -63,32 +65,31 @@ QSslKey readKey(const QByteArray& pem)
 
 // The certificate chain and key of a wss server; empty with a problem when a
 // file cannot be used.
-QSslConfiguration tlsConfiguration(const ServerOptions& options, QString* problem)
+QSslConfiguration tlsConfiguration(const ServerOptions& options,
+                                   std::optional<ConnectionEvent>* problem)
 {
     if (options.certificateFile.isEmpty() || options.privateKeyFile.isEmpty()) {
-        *problem = QStringLiteral("wss 需要证书文件和私钥文件两者");
+        *problem = ConnectionEvent(Code::ListenTlsFilesMissing);
         return QSslConfiguration();
     }
     if (!QSslSocket::supportsSsl()) {
-        *problem = QStringLiteral("本机不支持 TLS");
+        *problem = ConnectionEvent(Code::ListenNoTls);
         return QSslConfiguration();
     }
-    const QByteArray certificateData =
-        readFile(options.certificateFile, QStringLiteral("证书文件"), problem);
-    if (!problem->isEmpty())
+    const QByteArray certificateData = readFile(options.certificateFile, 0, problem);
+    if (*problem)
         return QSslConfiguration();
     const QList<QSslCertificate> chain = QSslCertificate::fromData(certificateData, QSsl::Pem);
     if (chain.isEmpty() || chain.first().isNull()) {
-        *problem = QStringLiteral("证书文件 %1 不是 PEM 证书").arg(options.certificateFile);
+        *problem = ConnectionEvent(Code::ListenNotCertificate, options.certificateFile);
         return QSslConfiguration();
     }
-    const QByteArray keyData =
-        readFile(options.privateKeyFile, QStringLiteral("私钥文件"), problem);
-    if (!problem->isEmpty())
+    const QByteArray keyData = readFile(options.privateKeyFile, 1, problem);
+    if (*problem)
         return QSslConfiguration();
     const QSslKey key = readKey(keyData);
     if (key.isNull()) {
-        *problem = QStringLiteral("私钥文件 %1 不是未加密的 PEM 私钥").arg(options.privateKeyFile);
+        *problem = ConnectionEvent(Code::ListenNotKey, options.privateKeyFile);
         return QSslConfiguration();
     }
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
@@ -146,16 +147,16 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
 {
     const QHostAddress address = bindAddress(options);
     if (address.isNull()) {
-        emit notice(QStringLiteral("监听失败: 监听地址无效: %1").arg(options.address));
+        emit happened(ConnectionEvent(Code::ListenBadAddress, QString(), options.address));
         return false;
     }
     const bool tls = !options.certificateFile.isEmpty() || !options.privateKeyFile.isEmpty();
     QSslConfiguration tlsSetup;
     if (tls) {
-        QString problem;
+        std::optional<ConnectionEvent> problem;
         tlsSetup = tlsConfiguration(options, &problem);
-        if (!problem.isEmpty()) {
-            emit notice(QStringLiteral("监听失败: ") + problem);
+        if (problem) {
+            emit happened(*problem);
             return false;
         }
     }
@@ -171,7 +172,9 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
     if (tls)
         acceptor->setTls(tlsSetup);
     if (!acceptor->start(address, port)) {
-        emit notice(QStringLiteral("监听失败: ") + acceptor->errorString());
+        ConnectionEvent failed(Code::ListenFailed, QString(), acceptor->errorString());
+        failed.socketError = int(acceptor->serverError());
+        emit happened(failed);
         delete acceptor;
         delete upgrader;
         return false;
@@ -180,15 +183,14 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
     m_acceptor = acceptor;
     m_onlyPath = options.restrictPath ? normalisedPath(shownPath) : QString();
     connect(upgrader, &QWebSocketServer::newConnection, this, &ServerSession::onNewConnection);
-    connect(acceptor, &ServerAcceptor::notice, this, &ServerSession::notice);
-    emit notice(QStringLiteral("WebSocket服务器已启动，端口 %1，路径 %2")
-                    .arg(QString::number(port), shownPath));
+    connect(acceptor, &ServerAcceptor::happened, this, &ServerSession::happened);
+    emit happened(ConnectionEvent(Code::Listening, QString(), shownPath, port));
     if (!options.isDefault()) {
-        QStringList parts;
+        ConnectionEvent inUse(Code::ServerOptionsInUse);
         const auto summary = options.summary();
         for (const auto& [label, value] : summary)
-            parts.append(label + QLatin1Char(' ') + value);
-        emit notice(QStringLiteral("服务选项: ") + parts.join(QStringLiteral("；")));
+            inUse.items.append({label, value});
+        emit happened(inUse);
     }
     return true;
 }
@@ -199,6 +201,7 @@ void ServerSession::close()
     const QHash<ClientId, Client> clients = m_clients;
     m_order.clear();
     m_clients.clear();
+    m_ids.clear();
     // Gone from the lists first: a client reporting its disconnection during
     // close is then no longer ours.
     for (ClientId id : order) {
@@ -263,17 +266,16 @@ void ServerSession::onNewConnection()
         }
         const QString& text = arrival.peer;
         if (!m_onlyPath.isEmpty() && socket->requestUrl().path() != m_onlyPath) {
-            emit notice(
-                QStringLiteral("客户端 %1 请求的路径 %2 不是监听路径，已以关闭代码 1008 拒绝")
-                    .arg(text, socket->requestUrl().path()));
+            emit happened(
+                ConnectionEvent(Code::ClientPathRefused, text, socket->requestUrl().path()));
             refuse(socket, QWebSocketProtocol::CloseCodePolicyViolated,
                    QStringLiteral("path not served"));
             continue;
         }
         const ClientId id = m_nextId++;
-        socket->setProperty(kClientIdProperty, id);
+        m_ids.insert(socket, id);
         WriteCap* writeCap = WriteCap::attach(socket, text);
-        connect(writeCap, &WriteCap::notice, this, &ServerSession::notice);
+        connect(writeCap, &WriteCap::happened, this, &ServerSession::happened);
         m_clients.insert(id, Client{text, socket, writeCap});
         m_order.append(id);
         FrameLimits::apply(socket);
@@ -287,9 +289,7 @@ void ServerSession::onNewConnection()
                                            m_readPool);
         emit clientJoined(id, text);
         const QString subprotocol = socket->subprotocol();
-        emit notice(subprotocol.isEmpty()
-                        ? QStringLiteral("客户端连接 %1").arg(text)
-                        : QStringLiteral("客户端连接 %1，子协议: %2").arg(text, subprotocol));
+        emit happened(ConnectionEvent(Code::ClientJoined, text, subprotocol));
         // Gone before its upgrade was through: it will not report leaving.
         if (socket->state() != QAbstractSocket::ConnectedState)
             dropClient(socket);
@@ -308,7 +308,7 @@ void ServerSession::refuse(QWebSocket* socket, int code, const QString& reason)
 
 void ServerSession::dropClient(QWebSocket* socket)
 {
-    const ClientId id = socket->property(kClientIdProperty).toULongLong();
+    const ClientId id = m_ids.take(socket);
     const auto found = m_clients.constFind(id);
     if (found == m_clients.constEnd() || found->socket != socket)
         return;
@@ -318,9 +318,11 @@ void ServerSession::dropClient(QWebSocket* socket)
     m_order.removeOne(id);
     socket->disconnect(this);
     emit clientLeft(id, text);
-    emit notice(QStringLiteral("客户端断开: %1").arg(text));
-    const QString closeInfo = FrameLimits::closeInfo(socket);
-    if (!closeInfo.isEmpty())
-        emit notice(QStringLiteral("客户端 %1 关闭代码 %2").arg(text, closeInfo));
+    emit happened(ConnectionEvent(Code::ClientLeft, text));
+    if (socket->closeCode() != QWebSocketProtocol::CloseCodeNormal) {
+        ConnectionEvent closed(Code::ClientClosedWith, text, socket->closeReason());
+        closed.closeCode = int(socket->closeCode());
+        emit happened(closed);
+    }
     socket->deleteLater();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "websocket/ConnectionEvent.h"
 #include "websocket/ServerOptions.h"
 
 #include <QHash>
@@ -27,8 +28,8 @@ public:
     ~ServerSession() override;
 
     bool isListening() const { return m_acceptor != nullptr; }
-    // Notices "WebSocket服务器已启动…" or "监听失败: …"; false when it failed.
-    // With options other than the defaults, a second notice names them.
+    // Reports Listening or why it failed; false when it failed. With options
+    // other than the defaults, ServerOptionsInUse names them.
     bool listen(quint16 port, const QString& shownPath,
                 const ServerOptions& options = ServerOptions());
 
@@ -61,7 +62,7 @@ public:
 signals:
     void clientJoined(ServerSession::ClientId id, const QString& text);
     void clientLeft(ServerSession::ClientId id, const QString& text);
-    void notice(const QString& text);
+    void happened(const ConnectionEvent& event);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
 
@@ -86,6 +87,8 @@ private:
     // Only this path is served, when set.
     QString m_onlyPath;
     QHash<ClientId, Client> m_clients;
+    // A client's id by its socket, while it is a client.
+    QHash<const QWebSocket*, ClientId> m_ids;
     QList<ClientId> m_order;
     ClientId m_nextId = 1;
 };

@@ -11,6 +11,7 @@
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/ConnectionOptionsDialog.h"
 #include "websocket/HeaderBar.h"
+#include "websocket/EventFormatter.h"
 #include "websocket/QuickSendPanel.h"
 #include "websocket/ReceiveRouter.h"
 #include "websocket/SendArea.h"
@@ -45,7 +46,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
 
     m_connection = new ConnectionManager(this);
     m_connection->setObjectName(QStringLiteral("connection"));
-    connect(m_connection, &ConnectionManager::notice, comm, &CommunicationBase::logSystem);
+    connect(m_connection, &ConnectionManager::happened, comm,
+            [this](const ConnectionEvent& event) { comm->logSystem(EventFormatter::text(event)); });
     connect(m_connection, &ConnectionManager::stateChanged, this,
             &WebSocketWidget::onConnectionStateChanged);
     connect(m_connection, &ConnectionManager::reconnectScheduled, this,
@@ -146,8 +148,9 @@ QWidget* WebSocketWidget::createSettingsPanel()
     chartEngine = p->chartEngine();
 
     // A new address ends the retries for the old one.
-    connect(urlEdit, &QLineEdit::textChanged, this,
-            [this] { m_connection->stopReconnecting(QStringLiteral("地址已更改，停止重连")); });
+    connect(urlEdit, &QLineEdit::textChanged, this, [this] {
+        m_connection->stopReconnecting(ConnectionEvent::Code::RetryStoppedByAddress);
+    });
     connect(urlEdit, &QLineEdit::textChanged, this, &WebSocketWidget::updateAddressToolTip);
     connect(p->clientOptionsButton(), &QPushButton::clicked, this,
             &WebSocketWidget::openConnectionOptions);
@@ -161,8 +164,6 @@ QWidget* WebSocketWidget::createSettingsPanel()
     connect(p->hexDisplayCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setHexDisplay);
     connect(p->timestampCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setShowTimestamp);
     connect(p->autoScrollCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setAutoScroll);
-    connect(p->clientRadio(), &QRadioButton::toggled, this,
-            [this](bool clientMode) { isServerMode = !clientMode; });
 
     // "智能分析" looks at what arrived lately.
     chartEngine->setAnalysisProvider(
@@ -222,7 +223,7 @@ void WebSocketWidget::updateConnectButton()
     const ConnectionManager::State state = m_connection->state();
     const bool stoppable =
         state == ConnectionManager::Connecting || state == ConnectionManager::Reconnecting;
-    if (isConnected || stoppable) {
+    if (m_connection->isActive() || stoppable) {
         // A pending attempt is cancelled; a wait for a retry is ended like a connection.
         setRuntimeText(connectButton, state == ConnectionManager::Connecting
                                           ? QStringLiteral("取消")
@@ -234,7 +235,7 @@ void WebSocketWidget::updateConnectButton()
         connectButton->setFixedHeight(36);
     } else {
         setRuntimeText(connectButton,
-                       isServerMode ? QStringLiteral("监听") : QStringLiteral("连接"));
+                       settingsPanel->clientRadio()->isChecked() ? QStringLiteral("连接") : QStringLiteral("监听"));
         connectButton->setObjectName(QStringLiteral("accentButton"));
         connectButton->setStyleSheet(QString());
     }
@@ -246,7 +247,7 @@ void WebSocketWidget::updateStatusLabel()
     if (!label)
         return;
     const bool english = LanguageManager::isEnglish();
-    if (isConnected) {
+    if (m_connection->isActive()) {
         setRuntimeText(label, QStringLiteral("🟢 已连接"),
                        english ? QStringLiteral("🟢 Connected")
                                : QStringLiteral("🟢 已连接"));
@@ -295,9 +296,9 @@ void WebSocketWidget::toggleConnection()
 {
     if (m_connection->state() == ConnectionManager::Connecting)
         m_connection->cancelAttempt();
-    else if (isConnected || m_connection->state() == ConnectionManager::Reconnecting)
+    else if (m_connection->isActive() || m_connection->state() == ConnectionManager::Reconnecting)
         disconnectAll();
-    else if (isServerMode)
+    else if (!settingsPanel->clientRadio()->isChecked())
         startServer();
     else
         connectToServer();
@@ -324,13 +325,12 @@ void WebSocketWidget::onConnectionStateChanged(ConnectionManager::State state)
 {
     if (state == ConnectionManager::Connected)
         rememberConnectedAddress();
-    isConnected = m_connection->isActive();
     pingButton->setEnabled(state == ConnectionManager::Connected);
     if (state != ConnectionManager::Listening)
         settingsPanel->clearClients();
     updateConnectButton();
     updateStatusLabel();
-    autoSend->setLinkUp(isConnected);
+    autoSend->setLinkUp(m_connection->isActive());
 }
 
 void WebSocketWidget::onClientConnected(ConnectionManager::ClientId id, const QString& text)
@@ -462,7 +462,7 @@ void WebSocketWidget::useSettingsFile(const QString& path)
         m_binder->apply(WindowSettings::read(file, &rejected), &rejected);
     }
     // The caption names the restored mode's action from the start.
-    if (isServerMode)
+    if (!settingsPanel->clientRadio()->isChecked())
         updateConnectButton();
     if (!rejected.isEmpty()) {
         rejected.replaceInStrings(QStringLiteral("file"), QStringLiteral("文件格式"));

@@ -105,8 +105,6 @@ private:
     AutoSendPolicy* autoSend = nullptr;
     SendController* sender = nullptr;
     ReceiveRouter* router = nullptr;
-    bool isServerMode = false;
-    bool isConnected = false;
     QComboBox* languageCombo = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
 

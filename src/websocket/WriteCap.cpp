@@ -21,21 +21,10 @@ WriteCap* WriteCap::attach(QWebSocket* socket, const QString& peer)
     return new WriteCap(socket, peer);
 }
 
-QString WriteCap::sizeText(qint64 bytes)
-{
-    if (bytes >= 1024 * 1024)
-        return QString::number(bytes / (1024.0 * 1024.0), 'f', 1).remove(QStringLiteral(".0")) +
-               QStringLiteral(" MiB");
-    if (bytes >= 1024)
-        return QString::number(bytes / 1024.0, 'f', 1).remove(QStringLiteral(".0")) +
-               QStringLiteral(" KiB");
-    return QString::number(bytes) + QStringLiteral(" B");
-}
-
 bool WriteCap::admits(qint64 payloadBytes)
 {
     // Once stalled, sends wait for the drain: a cap that opens for every
-    // small frame would give one notice per frame.
+    // small frame would give one event per frame.
     if (m_stalled)
         return false;
     // A frame larger than the cap goes while little is pending: it could
@@ -45,8 +34,7 @@ bool WriteCap::admits(qint64 payloadBytes)
         pending + payloadBytes + kMaxFrameHeader <= maxPendingBytes)
         return true;
     m_stalled = true;
-    emit notice(QStringLiteral("对方未读取数据，已暂停向 %1 发送（待发送 %2）")
-                    .arg(m_peer, sizeText(pending)));
+    emit happened(ConnectionEvent(ConnectionEvent::Code::PeerStalled, m_peer, QString(), pending));
     return false;
 }
 
@@ -55,5 +43,5 @@ void WriteCap::onBytesWritten()
     if (!m_stalled || m_socket->bytesToWrite() > maxPendingBytes / 2)
         return;
     m_stalled = false;
-    emit notice(QStringLiteral("%1 已恢复接收").arg(m_peer));
+    emit happened(ConnectionEvent(ConnectionEvent::Code::PeerResumed, m_peer));
 }

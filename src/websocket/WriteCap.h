@@ -1,5 +1,7 @@
 #pragma once
 
+#include "websocket/ConnectionEvent.h"
+
 #include <QObject>
 #include <QString>
 
@@ -8,8 +10,8 @@ class QWebSocket;
 // Keeps what a peer has not yet taken below a cap: Qt's write buffer grows
 // without bound for a peer that stops reading. A send that would pass the cap
 // is not made (unless less than half of it is pending: a larger frame must go
-// some time); the peer counts as stalled (one notice) until half the cap has
-// drained (one notice again).
+// some time); the peer counts as stalled (one event) until half the cap has
+// drained (one event again).
 class WriteCap : public QObject
 {
     Q_OBJECT
@@ -24,11 +26,9 @@ public:
     bool admits(qint64 payloadBytes);
     bool isStalled() const { return m_stalled; }
 
-    // "16 MiB", "512 KiB", "300 B".
-    static QString sizeText(qint64 bytes);
-
 signals:
-    void notice(const QString& text);
+    // PeerStalled or PeerResumed.
+    void happened(const ConnectionEvent& event);
 
 private:
     WriteCap(QWebSocket* socket, const QString& peer);

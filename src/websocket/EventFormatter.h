@@ -1,0 +1,17 @@
+#pragma once
+
+#include "websocket/ConnectionEvent.h"
+
+#include <QString>
+
+// The log's text of each connection event, in one place.
+class EventFormatter
+{
+public:
+    static QString text(const ConnectionEvent& event);
+
+    // "16 MiB", "512 KiB", "300 B".
+    static QString sizeText(qint64 bytes);
+
+    EventFormatter() = delete;
+};
