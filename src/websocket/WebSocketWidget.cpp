@@ -10,8 +10,8 @@
 #include "i18n/Retranslate.h"
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/ConnectionOptionsDialog.h"
-#include "websocket/HeaderBar.h"
 #include "websocket/EventFormatter.h"
+#include "websocket/HeaderBar.h"
 #include "websocket/QuickSendPanel.h"
 #include "websocket/ReceiveRouter.h"
 #include "websocket/SendArea.h"
@@ -61,7 +61,8 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
     sender = new SendController(m_connection, comm, autoSend, this);
     connect(sender, &SendController::historyChanged, this, &WebSocketWidget::scheduleSettingsSave);
     router = new ReceiveRouter(
-        comm, [this] { return chartEngine ? chartEngine->ruleEvaluator() : RuleEvaluator(); }, this);
+        comm, [this] { return chartEngine ? chartEngine->ruleEvaluator() : RuleEvaluator(); },
+        this);
     connect(m_connection, &ConnectionManager::textReceived, router, &ReceiveRouter::routeText);
     connect(m_connection, &ConnectionManager::binaryReceived, router, &ReceiveRouter::routeBinary);
     connect(m_connection, &ConnectionManager::optionsChanged, this,
@@ -234,8 +235,9 @@ void WebSocketWidget::updateConnectButton()
             "background-color: #F87171; }"));
         connectButton->setFixedHeight(36);
     } else {
-        setRuntimeText(connectButton,
-                       settingsPanel->clientRadio()->isChecked() ? QStringLiteral("连接") : QStringLiteral("监听"));
+        setRuntimeText(connectButton, settingsPanel->clientRadio()->isChecked()
+                                          ? QStringLiteral("连接")
+                                          : QStringLiteral("监听"));
         connectButton->setObjectName(QStringLiteral("accentButton"));
         connectButton->setStyleSheet(QString());
     }

@@ -1,7 +1,7 @@
 #include "websocket/WindowSettings.h"
 
 #include "comm/CommunicationBase.h"
-#include "websocket/ConnectionManager.h"
+#include "websocket/AddressCheck.h"
 #include "websocket/OptionMap.h"
 #include "websocket/RecentAddresses.h"
 #include "websocket/SecretMask.h"
@@ -273,7 +273,7 @@ void WindowSettings::write(QSettings& file) const
     // What does not parse may hide a password where no one expects it: its
     // user info is never kept.
     const auto storable = [](const QString& typed) {
-        return ConnectionManager::addressProblem(typed.trimmed()).isEmpty()
+        return AddressCheck::problem(typed.trimmed()).isEmpty()
                    ? typed
                    : SecretMask::withoutUserInfo(typed);
     };
