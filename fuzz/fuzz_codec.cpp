@@ -70,6 +70,11 @@ void checkEncoding(const QByteArray& bytes, const QString& name)
     if (fixed && !utf16 && isAscii(bytes))
         check(text == QString::fromLatin1(bytes), "ASCII text unchanged", name);
 
+    // Bytes called clean text are all there in the text: written out, they
+    // come back byte for byte.
+    if (decodesCleanly(bytes, name) && (utf8 || latin1 || (utf16 && !marked)))
+        check(again == bytes, "clean text keeps every byte", name);
+
     // Text taken in reads back the same once written out. A leading U+FEFF or
     // U+FFFE is written as a byte-order mark and read as one, by design.
     const bool leadingMark = text.startsWith(QChar(0xFEFF)) || text.startsWith(QChar(0xFFFE));

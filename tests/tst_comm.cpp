@@ -232,6 +232,34 @@ private slots:
             QCOMPARE(c, QChar(QChar::ReplacementCharacter));
     }
 
+    void shouldTellWhichBinaryFramesReadAsHex_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("clean");
+        QTest::newRow("UTF-8 text")
+            << QStringLiteral("UTF-8") << QByteArray("a\tb\r\n\xE4\xB8\xAD") << true;
+        QTest::newRow("UTF-8 mixed")
+            << QStringLiteral("UTF-8") << bytes({0x00, 0x01, 0xFF, 0x7F, 0x80}) << false;
+        QTest::newRow("Latin-1 letters") << QStringLiteral("ASCII") << bytes({0x41, 0xE9}) << true;
+        QTest::newRow("Latin-1 C1 control")
+            << QStringLiteral("ASCII") << bytes({0x41, 0x80}) << false;
+        QTest::newRow("UTF-16 odd byte")
+            << QStringLiteral("Unicode") << bytes({0x41, 0x00, 0x42}) << false;
+    }
+
+    void shouldTellWhichBinaryFramesReadAsHex()
+    {
+        QFETCH(QString, encoding);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, clean);
+        const LogEntry binary(LogEntry::RX, data, LogEntry::FrameKind::Binary, QString(), encoding);
+        QCOMPARE(binary.shownText(false), clean ? binary.text() : bytesToHex(data));
+        // A text frame shows as it came, whatever it holds.
+        const LogEntry text(LogEntry::RX, data, LogEntry::FrameKind::Text, QString(), encoding);
+        QCOMPARE(text.shownText(false), QString::fromUtf8(data));
+    }
+
     void shouldBuildEntriesWithTagsTimesAndHexText()
     {
         const QDateTime before = QDateTime::currentDateTime();

@@ -567,6 +567,58 @@ private slots:
     }
 
     // The export writes the entries, line breaks and all (see the byte-for-byte test).
+    void shouldKeepEveryRowOneLineHighWithALongRowPresent()
+    {
+        // The long row arrives last, so the list measures its rows by it.
+        QVERIFY(showActiveWith({"a", "w", QByteArray(3000, 'w') + "END"}));
+        view->setLineSpacing(3);
+        const int line = QFontMetrics(rows()->font()).height() + 2 * (3 + 2);
+        const int rowWidth = QFontMetrics(rows()->font()).horizontalAdvance(row(2)) + 4;
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(child<QLineEdit>("findEdit"), QStringLiteral("w"));
+        for (bool filter : {false, true}) {
+            if (filter)
+                child<QCheckBox>("findFilter")->click();
+            QAbstractItemView* rowsView = shown();
+            // One line and the padding; the style may round the line up a pixel.
+            for (int i = 0; i < rowsView->model()->rowCount(); ++i) {
+                const int height = rowsView->visualRect(rowsView->model()->index(i, 0)).height();
+                QVERIFY2(height == line || height == line + 1, qPrintable(QString::number(height)));
+            }
+            // With the horizontal bar at its end, the long row's end and its mark show.
+            QTRY_VERIFY(rowsView->horizontalScrollBar()->maximum() +
+                            rowsView->viewport()->width() >=
+                        rowWidth);
+        }
+    }
+
+    void shouldShowCopyAndExportBinaryFramesThatAreNoTextAsHex()
+    {
+        QTemporaryDir dir;
+        QVERIFY(showActiveWith({}));
+        for (const QByteArray& bytes : {QByteArray("\x00\x01\xFF\x7F\x80", 5), QByteArray("ok")})
+            comm->addEntry(stamped(
+                LogEntry(LogEntry::RX, bytes, LogEntry::FrameKind::Binary, QString(), u"UTF-8"_s),
+                1));
+        comm->logReceived("hi");
+        QTRY_COMPARE(rows()->count(), 3);
+        QCOMPARE(row(0), QStringLiteral("[RX]  00 01 FF 7F 80"));
+        QVERIFY(runContextMenu(rows()->visualItemRect(rows()->item(0)).center(), u"复制全部"_s));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"[RX]  00 01 FF 7F 80\n[RX]  ok\n[RX]  hi"_s);
+        answerPath = dir.filePath(QStringLiteral("bin.txt"));
+        click(QStringLiteral("导出"));
+        QVERIFY(readAll(answerPath)
+                    .startsWith("14:03:07.001 [RX] 00 01 FF 7F 80\n"
+                                "14:03:07.001 [RX] ok\n"));
+        answerPath = dir.filePath(QStringLiteral("bin.csv"));
+        click(QStringLiteral("导出"));
+        QVERIFY(readAll(answerPath)
+                    .startsWith("Timestamp,Direction,Data\n"
+                                "\"14:03:07.001\",\"[RX]\",\"00 01 FF 7F 80\"\n"
+                                "\"14:03:07.001\",\"[RX]\",\"ok\"\n"));
+    }
+
     void shouldMarkLineBreaksInRowsButCopyThemAsTheyCame()
     {
         view->resize(500, 400);

@@ -199,7 +199,7 @@ bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) co
         out << "Timestamp,Direction,Data\n";
     for (qsizetype i = 0; i < m_count; ++i) {
         const LogEntry& entry = m_ring.at((m_head + i) % m_ring.size());
-        const QString data = hex ? entry.hexText() : entry.text();
+        const QString data = entry.shownText(hex);
         if (csv) {
             out << '"' << entry.timeString() << "\",\"" << entry.directionTag() << "\",\""
                 << csvQuoted(data) << "\"\n";

@@ -122,6 +122,12 @@ QString LogEntry::text() const
     return decodeBytes(m_data, encodingNameOf(m_encoding));
 }
 
+bool LogEntry::readsAsHex() const
+{
+    return m_kind == FrameKind::Binary && m_direction != SYS &&
+           !decodesCleanly(m_data, encodingNameOf(m_encoding));
+}
+
 QString LogEntry::hexText() const
 {
     if (m_direction == SYS && m_data.isEmpty())

@@ -58,6 +58,11 @@ public:
     QString text() const;
     // SYS: the message. TX and RX: "48 65 0A".
     QString hexText() const;
+    // A binary frame whose bytes are not clean text in its encoding: shown,
+    // copied and exported as hexText() wherever text() would lose bytes.
+    bool readsAsHex() const;
+    // hexText() when asked for hex or when the entry reads as hex, else text().
+    QString shownText(bool hex) const { return hex || readsAsHex() ? hexText() : text(); }
     // The first `maxChars` characters of text() or hexText(), formed without
     // the rest; `more` tells whether anything was left out.
     QString textPrefix(qsizetype maxChars, bool* more) const;

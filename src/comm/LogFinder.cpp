@@ -38,7 +38,7 @@ bool LogFinder::matches(const QListWidgetItem* item) const
     if (row->rowDiffers() && m_comm) {
         const LogEntry entry = m_comm->entryBySerial(row->serial());
         if (entry.serial() != 0)
-            return m_search.matchesText(row->isHex() ? entry.hexText() : entry.text());
+            return m_search.matchesText(entry.shownText(row->isHex()));
     }
     return m_search.matchesText(row->shownData());
 }

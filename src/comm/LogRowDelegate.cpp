@@ -2,8 +2,17 @@
 
 #include "comm/LogRowItem.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QPainter>
+#include <QTimer>
+
+namespace {
+
+// The text's start and the item's right padding.
+constexpr int kTextMargins = 4 + 6;
+
+} // namespace
 
 LogRowDelegate::LogRowDelegate(QObject* parent)
     : QStyledItemDelegate(parent)
@@ -20,6 +29,22 @@ QString LogRowDelegate::rowText(const QModelIndex& index) const
     const QString text = index.data(Qt::DisplayRole).toString();
     m_texts.insert(serial, new QString(text));
     return text;
+}
+
+QSize LogRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    // The style's height of an item with one short line: its padding and
+    // the line as the style measures it.
+    QStyleOptionViewItem opt = option;
+    opt.index = index;
+    opt.features |= QStyleOptionViewItem::HasDisplay;
+    opt.features &= ~QStyleOptionViewItem::WrapText;
+    opt.text = QStringLiteral("M");
+    const QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+    const QSize line = style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), opt.widget);
+    const int width = opt.fontMetrics.horizontalAdvance(rowText(index)) + kTextMargins;
+    m_widest = std::max(m_widest, width);
+    return QSize(m_widest, line.height());
 }
 
 void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -55,4 +80,19 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const int y = opt.rect.top() + (opt.rect.height() - bounds.height()) / 2 - bounds.top();
     painter->drawText(QPoint(x, y), text);
     painter->restore();
+
+    // A row wider than the view's rows: lay them out again, once, so the
+    // horizontal scroll reaches its end.
+    const int width = bounds.width() + kTextMargins;
+    if (width > m_widest) {
+        m_widest = width;
+        auto* view = qobject_cast<QAbstractItemView*>(const_cast<QWidget*>(opt.widget));
+        if (view && !m_relayoutQueued) {
+            m_relayoutQueued = true;
+            QTimer::singleShot(0, view, [this, view] {
+                m_relayoutQueued = false;
+                view->doItemsLayout();
+            });
+        }
+    }
 }

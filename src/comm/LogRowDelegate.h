@@ -20,6 +20,10 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+    // One line of the row font plus the style's padding, whatever the row
+    // holds; as wide as the widest row measured or painted so far, since the
+    // view sizes every row like the one it samples.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     // The text a row is painted with.
     QString rowText(const QModelIndex& index) const;
@@ -28,4 +32,6 @@ public:
 private:
     // By the row's serial: serials are never reused, so a text never goes stale.
     mutable QCache<quint64, QString> m_texts;
+    mutable int m_widest = 0;
+    mutable bool m_relayoutQueued = false;
 };

@@ -71,7 +71,9 @@ LogViewWidget::LogViewWidget(CommunicationBase* comm, QWidget* parent)
         rows->setFont(QFont(QStringLiteral("Consolas"), 11));
         rows->setAlternatingRowColors(false);
         rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        rows->setWordWrap(true);
+        // Rows are one line each; wrapping would let one long row set the
+        // height of every row.
+        rows->setWordWrap(false);
         // Rows are painted as single lines, so they all share one height; without
         // this the list re-measures every row on each insert and a long log stalls.
         rows->setUniformItemSizes(true);
@@ -248,6 +250,7 @@ QString LogViewWidget::shownData(const QString& prefix, bool cut, qint64 size, b
 void LogViewWidget::onNewLogEntry(LogEntry entry)
 {
     PendingEntry queued;
+    queued.asHex = entry.readsAsHex();
     // A row needs no more than the start of a large frame; the log keeps the
     // rest, and the queue must not keep a frame the log has let go.
     if (entry.rawData().size() > kQueuedBytes) {
@@ -364,15 +367,15 @@ void LogViewWidget::flushPendingItems()
         }
         const bool message = entry.direction() == LogEntry::SYS && entry.rawData().isEmpty();
         bool more = false;
+        const bool hex = hexDisplay || queued.asHex;
         const QString data =
-            hexDisplay ? entry.hexPrefix(maxRowChars, &more) : entry.textPrefix(maxRowChars, &more);
+            hex ? entry.hexPrefix(maxRowChars, &more) : entry.textPrefix(maxRowChars, &more);
         const bool cut = more || queued.cutSize >= 0;
         const qint64 size = message
                                 ? entry.text().size()
                                 : (queued.cutSize >= 0 ? queued.cutSize : entry.rawData().size());
         const QString shown = shownData(data, cut, size, message);
-        auto* item =
-            new LogRowItem(shown, entry, showTimestamp, cut || hasLineBreak(data), hexDisplay);
+        auto* item = new LogRowItem(shown, entry, showTimestamp, cut || hasLineBreak(data), hex);
         rowBytes += item->memoryCost();
         pendingBytes -= queuedCost(queued);
         logOutput->addItem(item);
@@ -502,7 +505,7 @@ QString LogViewWidget::fullRowText(const QListWidgetItem* item) const
     if (entry.serial() == 0)
         return item->text(); // no longer in the log: the row is all that is left
     // The row's time stamp and tag stay as shown; only the data differs.
-    return row->linePrefix() + (row->isHex() ? entry.hexText() : entry.text());
+    return row->linePrefix() + entry.shownText(row->isHex());
 }
 
 void LogViewWidget::copySelected()

@@ -27,6 +27,8 @@ struct PendingLogEntry
 {
     LogEntry entry;
     qint64 cutSize = -1;
+    // Decided on the whole frame: a cut one may end inside a character.
+    bool asHex = false;
 };
 // A flood queues entries by the ten thousand: moved as bytes, not one by one.
 Q_DECLARE_TYPEINFO(PendingLogEntry, Q_RELOCATABLE_TYPE);

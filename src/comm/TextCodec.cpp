@@ -74,6 +74,21 @@ QString decodeBytes(const QByteArray& bytes, const QString& encodingName)
     return text;
 }
 
+bool decodesCleanly(const QByteArray& bytes, const QString& encodingName)
+{
+    // UTF-16 drops an odd last byte.
+    if (encodingName == u"Unicode" && bytes.size() % 2 != 0)
+        return false;
+    const QString text = decodeBytes(bytes, encodingName);
+    for (const QChar c : text) {
+        if (c == QChar::ReplacementCharacter)
+            return false;
+        if (c.category() == QChar::Other_Control && c != u'\t' && c != u'\r' && c != u'\n')
+            return false;
+    }
+    return true;
+}
+
 QByteArray encodeText(const QString& text, const QString& encodingName)
 {
     if (text.isEmpty())

@@ -9,6 +9,11 @@
 // name means UTF-8.
 QString decodeBytes(const QByteArray& bytes, const QString& encodingName);
 
+// Whether decodeBytes(bytes, encodingName) is the bytes' text, with no
+// replacement character, no control character but tab, CR and LF, and no
+// byte dropped: bytes that are not text in that encoding are lost in it.
+bool decodesCleanly(const QByteArray& bytes, const QString& encodingName);
+
 // The inverse of decodeBytes for the same names; "ASCII" turns characters
 // above U+00FF into '?', "Unicode" writes little-endian without a mark.
 QByteArray encodeText(const QString& text, const QString& encodingName);
