@@ -5,6 +5,7 @@
 // The peer runs in a child process of its own, so only the window is measured.
 // Prints one line:
 //   stalled-<mode>: seconds=S peak_mb=M tx_entries=N tx_mb=B pause_entries=P
+#include "ProcessStatus.h"
 #include "comm/CommunicationBase.h"
 #include "comm/LogEntry.h"
 #include "websocket/WebSocketWidget.h"
@@ -39,20 +40,6 @@ namespace {
 
 constexpr int kFrameBytes = 64 * 1024;
 constexpr int kIntervalMs = 10;
-
-qint64 statusKb(const char* key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(key) + ':';
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 void say(const QByteArray& line)
 {
@@ -232,7 +219,7 @@ int runWindow(bool serverMode, int seconds)
             ++pauseEntries;
     }
     std::printf("stalled-%s: seconds=%d peak_mb=%.1f tx_entries=%d tx_mb=%.1f pause_entries=%d\n",
-                serverMode ? "server" : "client", seconds, statusKb("VmHWM") / 1024.0, txEntries,
+                serverMode ? "server" : "client", seconds, processStatusKiB("VmHWM") / 1024.0, txEntries,
                 comm->txBytes() / double(1 << 20), pauseEntries);
     std::fflush(stdout);
     peer.kill();
