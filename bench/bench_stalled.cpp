@@ -219,8 +219,8 @@ int runWindow(bool serverMode, int seconds)
             ++pauseEntries;
     }
     std::printf("stalled-%s: seconds=%d peak_mb=%.1f tx_entries=%d tx_mb=%.1f pause_entries=%d\n",
-                serverMode ? "server" : "client", seconds, processStatusKiB("VmHWM") / 1024.0, txEntries,
-                comm->txBytes() / double(1 << 20), pauseEntries);
+                serverMode ? "server" : "client", seconds, processStatusKiB("VmHWM") / 1024.0,
+                txEntries, comm->txBytes() / double(1 << 20), pauseEntries);
     std::fflush(stdout);
     peer.kill();
     peer.waitForFinished();
