@@ -8,6 +8,7 @@
 #include "i18n/LanguageManager.h"
 #include "websocket/WebSocketWidget.h"
 
+#include <QAbstractItemView>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -68,6 +70,8 @@ private slots:
     void shouldLogDisconnectedWhenDestroyedIdle();
     void shouldKeepTheLogAtTheBottomAcrossModeSwitchAndResize();
     void shouldOfferValuesOfRecentReceivedEntriesForAnalysis();
+    void shouldListEveryLanguageBelowTheSelector();
+    void shouldSayInTheLogWhenNoBrowserOpensTheDocumentation();
 
 private:
     static quint16 freePort();
@@ -631,6 +635,37 @@ void WindowTest::shouldOfferValuesOfRecentReceivedEntriesForAnalysis()
     AnalysisDialog::restoreDefault();
     QCOMPARE(engine->rules().value(0).expression, QStringLiteral("temp"));
     QCOMPARE(engine->seriesStore().first()->points.size(), 3);
+}
+
+void WindowTest::shouldListEveryLanguageBelowTheSelector()
+{
+    // At the top of the screen, where a popup over the chosen item ran off it.
+    WebSocketWidget window;
+    WindowControls c(&window);
+    window.move(window.screen()->availableGeometry().topLeft());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    c.languageCombo->setCurrentIndex(1);
+    c.languageCombo->showPopup();
+    QAbstractItemView* list = c.languageCombo->view();
+    QTRY_VERIFY(list->isVisible());
+    for (int row = 0; row < c.languageCombo->count(); ++row)
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(list->model()->index(row, 0))));
+    QVERIFY(list->window()->geometry().top() >=
+            c.languageCombo->mapToGlobal(QPoint(0, c.languageCombo->height())).y() - 1);
+    c.languageCombo->hidePopup();
+    c.languageCombo->setCurrentIndex(0);
+}
+
+void WindowTest::shouldSayInTheLogWhenNoBrowserOpensTheDocumentation()
+{
+    // No handler and no desktop under offscreen: nothing can open the page.
+    WebSocketWidget window;
+    WindowControls c(&window);
+    window.findChild<QPushButton*>(QStringLiteral("docButton"))->click();
+    QCOMPARE(c.systemTexts().last(),
+             QStringLiteral("无法启动浏览器，请手动打开文档: "
+                            "https://gaugely.example/docs/gaugely/sockwise"));
 }
 
 QTEST_MAIN(WindowTest)
