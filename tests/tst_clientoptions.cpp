@@ -418,6 +418,57 @@ private slots:
         QVERIFY(!direct.hasPendingConnections());
         QCOMPARE(requests, QStringList(2, u"CONNECT 127.0.0.1:%1 HTTP/1.1"_s.arg(port)));
     }
+    void shouldKeepOptionsPerAddressAndBringThemBackFromTheRecentList()
+    {
+        REQUIRE_PYTHON();
+        QTemporaryDir dir;
+        window->useSettingsFile(dir.filePath(u"Sockwise.conf"_s));
+        const quint16 guarded = start(u"handshake_server.py"_s, {u"--token"_s, u"X-Tenant:t1"_s});
+        const quint16 plain = start(u"handshake_server.py"_s);
+        const QString a = url(guarded) + u"feed"_s;
+        auto* mark = c->find<QLabel>("optionsMark");
+        const auto connectAndClose = [&](size_t server, int opened) {
+            c->connectButton->click();
+            return reaches(State::Connected) &&
+                   QTest::qWaitFor(
+                       [&] { return peer(server)->linesWith(u"OPEN"_s).size() == opened; },
+                       kTimeout) &&
+                   (c->connectButton->click(), reaches(State::Idle));
+        };
+        ClientOptions keyed;
+        keyed.headers = u"X-Tenant: t1"_s;
+        keyed.heartbeatSeconds = 30;
+        c->urlEdit->setText(a);
+        c->connection->setClientOptions(keyed);
+        QVERIFY(guarded && plain && connectAndClose(0, 1));
+        QCOMPARE(mark->text(), u"⚙ 2"_s);
+
+        // Another server starts from the defaults; the query names no other server.
+        c->urlEdit->setText(url(plain) + u"feed"_s);
+        QVERIFY(mark->isHidden() && c->connection->clientOptions().isDefault());
+        QVERIFY(connectAndClose(1, 1) && peer(1)->linesWith(u"HEADER X-Tenant"_s).isEmpty());
+        c->urlEdit->setText(a + u"?room=2"_s);
+        QCOMPARE(c->connection->clientOptions(), keyed);
+
+        // Picked from the recent list, and in the next lifetime.
+        c->urlEdit->clear();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        c->urlEdit->setFocus();
+        QAbstractItemView* popup = c->urlEdit->completer()->popup();
+        QTest::keyClick(c->urlEdit, Qt::Key_Down);
+        QTRY_VERIFY(popup->isVisible());
+        popup->setCurrentIndex(
+            popup->model()->match(popup->model()->index(0, 0), Qt::DisplayRole, a).value(0));
+        QTest::keyClick(popup, Qt::Key_Return);
+        QCOMPARE(c->urlEdit->text(), a);
+        QVERIFY(connectAndClose(0, 2) && peer(0)->linesWith(u"REFUSED"_s).isEmpty());
+        c.reset();
+        window = std::make_unique<WebSocketWidget>();
+        window->useSettingsFile(dir.filePath(u"Sockwise.conf"_s));
+        c = std::make_unique<WindowControls>(window.get());
+        QCOMPARE(c->connection->clientOptions(), keyed);
+    }
 };
 
 QTEST_MAIN(ClientOptionsTest)

@@ -202,25 +202,13 @@ private slots:
     // Peers that reset right after their request: every row and entry still
     // names its peer (one reset before it was announced is no client at all),
     // and the server serves the next client as before.
-    void shouldRefuseFilesThatCannotServeWssWhenOkIsPressed_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("problem");
-        QTest::newRow("missing") << QByteArray() << u"无法读取证书文件 %1: "_s;
-        QTest::newRow("no certificate")
-            << QByteArray("not pem\n") << u"证书文件 %1 不是 PEM 证书"_s;
-    }
     void shouldRefuseFilesThatCannotServeWssWhenOkIsPressed()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, problem);
         QTemporaryDir dir;
-        const QString path = dir.filePath(u"a/rather/long/folder/name/for/the/certificate.pem"_s);
-        if (!content.isEmpty()) {
-            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        }
+        const QString path = dir.filePath(u"a-rather-long-folder-name-for-the-certificate.pem"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not pem\n") == 8);
+        file.close();
         c->serverRadio->setChecked(true);
         c->find<QPushButton>("serverOptionsButton")->click();
         auto* dialog = c->find<ServerOptionsDialog>("serverOptionsDialog");
@@ -233,8 +221,8 @@ private slots:
 
         dialog->findChild<QPushButton*>(u"okButton"_s)->click();
         QVERIFY(dialog->isVisible());
-        QVERIFY(
-            dialog->findChild<QLabel*>(u"optionsProblem"_s)->text().startsWith(problem.arg(path)));
+        QCOMPARE(dialog->findChild<QLabel*>(u"optionsProblem"_s)->text(),
+                 u"证书文件 %1 不是 PEM 证书"_s.arg(path));
         QVERIFY(c->connection->serverOptions().isDefault());
     }
 
