@@ -2,8 +2,9 @@
 # Regenerates docs/screenshots/{client,server,english,quick-send}.png, the
 # close-ups controls.png, controls-hover.png and dialog.png, one picture per
 # chart type (chart-<type>.png), the smart-analysis dialog (analysis.png),
-# the log's find bar (find.png) and an entry's detail pane (detail.png) from
-# the real program running under Xvfb.
+# the log's find bar (find.png), an entry's detail pane (detail.png), the
+# recent-address popup (address-popup.png) and a long row among short ones
+# (rows-long.png) from the real program running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -58,8 +59,10 @@ work="$(mktemp -d)"
 xvfb_pid=""
 app_pid=""
 sensor_pid=""
+echo_pid=""
 cleanup() {
     local status=$?
+    if [ -n "$echo_pid" ]; then kill "$echo_pid" 2>/dev/null; wait "$echo_pid" 2>/dev/null || true; fi
     if [ -n "$sensor_pid" ]; then kill "$sensor_pid" 2>/dev/null; wait "$sensor_pid" 2>/dev/null || true; fi
     if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null || true; fi
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true; fi
@@ -469,3 +472,91 @@ convert \( "$work/detail-json.png" -crop "$LOG_CROP" +repage \) \
     \( "$work/detail-hex.png" -crop "$LOG_CROP" +repage \) -append "$work/detail.png"
 save "$work/detail.png" detail.png
 # --- end of the find block -----------------------------------------------------
+
+# --- The recent-address popup and a long row -----------------------------------
+# address-popup.png: a start with a few long recent addresses in the settings
+# file, the one shown with options of its own ("⚙ 3" beside it), and the list
+# opened by Down in the field. rows-long.png: the log of a connection to an
+# echo server after short messages and one very long one, rows one line high.
+POPUP_URL_EDIT=(175 207)
+POPUP_CROP=900x330+0+40
+ROWS_URL_EDIT=(175 207)
+ROWS_CONNECT_BUTTON=(143 347)
+ROWS_SEND_EDIT=(700 650)
+
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+mkdir -p "$settings_dir"
+cat >"$settings_dir/Sockwise.conf" <<'SETTINGS'
+[connection]
+address=ws://127.0.0.1:8080/api/v2/stream/market-data
+recentAddresses=ws://127.0.0.1:8080/api/v2/stream/market-data, wss://push.example.com/socket/notifications/v1/subscribe, ws://192.168.10.24:9001/devices/sensor-hub/telemetry/live, ws://localhost:3000/graphql/subscriptions
+[client]
+headers=X-Client: sockwise-demo
+heartbeatSeconds=15
+autoReconnect=true
+[addressOptions]
+1\address=ws://127.0.0.1:8080/api/v2/stream/market-data
+1\headers=X-Client: sockwise-demo
+1\heartbeatSeconds=15
+1\autoReconnect=true
+size=1
+SETTINGS
+"$program" >"$work/program-popup.log" 2>&1 &
+app_pid=$!
+wid=""
+wait_for "$START_TIMEOUT" find_window || { echo "the popup window did not appear" >&2; exit 1; }
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/popup-fresh.png" || { echo "the popup window never settled" >&2; exit 1; }
+xdotool mousemove --window "$wid" "${POPUP_URL_EDIT[@]}" click 1 key Down
+park_pointer
+wait_for 10 list_open || { echo "Down in the address field opened no list: has it moved?" >&2; exit 1; }
+sleep 1
+import -window root -crop "$POPUP_CROP" +repage "$work/address-popup.png"
+save "$work/address-popup.png" address-popup.png
+xdotool key Escape
+wait_for 10 list_closed || { echo "the address list did not close" >&2; exit 1; }
+
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+rm -f "$settings_dir/Sockwise.conf"
+echo_log="$work/echo.log"
+/usr/bin/python3 -u "$root/tests/peers/echo_server.py" >"$echo_log" 2>&1 &
+echo_pid=$!
+echo_port() { grep -q '^PORT ' "$echo_log"; }
+wait_for "$START_TIMEOUT" echo_port || { echo "the echo server did not start" >&2; exit 1; }
+port="$(awk '/^PORT /{ print $2; exit }' "$echo_log")"
+"$program" >"$work/program-rows.log" 2>&1 &
+app_pid=$!
+wid=""
+wait_for "$START_TIMEOUT" find_window || { echo "the rows window did not appear" >&2; exit 1; }
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/rows-fresh.png" || { echo "the rows window never settled" >&2; exit 1; }
+xdotool mousemove --window "$wid" "${ROWS_URL_EDIT[@]}" click 1 key ctrl+a
+xdotool type --delay 20 "ws://127.0.0.1:$port/"
+click_at "${ROWS_CONNECT_BUTTON[@]}"
+echo_open() { grep -q '^OPEN' "$echo_log"; }
+wait_for 10 echo_open || { echo "the rows window did not connect" >&2; exit 1; }
+long="{\"event\": \"snapshot\", \"items\": [$(for i in $(seq 1 60); do printf '{"id": %d, "price": %d.25}, ' "$i" "$((100 + i))"; done)\"end\"]}"
+xdotool mousemove --window "$wid" "${ROWS_SEND_EDIT[@]}" click 1
+for message in "hello" "status?" "$long" "ping" "bye"; do
+    # The box keeps what was sent: each message replaces the last.
+    xdotool key ctrl+a
+    xdotool type --delay 2 "$message"
+    xdotool key Return
+    sleep 0.3
+done
+park_pointer
+frames_echoed() { [ "$(grep -vc '^\(PORT\|OPEN\|CLOSED\)' "$echo_log")" -ge 5 ]; }
+wait_for 10 frames_echoed || { echo "the send box took no text: has it moved?" >&2; exit 1; }
+click_at "${ROWS_CONNECT_BUTTON[@]}"
+settle "$work/rows-fresh.png" "$work/rows-all.png" || { echo "the log did not settle" >&2; exit 1; }
+convert "$work/rows-all.png" -crop "$LOG_CROP" +repage "$work/rows-long.png"
+save "$work/rows-long.png" rows-long.png
+kill "$echo_pid" 2>/dev/null; wait "$echo_pid" 2>/dev/null || true
+echo_pid=""
+# --- end of the popup and rows block --------------------------------------------

@@ -492,6 +492,20 @@ private slots:
         AnalysisDialog::restoreDefault();
     }
 
+    void shouldNameJsonProposalsByPathAndLeaveCountersUnticked()
+    {
+        QList<AnalysisSample> samples;
+        for (int i = 0; i < 4; ++i)
+            samples.append(
+                {QDateTime::currentDateTime(),
+                 u"{\"hum\": %1, \"meta\": {\"seq\": %2}}"_s.arg(40 + i % 2).arg(7 + i)});
+        AnalysisDialog dialog(DataAnalyzer::analyze(samples));
+        QStringList shown;
+        for (const QCheckBox* check : dialog.findChildren<QCheckBox*>(u"proposalCheck"_s))
+            shown.append(check->text() + (check->isChecked() ? u" ✓"_s : QString()));
+        QCOMPARE(shown, QStringList({u"hum ✓"_s, u"meta.seq"_s}));
+    }
+
     void shouldRemoveRuleAndSeriesByDeleteKeyOrMenuEntry()
     {
         ChartEngine engine;

@@ -136,6 +136,9 @@ private slots:
         QCOMPARE(listed, QStringList({u"meta.seq = meta.seq"_s, u"temp = temp"_s, u"hum = hum"_s,
                                       u"volt = \\bvolt\\s*=\\s*(-?\\d+\\.?\\d*)"_s,
                                       u"cur = \\bcur\\s*:\\s*(-?\\d+\\.?\\d*)"_s}));
+        // A sequence number, not the two values that happen to differ by one.
+        QCOMPARE(found.at(0).counter, true);
+        QVERIFY(!found.at(2).counter && found.at(2).points.size() == 2);
         QCOMPARE(found.at(4).points.size(), 2);
         QCOMPARE(found.at(4).points.at(1).value, -0.25);
         QCOMPARE(found.at(4).points.at(1).time, t0.addSecs(3));

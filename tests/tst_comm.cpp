@@ -10,6 +10,8 @@
 
 #include <ctime>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A log with a budget small enough to reach in a test.
@@ -432,6 +434,41 @@ private slots:
                  QStringLiteral("{\n    \"p\": \"C:\\\\\",\n    \"q\": \"{ a ,b }\"\n}"));
         for (const char* notJson : {"{oops", "[1,]", "42", "\"text\"", ""})
             QCOMPARE(EntryDetail::prettyJson(QString::fromLatin1(notJson)), QString());
+    }
+
+    void shouldShowUnicodeEscapesAsTheirCharacters_data()
+    {
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("chinese") << u"[\"\\u6e29\\u5EA6\"]"_s << u"[\n    \"温度\"\n]"_s;
+        QTest::newRow("surrogate pair") << u"[\"\\ud83d\\ude00!\"]"_s << u"[\n    \"😀!\"\n]"_s;
+        // What would change the string's reading or show nothing stays escaped.
+        for (const QString& kept :
+             {u"\\u0022"_s, u"\\u005c"_s, u"\\u000a"_s, u"\\ud800x"_s, u"\\\\u0041"_s})
+            QTest::newRow(qPrintable(kept))
+                << u"[\"%1\"]"_s.arg(kept) << u"[\n    \"%1\"\n]"_s.arg(kept);
+    }
+    void shouldShowUnicodeEscapesAsTheirCharacters()
+    {
+        QFETCH(QString, json);
+        QFETCH(QString, shown);
+        QCOMPARE(EntryDetail::prettyJson(json), shown);
+    }
+
+    void shouldTellByteCountsGroupedAndInTheirLargestUnit_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("bytes") << qint64(300) << QStringLiteral("300 字节");
+        QTest::newRow("kibibytes") << qint64(1536) << QStringLiteral("1,536 字节 (1.5 KiB)");
+        QTest::newRow("mebibytes")
+            << qint64(5 * 1024 * 1024) << QStringLiteral("5,242,880 字节 (5.0 MiB)");
+    }
+    void shouldTellByteCountsGroupedAndInTheirLargestUnit()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(EntryDetail::byteCountText(bytes), text);
     }
 
     void shouldClearEntriesAndResetCountersIndependently()

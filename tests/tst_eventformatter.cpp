@@ -73,6 +73,12 @@ private slots:
         QTest::newRow("stalled") << ConnectionEvent(Code::PeerStalled, u"a:1"_s, QString(),
                                                     16 * 1024 * 1024 + 512)
                                  << u"对方未读取数据，已暂停向 a:1 发送（待发送 16 MiB）"_s;
+        QTest::newRow("pong under a millisecond")
+            << ConnectionEvent(Code::Pong, QString(), QString(), 210) << u"Pong 0.21 ms"_s;
+        QTest::newRow("pong of tens of milliseconds")
+            << ConnectionEvent(Code::Pong, QString(), QString(), 42460) << u"Pong 42.5 ms"_s;
+        QTest::newRow("slow pong")
+            << ConnectionEvent(Code::Pong, QString(), QString(), 1250400) << u"Pong 1250 ms"_s;
         QTest::newRow("accept failed")
             << ConnectionEvent(Code::AcceptFailed, QString(), u"Too many open files"_s, 1)
             << u"接受连接失败: Too many open files；暂停接受新连接，描述符释放后或 1 秒后重试"_s;

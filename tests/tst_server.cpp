@@ -202,6 +202,30 @@ private slots:
     // Peers that reset right after their request: every row and entry still
     // names its peer (one reset before it was announced is no client at all),
     // and the server serves the next client as before.
+    void shouldRefuseFilesThatCannotServeWssWhenOkIsPressed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"a-rather-long-folder-name-for-the-certificate.pem"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not pem\n") == 8);
+        file.close();
+        c->serverRadio->setChecked(true);
+        c->find<QPushButton>("serverOptionsButton")->click();
+        auto* dialog = c->find<ServerOptionsDialog>("serverOptionsDialog");
+        auto* certificate = dialog->findChild<QLineEdit*>(u"certificateEdit"_s);
+        certificate->setText(path);
+        dialog->findChild<QLineEdit*>(u"privateKeyEdit"_s)->setText(path);
+        // The whole path shows.
+        QVERIFY(certificate->width() > certificate->fontMetrics().horizontalAdvance(path));
+        QCOMPARE(certificate->toolTip(), path);
+
+        dialog->findChild<QPushButton*>(u"okButton"_s)->click();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->findChild<QLabel*>(u"optionsProblem"_s)->text(),
+                 u"证书文件 %1 不是 PEM 证书"_s.arg(path));
+        QVERIFY(c->connection->serverOptions().isDefault());
+    }
+
     void shouldNameEveryPeerThroughAConnectAndResetChurn()
     {
         REQUIRE_PYTHON();

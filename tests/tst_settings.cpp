@@ -193,8 +193,8 @@ private slots:
                 WebSocketWidget window;
                 window.useSettingsFile(settingsPath());
                 WindowControls c(&window);
-                c.connection->setClientOptions(secret);
                 c.urlEdit->setText(address);
+                c.connection->setClientOptions(secret);
                 c.find<QCheckBox>("rememberSecretsCheck")->setChecked(remember);
             }
             const QByteArray written = readFile(settingsPath());

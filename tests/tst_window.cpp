@@ -6,11 +6,14 @@
 #include "chart/ChartSeriesData.h"
 #include "comm/CommunicationBase.h"
 #include "i18n/LanguageManager.h"
+#include "websocket/SettingsPanel.h"
 #include "websocket/WebSocketWidget.h"
 
+#include <QAbstractItemView>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QGroupBox>
@@ -20,13 +23,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QWebSocketServer>
 #include <QtTest>
@@ -68,6 +74,10 @@ private slots:
     void shouldLogDisconnectedWhenDestroyedIdle();
     void shouldKeepTheLogAtTheBottomAcrossModeSwitchAndResize();
     void shouldOfferValuesOfRecentReceivedEntriesForAnalysis();
+    void shouldListEveryLanguageBelowTheSelector();
+    void shouldWidenTheRecentAddressPopupWithinTheScreen();
+    void shouldKeepTheWidenedSettingsColumnWithoutGapsAcrossStarts();
+    void shouldSayInTheLogWhenNoBrowserOpensTheDocumentation();
 
 private:
     static quint16 freePort();
@@ -631,6 +641,91 @@ void WindowTest::shouldOfferValuesOfRecentReceivedEntriesForAnalysis()
     AnalysisDialog::restoreDefault();
     QCOMPARE(engine->rules().value(0).expression, QStringLiteral("temp"));
     QCOMPARE(engine->seriesStore().first()->points.size(), 3);
+}
+
+void WindowTest::shouldListEveryLanguageBelowTheSelector()
+{
+    // At the top of the screen, where a popup over the chosen item ran off it.
+    WebSocketWidget window;
+    WindowControls c(&window);
+    window.move(window.screen()->availableGeometry().topLeft());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    c.languageCombo->setCurrentIndex(1);
+    c.languageCombo->showPopup();
+    QAbstractItemView* list = c.languageCombo->view();
+    QTRY_VERIFY(list->isVisible());
+    for (int row = 0; row < c.languageCombo->count(); ++row)
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(list->model()->index(row, 0))));
+    QVERIFY(list->window()->geometry().top() >=
+            c.languageCombo->mapToGlobal(QPoint(0, c.languageCombo->height())).y() - 1);
+}
+
+void WindowTest::shouldWidenTheRecentAddressPopupWithinTheScreen()
+{
+    // Longer than the screen is wide: it gets the screen's width.
+    const QString longest = QStringLiteral("ws://127.0.0.1:8080/") + QString(400, u'p');
+    WebSocketWidget window;
+    WindowControls c(&window);
+    window.findChild<SettingsPanel*>()->setRecentAddresses({QStringLiteral("ws://h/ws"), longest});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    c.urlEdit->setFocus();
+    QTest::keyClick(c.urlEdit, Qt::Key_Down);
+    QAbstractItemView* popup = c.urlEdit->completer()->popup();
+    QTRY_VERIFY(popup->isVisible());
+    const QRect screen = c.urlEdit->screen()->availableGeometry();
+    QTRY_COMPARE(popup->width(), screen.width());
+    QVERIFY(screen.contains(popup->geometry()));
+
+    // The field cuts it; its tooltip has it whole, secrets masked.
+    c.urlEdit->setText(longest);
+    QCOMPARE(c.urlEdit->toolTip(), longest);
+    c.urlEdit->setText(QStringLiteral("wss://user:pw9@h/ws?token=abc"));
+    QCOMPARE(c.urlEdit->toolTip(), QStringLiteral("wss://•••@h/ws?token=•••"));
+}
+
+void WindowTest::shouldKeepTheWidenedSettingsColumnWithoutGapsAcrossStarts()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Sockwise.conf"));
+    auto window = std::make_unique<WebSocketWidget>();
+    window->useSettingsFile(path);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto c = std::make_unique<WindowControls>(window.get());
+    QWidget* panel = c->settingsScroll->widget();
+    const int column = c->settingsScroll->width();
+    QSplitterHandle* handle =
+        window->findChild<QSplitter*>(QStringLiteral("bodySplitter"))->handle(1);
+    const QPoint grip = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(150, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(150, 0));
+    QTRY_COMPARE(c->settingsScroll->width(), column + 150);
+    QTRY_COMPARE(panel->width(), c->settingsScroll->viewport()->width());
+    // A group hidden by a mode switch leaves no gap.
+    c->serverRadio->click();
+    c->clientRadio->click();
+    QTRY_COMPARE(panel->height(), panel->sizeHint().height());
+
+    window = std::make_unique<WebSocketWidget>();
+    window->useSettingsFile(path);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    c = std::make_unique<WindowControls>(window.get());
+    QTRY_COMPARE(c->settingsScroll->width(), column + 150);
+}
+
+void WindowTest::shouldSayInTheLogWhenNoBrowserOpensTheDocumentation()
+{
+    // No handler and no desktop under offscreen: nothing can open the page.
+    WebSocketWidget window;
+    WindowControls c(&window);
+    window.findChild<QPushButton*>(QStringLiteral("docButton"))->click();
+    QCOMPARE(c.systemTexts().last(),
+             QStringLiteral("无法启动浏览器，请手动打开文档: "
+                            "https://gaugely.example/docs/gaugely/sockwise"));
 }
 
 QTEST_MAIN(WindowTest)

@@ -54,12 +54,18 @@ AnalysisDialog::AnalysisDialog(const QList<ValueProposal>& proposals, QWidget* p
     // The count is built in the active language: the dialog is modal, so the
     // language cannot change while it is open.
     const QString countText = LanguageManager::translate(QStringLiteral("%1 个值，最新 %2"));
+    int ticked = 0;
     for (qsizetype i = 0; i < proposals.size(); ++i) {
         const ValueProposal& proposal = proposals.at(i);
-        auto* check = new QCheckBox(
-            proposal.rule.name + QStringLiteral(" = ") + proposal.rule.expression, list);
+        // A JSON path is its own name: "hum", not "hum = hum".
+        const ChartRule& rule = proposal.rule;
+        auto* check = new QCheckBox(rule.name == rule.expression
+                                        ? rule.name
+                                        : rule.name + QStringLiteral(" = ") + rule.expression,
+                                    list);
         check->setObjectName(QStringLiteral("proposalCheck"));
-        check->setChecked(i < preChecked);
+        check->setChecked(!proposal.counter && ticked < preChecked);
+        ticked += check->isChecked() ? 1 : 0;
         m_checks.append(check);
         const double latest = proposal.points.isEmpty() ? 0.0 : proposal.points.last().value;
         auto* count = new QLabel(

@@ -24,6 +24,8 @@ struct ValueProposal
     QList<DataPoint> points;
     // How many samples hold a value for the rule.
     int sampleCount = 0;
+    // The values grow by one each time (a sequence number): rarely worth a chart.
+    bool counter = false;
 };
 
 // Finds the numbers that recur in received texts: members of JSON documents

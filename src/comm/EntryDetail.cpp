@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QLocale>
 #include <QStringList>
 
 #include <algorithm>
@@ -58,7 +59,27 @@ QString EntryDetail::sizeText() const
     // as its shortened row does.
     if (isMessage())
         return LanguageManager::translate(QStringLiteral("%1 字符")).arg(m_entry.text().size());
-    return LanguageManager::translate(QStringLiteral("%1 字节")).arg(m_entry.rawData().size());
+    return byteCountText(m_entry.rawData().size());
+}
+
+QString EntryDetail::byteCountText(qint64 bytes)
+{
+    QLocale grouped = QLocale::c();
+    grouped.setNumberOptions(QLocale::DefaultNumberOptions);
+    QString text =
+        LanguageManager::translate(QStringLiteral("%1 字节")).arg(grouped.toString(bytes));
+    // Big counts also in their largest unit, always with one decimal.
+    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = double(bytes);
+    int unit = -1;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    if (unit >= 0)
+        text += QStringLiteral(" (%1 %2)")
+                    .arg(QString::number(value, 'f', 1), QLatin1String(units[unit]));
+    return text;
 }
 
 QString EntryDetail::infoText() const
@@ -81,6 +102,51 @@ const QByteArray& EntryDetail::bytes() const
 {
     return m_entry.rawData();
 }
+
+namespace {
+
+// The code unit of "\uXXXX" at `at`, or -1.
+int escapedUnit(const QString& text, qsizetype at)
+{
+    if (at + 6 > text.size() || text.at(at) != QLatin1Char('\\') ||
+        text.at(at + 1) != QLatin1Char('u'))
+        return -1;
+    bool ok = false;
+    const int unit = text.mid(at + 2, 4).toInt(&ok, 16);
+    // toInt takes a sign and blanks that JSON does not.
+    const bool hex = std::all_of(text.cbegin() + at + 2, text.cbegin() + at + 6, [](QChar c) {
+        return c.isDigit() || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+    });
+    return ok && hex ? unit : -1;
+}
+
+// A "\uXXXX" escape (or a surrogate pair of them) at `at` in a JSON string,
+// appended as its character; returns the characters it took, 0 when it stays
+// as written.
+qsizetype appendUnicodeEscape(const QString& text, qsizetype at, QString& out)
+{
+    const int unit = escapedUnit(text, at);
+    if (unit < 0)
+        return 0;
+    // Kept as written where the character would change what the string
+    // reads as (quote, backslash) or shows nothing (controls).
+    if (unit < 0x20 || unit == 0x22 || unit == 0x5C || (unit >= 0x7F && unit < 0xA0))
+        return 0;
+    if (QChar::isHighSurrogate(char16_t(unit))) {
+        const int low = escapedUnit(text, at + 6);
+        if (low < 0 || !QChar::isLowSurrogate(char16_t(low)))
+            return 0;
+        out += QChar(char16_t(unit));
+        out += QChar(char16_t(low));
+        return 12;
+    }
+    if (QChar::isLowSurrogate(char16_t(unit)))
+        return 0;
+    out += QChar(char16_t(unit));
+    return 6;
+}
+
+} // namespace
 
 qsizetype EntryDetail::indentLimit(qsizetype size)
 {
@@ -132,6 +198,13 @@ QString EntryDetail::prettyJson(const QString& text, bool* tooLarge,
         if (stopped && i % 4096 == 0 && stopped())
             return QString();
         const QChar c = text.at(i);
+        if (inString && !escaped && c == QLatin1Char('\\')) {
+            const qsizetype used = appendUnicodeEscape(text, i, out);
+            if (used > 0) {
+                i += used - 1;
+                continue;
+            }
+        }
         if (inString) {
             out += c;
             if (escaped)

@@ -24,6 +24,8 @@ public:
     QString peerText() const;
     QString frameText() const;
     QString sizeText() const;
+    // "5,242,880 字节 (5.0 MiB)", "300 字节".
+    static QString byteCountText(qint64 bytes);
     // Every field above, one "name: value" line each, for the clipboard.
     QString infoText() const;
 
@@ -33,7 +35,8 @@ public:
     // Indenting never makes more than this of a text of `size` characters:
     // deep nesting repeats its indent on every line.
     static qsizetype indentLimit(qsizetype size);
-    // The text indented when it is a JSON object or array; empty otherwise,
+    // The text indented when it is a JSON object or array, its \uXXXX escapes
+    // shown as their characters; empty otherwise,
     // and also when the result would pass indentLimit() (`tooLarge` is then
     // set) or `stopped` answered true on the way.
     static QString prettyJson(const QString& text, bool* tooLarge = nullptr,

@@ -163,6 +163,11 @@ QMap<QString, QString> buildDictionary()
         {u"监听地址无效"_s, u"Invalid listen address"_s},
         {u"子协议名称含有无效字符"_s, u"A subprotocol name has invalid characters"_s},
         {u"证书文件和私钥文件须同时填写"_s, u"Certificate and private key go together"_s},
+        {u"无法读取证书文件 %1: %2"_s, u"Cannot read the certificate %1: %2"_s},
+        {u"无法读取私钥文件 %1: %2"_s, u"Cannot read the private key %1: %2"_s},
+        {u"证书文件 %1 不是 PEM 证书"_s, u"The certificate %1 is no PEM certificate"_s},
+        {u"私钥文件 %1 不是未加密的 PEM 私钥"_s, u"The private key %1 is no unencrypted PEM key"_s},
+        {u"本机不支持 TLS"_s, u"TLS is not available on this machine"_s},
         // The log's find bar and entry details.
         {u"查找内容或正则表达式"_s, u"Text or regular expression"_s},
         {u"正则"_s, u"Regex"_s},

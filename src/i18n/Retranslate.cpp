@@ -141,8 +141,10 @@ QComboBox* createLanguageSelector(QWidget* parent)
     combo->setCurrentIndex(LanguageManager::isEnglish() ? 1 : 0);
     combo->setFixedWidth(80);
     combo->setStyleSheet(
+        // A list below the box: a popup over the chosen item runs off the top
+        // of a window at the top of the screen and shows one row.
         u"QComboBox { background: transparent; color: #94A3B8; border: 1px solid #2A3A4A; "
-        "border-radius: 3px; padding: 2px 6px; font-size: 11px; }"
+        "border-radius: 3px; padding: 2px 6px; font-size: 11px; combobox-popup: 0; }"
         "QComboBox:hover { border-color: #60A5FA; }"
         "QComboBox QAbstractItemView { background: #0D1622; color: #F1F5F9; "
         "selection-background-color: #1E3A5F; }"_s);

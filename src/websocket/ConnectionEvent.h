@@ -45,7 +45,7 @@ struct ConnectionEvent
         UpgradeRefused,        // number: HTTP status; detail: its reason phrase
         CertificateError,      // detail: Qt's text
         CertificateIgnored,    // detail: Qt's text
-        Pong,                  // number: round trip in ms
+        Pong,                  // number: round trip in µs
         HandshakeTimeout,      // number: seconds
         HeartbeatTimeout,      // number: seconds
         RetryScheduled,        // number: delay in ms; attempt

@@ -39,6 +39,14 @@ QString EventFormatter::sizeText(qint64 bytes)
     return QString::number(bytes) + QStringLiteral(" B");
 }
 
+QString EventFormatter::roundTripText(qint64 microseconds)
+{
+    // Three significant digits at most, and never "0 ms".
+    const double ms = double(microseconds) / 1000.0;
+    const int decimals = ms < 10 ? 2 : ms < 100 ? 1 : 0;
+    return QString::number(ms, 'f', decimals) + QStringLiteral(" ms");
+}
+
 QString EventFormatter::text(const ConnectionEvent& e)
 {
     switch (e.code) {
@@ -108,7 +116,7 @@ QString EventFormatter::text(const ConnectionEvent& e)
     case Code::CertificateIgnored:
         return QStringLiteral("已忽略证书错误: ") + e.detail;
     case Code::Pong:
-        return QStringLiteral("Pong %1 ms").arg(e.number);
+        return QStringLiteral("Pong ") + roundTripText(e.number);
     case Code::HandshakeTimeout:
         return QStringLiteral("握手超时：%1 秒内未完成，已放弃连接").arg(e.number);
     case Code::HeartbeatTimeout:

@@ -55,5 +55,7 @@ void HeaderBar::openDocumentation()
 {
     QUrl page = AdBanner::vendorBaseUrl();
     page.setPath(QStringLiteral("/docs/gaugely/sockwise"));
-    QDesktopServices::openUrl(page);
+    // Without a browser the click would do nothing at all.
+    if (!QDesktopServices::openUrl(page))
+        emit notice(QStringLiteral("无法启动浏览器，请手动打开文档: %1").arg(page.toString()));
 }

@@ -15,6 +15,10 @@ public:
 
     QComboBox* languageCombo() const { return m_languageCombo; }
 
+signals:
+    // For the log: what went wrong, in Chinese.
+    void notice(const QString& text);
+
 private:
     void openDocumentation();
 

@@ -2,6 +2,7 @@
 
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/ServerSession.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,8 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 ServerOptionsDialog::OpenFileHook ServerOptionsDialog::getOpenFileName =
     [](QWidget* parent, const QString& caption, const QString& filters) {
@@ -151,25 +154,42 @@ QString ServerOptionsDialog::toolTipFor(const ServerOptions& options)
     return lines.join(QLatin1Char('\n'));
 }
 
-QString ServerOptionsDialog::problem() const
+OptionProblem ServerOptionsDialog::problem() const
 {
     const ServerOptions shown = options();
     if (shown.bind == ServerOptions::Bind::Address && QHostAddress(shown.address).isNull())
-        return QStringLiteral("监听地址无效");
+        return {QStringLiteral("监听地址无效"), {}};
     for (const QString& name : shown.subprotocols) {
         if (!isToken(name))
-            return QStringLiteral("子协议名称含有无效字符");
+            return {QStringLiteral("子协议名称含有无效字符"), {}};
     }
     if (shown.certificateFile.isEmpty() != shown.privateKeyFile.isEmpty())
-        return QStringLiteral("证书文件和私钥文件须同时填写");
-    return QString();
+        return {QStringLiteral("证书文件和私钥文件须同时填写"), {}};
+    // Told now rather than first when listening fails.
+    using Code = ConnectionEvent::Code;
+    const std::optional<ConnectionEvent> tls = ServerSession::tlsProblem(shown);
+    if (!tls)
+        return {};
+    switch (tls->code) {
+    case Code::ListenUnreadable:
+        return {tls->number == 0 ? QStringLiteral("无法读取证书文件 %1: %2")
+                                 : QStringLiteral("无法读取私钥文件 %1: %2"),
+                {tls->peer, tls->detail}};
+    case Code::ListenNotCertificate:
+        return {QStringLiteral("证书文件 %1 不是 PEM 证书"), {tls->peer}};
+    case Code::ListenNotKey:
+        return {QStringLiteral("私钥文件 %1 不是未加密的 PEM 私钥"), {tls->peer}};
+    default:
+        return {QStringLiteral("本机不支持 TLS"), {}};
+    }
 }
 
 void ServerOptionsDialog::accept()
 {
-    const QString reason = problem();
-    setRuntimeText(m_problem, reason, LanguageManager::translate(reason));
-    if (reason.isEmpty())
+    const OptionProblem reason = problem();
+    setRuntimeText(m_problem, reason.text(),
+                   reason.text(LanguageManager::translate(reason.format)));
+    if (reason.format.isEmpty())
         QDialog::accept();
 }
 
@@ -194,6 +214,14 @@ QLineEdit* ServerOptionsDialog::addFileRow(QFormLayout* form, const QString& cap
                             QStringLiteral("PEM (*.pem *.crt *.cer *.key);;* (*)"));
         if (!path.isEmpty())
             field->setText(path);
+    });
+    // The whole path shows: the field grows with it (up to a width a screen
+    // holds), and the tooltip has it in any case.
+    connect(field, &QLineEdit::textChanged, this, [this, field](const QString& path) {
+        field->setToolTip(path);
+        const int wanted = field->fontMetrics().horizontalAdvance(path) + 24;
+        field->setMinimumWidth(std::min(std::max(wanted, 200), 720));
+        adjustSize();
     });
     auto* row = new QHBoxLayout;
     row->addWidget(field, 1);

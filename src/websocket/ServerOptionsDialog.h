@@ -1,5 +1,6 @@
 #pragma once
 
+#include "websocket/OptionProblem.h"
 #include "websocket/ServerOptions.h"
 
 #include <QDialog>
@@ -36,8 +37,9 @@ public:
     void accept() override;
 
 private:
-    // The reason the shown options cannot be used, in Chinese; empty if none.
-    QString problem() const;
+    // The reason the shown options cannot be used, in Chinese; an empty
+    // format if none.
+    OptionProblem problem() const;
     void updateAddressField();
     // A path field with its "浏览…" button, as a row of the form.
     QLineEdit* addFileRow(QFormLayout* form, const QString& caption, const QString& name);

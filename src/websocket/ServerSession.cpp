@@ -99,6 +99,19 @@ QSslConfiguration tlsConfiguration(const ServerOptions& options,
     return configuration;
 }
 
+} // namespace
+
+std::optional<ConnectionEvent> ServerSession::tlsProblem(const ServerOptions& options)
+{
+    if (options.certificateFile.isEmpty() && options.privateKeyFile.isEmpty())
+        return std::nullopt;
+    std::optional<ConnectionEvent> problem;
+    tlsConfiguration(options, &problem);
+    return problem;
+}
+
+namespace {
+
 QString normalisedPath(const QString& path)
 {
     const QString trimmed = path.trimmed();

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QHostAddress;
 class QWebSocket;
 class QWebSocketServer;
@@ -58,6 +60,9 @@ public:
     // "address:port" as the list and the log show it; an IPv4 address mapped
     // into IPv6 shows as IPv4.
     static QString clientTextOf(const QHostAddress& address, quint16 port);
+    // Why a listen with these certificate and key files would fail, as the
+    // listen itself would tell it; nothing for plain ws or usable files.
+    static std::optional<ConnectionEvent> tlsProblem(const ServerOptions& options);
 
 signals:
     void clientJoined(ServerSession::ClientId id, const QString& text);

@@ -2,6 +2,8 @@
 
 #include "chart/ChartEngine.h"
 #include "i18n/LanguageManager.h"
+#include "websocket/AddressOptionsController.h"
+#include "websocket/BodySplitter.h"
 #include "websocket/ConnectionManager.h"
 #include "websocket/QuickSendPanel.h"
 #include "websocket/RecentAddresses.h"
@@ -35,6 +37,7 @@ WindowSettings SettingsBinder::read() const
     s.rememberSecrets = p->rememberSecretsCheck()->isChecked();
     s.recentAddresses = m.recentAddresses->addresses();
     s.clientOptions = m.connection->clientOptions();
+    s.addressOptions = m.addressOptions->store().entries();
     s.serverOptions = m.connection->serverOptions();
 
     s.hexDisplay = p->hexDisplayCheck()->isChecked();
@@ -58,6 +61,7 @@ WindowSettings SettingsBinder::read() const
 
     s.english = LanguageManager::isEnglish();
     s.geometry = m.window->saveGeometry();
+    s.settingsWidth = m.splitter->columnWidth();
     return s;
 }
 
@@ -67,6 +71,10 @@ void SettingsBinder::apply(const WindowSettings& s, QStringList* rejected)
     SendArea* a = m.sendArea;
     ChartEngine* chart = p->chartEngine();
     (s.serverMode ? p->serverRadio() : p->clientRadio())->setChecked(true);
+    // Each address's options first: the address shown takes its own.
+    AddressOptions kept;
+    kept.setEntries(s.addressOptions);
+    m.addressOptions->setStore(kept);
     p->urlEdit()->setText(s.address);
     p->urlEdit()->setCursorPosition(0);
     p->portSpin()->setValue(s.port);
@@ -100,6 +108,7 @@ void SettingsBinder::apply(const WindowSettings& s, QStringList* rejected)
 
     if (!s.geometry.isEmpty() && !m.window->restoreGeometry(s.geometry))
         rejected->append(QStringLiteral("window/geometry"));
+    m.splitter->setColumnWidth(s.settingsWidth);
     if (s.english)
         m.languageCombo->setCurrentIndex(1);
 }
@@ -125,6 +134,8 @@ void SettingsBinder::watch()
     connect(chart, &ChartEngine::rulesChanged, this, &SettingsBinder::changed);
     connect(m.quickSend, &QuickSendPanel::changed, this, &SettingsBinder::changed);
     connect(m.connection, &ConnectionManager::optionsChanged, this, &SettingsBinder::changed);
+    connect(m.addressOptions, &AddressOptionsController::changed, this, &SettingsBinder::changed);
+    connect(m.splitter, &BodySplitter::columnWidthChanged, this, &SettingsBinder::changed);
     // Size and position.
     m.window->installEventFilter(this);
 }

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+class AddressOptionsController;
+class BodySplitter;
 class ConnectionManager;
 class QComboBox;
 class QuickSendPanel;
@@ -29,6 +31,8 @@ public:
         ConnectionManager* connection = nullptr;
         SendController* sender = nullptr;
         RecentAddresses* recentAddresses = nullptr;
+        AddressOptionsController* addressOptions = nullptr;
+        BodySplitter* splitter = nullptr;
     };
 
     explicit SettingsBinder(const Parts& parts, QObject* parent = nullptr);

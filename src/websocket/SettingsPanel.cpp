@@ -16,9 +16,13 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStringListModel>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -65,13 +69,21 @@ SettingsPanel::SettingsPanel(QWidget* parent)
     m_urlEdit->setObjectName(QStringLiteral("urlEdit"));
     m_urlEdit->setCursorPosition(0);
     m_urlEdit->installEventFilter(this);
-    clientBoxLayout->addLayout(labelledRow(QStringLiteral("服务器地址"), m_urlEdit, m_clientBox));
+    QHBoxLayout* addressRow = labelledRow(QStringLiteral("服务器地址"), m_urlEdit, m_clientBox);
+    m_optionsMark = new QLabel(m_clientBox);
+    m_optionsMark->setObjectName(QStringLiteral("optionsMark"));
+    m_optionsMark->setStyleSheet(QStringLiteral("color: #F59E0B;"));
+    m_optionsMark->hide();
+    addressRow->addWidget(m_optionsMark);
+    clientBoxLayout->addLayout(addressRow);
     m_addressModel = new QStringListModel(this);
     auto* completer = new QCompleter(m_addressModel, this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setFilterMode(Qt::MatchContains);
     completer->setModelSorting(QCompleter::UnsortedModel);
     m_urlEdit->setCompleter(completer);
+    completer->popup()->setObjectName(QStringLiteral("addressPopup"));
+    completer->popup()->installEventFilter(this);
     m_rememberSecretsCheck = new QCheckBox(QStringLiteral("记住密钥"), m_clientBox);
     m_rememberSecretsCheck->setObjectName(QStringLiteral("rememberSecretsCheck"));
     clientBoxLayout->addWidget(m_rememberSecretsCheck);
@@ -236,8 +248,36 @@ void SettingsPanel::clearClientSelection()
     m_clientList->setCurrentItem(nullptr, QItemSelectionModel::NoUpdate);
 }
 
+void SettingsPanel::widenAddressPopup()
+{
+    // The completer makes its popup as wide as the field, which cuts every
+    // address of a server with a path: it gets its longest entry's width,
+    // within the screen.
+    QAbstractItemView* popup = m_urlEdit->completer()->popup();
+    const QRect screen = m_urlEdit->screen()->availableGeometry();
+    const int entries = popup->sizeHintForColumn(0) + 2 * popup->frameWidth() +
+                        popup->verticalScrollBar()->sizeHint().width();
+    const int wanted = std::min(screen.width(), std::max(m_urlEdit->width(), entries));
+    popup->setMinimumWidth(wanted);
+    QRect shown = popup->geometry();
+    shown.setWidth(std::max(shown.width(), wanted));
+    if (shown.right() > screen.right())
+        shown.moveRight(screen.right());
+    if (shown.left() < screen.left())
+        shown.moveLeft(screen.left());
+    if (shown != popup->geometry())
+        popup->setGeometry(shown);
+}
+
 bool SettingsPanel::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_urlEdit->completer()->popup() &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Move) && !m_widening) {
+        m_widening = true;
+        widenAddressPopup();
+        m_widening = false;
+        return false;
+    }
     if (watched == m_urlEdit && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down) {
         // Down offers every recent address, whatever the field holds.

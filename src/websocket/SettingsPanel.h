@@ -8,6 +8,7 @@ class ChartEngine;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -28,6 +29,8 @@ public:
     QRadioButton* clientRadio() const { return m_clientRadio; }
     QRadioButton* serverRadio() const { return m_serverRadio; }
     QLineEdit* urlEdit() const { return m_urlEdit; }
+    // "⚙ N" beside the address while N client options differ from their defaults.
+    QLabel* optionsMark() const { return m_optionsMark; }
     QCheckBox* rememberSecretsCheck() const { return m_rememberSecretsCheck; }
     QPushButton* clientOptionsButton() const { return m_clientOptionsButton; }
     QPushButton* pingButton() const { return m_pingButton; }
@@ -60,12 +63,14 @@ protected:
 private:
     void showMode(bool clientMode);
     void clearClientSelection();
+    void widenAddressPopup();
 
     QRadioButton* m_clientRadio = nullptr;
     QRadioButton* m_serverRadio = nullptr;
     QWidget* m_clientBox = nullptr;
     QWidget* m_serverBox = nullptr;
     QLineEdit* m_urlEdit = nullptr;
+    QLabel* m_optionsMark = nullptr;
     QStringListModel* m_addressModel = nullptr;
     QCheckBox* m_rememberSecretsCheck = nullptr;
     QPushButton* m_clientOptionsButton = nullptr;
@@ -84,4 +89,5 @@ private:
     QSpinBox* m_lineSpacingSpin = nullptr;
     QSpinBox* m_fontSizeSpin = nullptr;
     ChartEngine* m_chartEngine = nullptr;
+    bool m_widening = false;
 };

@@ -8,16 +8,20 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/AddressOptionsController.h"
 #include "websocket/AutoSendPolicy.h"
+#include "websocket/BodySplitter.h"
 #include "websocket/ConnectionOptionsDialog.h"
 #include "websocket/EventFormatter.h"
 #include "websocket/HeaderBar.h"
 #include "websocket/QuickSendPanel.h"
 #include "websocket/ReceiveRouter.h"
+#include "websocket/SecretMask.h"
 #include "websocket/SendArea.h"
 #include "websocket/SendController.h"
 #include "websocket/ServerOptionsDialog.h"
 #include "websocket/SettingsBinder.h"
+#include "websocket/SettingsColumn.h"
 #include "websocket/SettingsPanel.h"
 
 #include <QChartView>
@@ -96,32 +100,29 @@ void WebSocketWidget::setupUI()
 
     auto* header = new HeaderBar(this);
     languageCombo = header->languageCombo();
+    connect(header, &HeaderBar::notice, comm, &CommunicationBase::logSystem);
     root->addWidget(header);
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(16, 4, 16, 12);
     body->setSpacing(12);
 
-    settingsScroll = new QScrollArea(this);
-    settingsScroll->setObjectName(QStringLiteral("settingsScroll"));
-    settingsScroll->setWidgetResizable(false);
-    settingsScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    settingsScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     QWidget* panel = createSettingsPanel();
-    panel->setFixedWidth(254);
-    settingsScroll->setWidget(panel);
-    settingsScroll->setFixedWidth(260);
-    body->addWidget(settingsScroll, 0);
-    body->addWidget(createLogArea(), 1);
+    panel->setMinimumWidth(254);
+    settingsScroll = new SettingsColumn(panel, this);
+    settingsScroll->setMinimumWidth(260);
+    bodySplitter = new BodySplitter(settingsScroll, createLogArea(), this);
+    body->addWidget(bodySplitter, 1);
     root->addLayout(body, 1);
 
     connect(settingsPanel->lineSpacingSpin(), &QSpinBox::valueChanged, logView,
             &LogViewWidget::setLineSpacing);
     connect(settingsPanel->fontSizeSpin(), &QSpinBox::valueChanged, logView,
             &LogViewWidget::setFontSize);
-    m_binder = new SettingsBinder({this, settingsPanel, sendArea, quickSendPanel, languageCombo,
-                                   m_connection, sender, &recentAddresses},
-                                  this);
+    m_binder =
+        new SettingsBinder({this, settingsPanel, sendArea, quickSendPanel, languageCombo,
+                            m_connection, sender, &recentAddresses, addressOptions, bodySplitter},
+                           this);
 
     retranslateWidgetTree(this);
     LanguageManager::addListener(this, [this] {
@@ -147,6 +148,7 @@ QWidget* WebSocketWidget::createSettingsPanel()
     connectButton = p->connectButton();
     pingButton = p->pingButton();
     chartEngine = p->chartEngine();
+    addressOptions = new AddressOptionsController(urlEdit, p->optionsMark(), m_connection, this);
 
     // A new address ends the retries for the old one.
     connect(urlEdit, &QLineEdit::textChanged, this, [this] {
@@ -376,9 +378,13 @@ void WebSocketWidget::updateAddressToolTip()
         urlEdit->style()->unpolish(urlEdit);
         urlEdit->style()->polish(urlEdit);
     }
+    // The field cuts a long address: the tooltip has it whole, secrets masked.
+    // A wrong one is told by its problem (what does not parse may hide a password).
     QStringList lines;
     if (!problem.isEmpty())
         lines.append(LanguageManager::translate(problem));
+    else
+        lines.append(SecretMask::address(urlEdit->text().trimmed()));
     const auto differences = m_connection->clientOptions().differences();
     if (differences.isEmpty()) {
         urlEdit->setToolTip(lines.join(QLatin1Char('\n')));

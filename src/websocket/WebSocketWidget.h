@@ -6,7 +6,9 @@
 
 #include <QWidget>
 
+class AddressOptionsController;
 class AutoSendPolicy;
+class BodySplitter;
 class ChartEngine;
 class CommunicationBase;
 class LogViewWidget;
@@ -87,6 +89,8 @@ private:
     void updateAddressToolTip();
 
     QScrollArea* settingsScroll = nullptr;
+    BodySplitter* bodySplitter = nullptr;
+    AddressOptionsController* addressOptions = nullptr;
     SettingsPanel* settingsPanel = nullptr;
     SendArea* sendArea = nullptr;
     CommunicationBase* comm = nullptr;

@@ -80,9 +80,7 @@ void readGroup(QSettings& file, const QString& group, QStringList* rejected,
 
 // The elements of an array that `read` accepts without a rejected key; the
 // others are named "array/index" and left out.
-template<typename T>
-QList<T> readArray(QSettings& file, const QString& array, int limit, QStringList* rejected,
-                   const std::function<bool(const OptionMap&, T*)>& read)
+QList<QVariantMap> arrayElements(QSettings& file, const QString& array, int limit)
 {
     const int size = std::min(file.beginReadArray(array), limit);
     QList<QVariantMap> elements;
@@ -95,6 +93,14 @@ QList<T> readArray(QSettings& file, const QString& array, int limit, QStringList
         elements.append(values);
     }
     file.endArray();
+    return elements;
+}
+
+template<typename T>
+QList<T> readArray(QSettings& file, const QString& array, int limit, QStringList* rejected,
+                   const std::function<bool(const OptionMap&, T*)>& read)
+{
+    const QList<QVariantMap> elements = arrayElements(file, array, limit);
     QList<T> accepted;
     for (int i = 0; i < elements.size(); ++i) {
         QStringList local;
@@ -164,6 +170,7 @@ bool WindowSettings::operator==(const WindowSettings& o) const
     return serverMode == o.serverMode && address == o.address && port == o.port && path == o.path &&
            encoding == o.encoding && rememberSecrets == o.rememberSecrets &&
            recentAddresses == o.recentAddresses && clientOptions == o.clientOptions &&
+           addressOptions == o.addressOptions && settingsWidth == o.settingsWidth &&
            serverOptions == o.serverOptions && hexDisplay == o.hexDisplay &&
            showTimestamp == o.showTimestamp && autoScroll == o.autoScroll &&
            lineSpacing == o.lineSpacing && fontSize == o.fontSize && hexSend == o.hexSend &&
@@ -201,6 +208,25 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
     s.clientOptions =
         ClientOptions::fromVariantMap(groupValues(file, QStringLiteral("client")), &local);
     nameRejected(QStringLiteral("client"), local, rejected);
+    // An element without an address is dropped; its bad values keep their defaults.
+    const QList<QVariantMap> perAddress =
+        arrayElements(file, QStringLiteral("addressOptions"), AddressOptions::capacity);
+    for (qsizetype i = 0; i < perAddress.size(); ++i) {
+        QVariantMap values = perAddress.at(i);
+        const QVariant address = values.take(QStringLiteral("address"));
+        const QString prefix = QStringLiteral("addressOptions/%1").arg(i + 1);
+        if (address.typeId() != QMetaType::QString || address.toString().trimmed().isEmpty()) {
+            rejected->append(prefix);
+            continue;
+        }
+        local.clear();
+        s.addressOptions.append({AddressOptions::keyFor(address.toString()),
+                                 ClientOptions::fromVariantMap(values, &local)});
+        nameRejected(prefix, local, rejected);
+    }
+    AddressOptions kept;
+    kept.setEntries(s.addressOptions);
+    s.addressOptions = kept.entries();
     local.clear();
     s.serverOptions =
         ServerOptions::fromVariantMap(groupValues(file, QStringLiteral("server")), &local);
@@ -254,6 +280,7 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
         int language = s.english ? 1 : 0;
         in.readChoice("language", &language, languageNames());
         s.english = language == 1;
+        in.read("settingsWidth", &s.settingsWidth, 0, 4000);
     });
     // Sections are parsed as they are first read: a garbled line only shows
     // in the status once everything has been read.
@@ -289,6 +316,13 @@ void WindowSettings::write(QSettings& file) const
                 {QStringLiteral("rememberSecrets"), rememberSecrets},
                 {QStringLiteral("recentAddresses"), addresses}});
     writeGroup(file, QStringLiteral("client"), clientOptions.toVariantMap(rememberSecrets));
+    QList<QVariantMap> perAddress;
+    for (const auto& [address, options] : addressOptions) {
+        QVariantMap values = options.toVariantMap(rememberSecrets);
+        values.insert(QStringLiteral("address"), address);
+        perAddress.append(values);
+    }
+    writeArray(file, QStringLiteral("addressOptions"), perAddress);
     writeGroup(file, QStringLiteral("server"), serverOptions.toVariantMap());
 
     writeGroup(file, QStringLiteral("display"),
@@ -330,5 +364,6 @@ void WindowSettings::write(QSettings& file) const
 
     writeGroup(file, QStringLiteral("window"),
                {{QStringLiteral("language"), languageNames().at(english ? 1 : 0)},
-                {QStringLiteral("geometry"), geometry}});
+                {QStringLiteral("geometry"), geometry},
+                {QStringLiteral("settingsWidth"), settingsWidth}});
 }

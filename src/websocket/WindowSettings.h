@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chart/ChartRule.h"
+#include "websocket/AddressOptions.h"
 #include "websocket/ClientOptions.h"
 #include "websocket/SavedMessages.h"
 #include "websocket/SendBoxContent.h"
@@ -27,7 +28,10 @@ struct WindowSettings
     // password are written at all.
     bool rememberSecrets = false;
     QStringList recentAddresses;
+    // The options in effect, those of the address shown.
     ClientOptions clientOptions;
+    // Every address's own options (AddressOptions keys), most recent first.
+    QList<AddressOptions::Entry> addressOptions;
     ServerOptions serverOptions;
 
     // Display
@@ -57,6 +61,8 @@ struct WindowSettings
     // Window
     bool english = false;
     QByteArray geometry;
+    // The settings column as the user widened it; 0: its default width.
+    int settingsWidth = 0;
 
     bool operator==(const WindowSettings& other) const;
     bool operator!=(const WindowSettings& other) const { return !(*this == other); }
