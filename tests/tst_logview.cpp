@@ -810,9 +810,10 @@ private slots:
         const auto field = [this](const char* name) {
             return child<QLineEdit>(name)->text();
         };
-        QVERIFY(!pane->isVisible());
-
+        // A click on a row opens the pane only once "详情" has opened it.
         rows()->setCurrentRow(0);
+        QVERIFY(!pane->isVisible());
+        child<QPushButton>("detailToggle")->click();
         QVERIFY(pane->isVisible());
         const LogEntry entry = comm->entries().at(0);
         QCOMPARE(field("detailTime"),
@@ -905,6 +906,7 @@ private slots:
         QTRY_COMPARE(rows()->count(), 2);
         auto* tabs = child<QTabWidget>("detailTabs");
         auto* reason = child<QLabel>("detailJsonReason");
+        child<QPushButton>("detailToggle")->setChecked(true);
         QElapsedTimer clock;
         clock.start();
         rows()->setCurrentRow(0);
@@ -929,6 +931,7 @@ private slots:
         const QByteArray big = QByteArray(16 << 20, 'a') + "\nEND";
         comm->logReceived(big);
         QTRY_COMPARE(rows()->count(), 1);
+        child<QPushButton>("detailToggle")->setChecked(true);
         rows()->setCurrentRow(0);
         auto* text = child<QPlainTextEdit>("detailText");
         auto* showAll = child<QPushButton>("detailTextAll");

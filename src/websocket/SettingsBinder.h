@@ -5,6 +5,7 @@
 #include <QObject>
 
 class ConnectionManager;
+class QAbstractButton;
 class QComboBox;
 class QuickSendPanel;
 class RecentAddresses;
@@ -29,6 +30,7 @@ public:
         ConnectionManager* connection = nullptr;
         SendController* sender = nullptr;
         RecentAddresses* recentAddresses = nullptr;
+        QAbstractButton* detailToggle = nullptr;
     };
 
     explicit SettingsBinder(const Parts& parts, QObject* parent = nullptr);

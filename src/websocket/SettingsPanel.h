@@ -10,6 +10,7 @@ class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -53,6 +54,15 @@ public:
     void removeClient(ConnectionManager::ClientId id);
     void clearClients();
     ConnectionManager::ClientId selectedClient() const;
+    // The context menu of a client in the list, built but not shown: the
+    // caller owns it.
+    QMenu* createClientMenu(ConnectionManager::ClientId id, QWidget* parent);
+
+signals:
+    // From a client's context menu: the send box to this client alone, or
+    // this client dropped.
+    void sendToClientRequested(ConnectionManager::ClientId id);
+    void dropClientRequested(ConnectionManager::ClientId id);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -60,6 +70,7 @@ protected:
 private:
     void showMode(bool clientMode);
     void clearClientSelection();
+    void updateDisconnectButton();
 
     QRadioButton* m_clientRadio = nullptr;
     QRadioButton* m_serverRadio = nullptr;

@@ -120,7 +120,7 @@ void WebSocketWidget::setupUI()
     connect(settingsPanel->fontSizeSpin(), &QSpinBox::valueChanged, logView,
             &LogViewWidget::setFontSize);
     m_binder = new SettingsBinder({this, settingsPanel, sendArea, quickSendPanel, languageCombo,
-                                   m_connection, sender, &recentAddresses},
+                                   m_connection, sender, &recentAddresses, logView->detailToggle()},
                                   this);
 
     retranslateWidgetTree(this);
@@ -162,6 +162,10 @@ QWidget* WebSocketWidget::createSettingsPanel()
     connect(connectButton, &QPushButton::clicked, this, &WebSocketWidget::toggleConnection);
     connect(p->disconnectClientButton(), &QPushButton::clicked, this,
             &WebSocketWidget::disconnectSelectedClient);
+    connect(p, &SettingsPanel::sendToClientRequested, this, [this](ConnectionManager::ClientId id) {
+        sender->sendFromBox(sendBoxContent(), id, true);
+    });
+    connect(p, &SettingsPanel::dropClientRequested, m_connection, &ConnectionManager::closeClient);
     connect(p->hexDisplayCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setHexDisplay);
     connect(p->timestampCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setShowTimestamp);
     connect(p->autoScrollCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setAutoScroll);
@@ -185,6 +189,9 @@ QWidget* WebSocketWidget::createLogArea()
     logView = new LogViewWidget(comm, tabWidget);
     logView->setObjectName(QStringLiteral("logView"));
     tabWidget->addTab(logView, QStringLiteral("通信日志"));
+    connect(logView, &LogViewWidget::resendRequested, sender, [this](const LogEntry& entry) {
+        sender->resend(entry.rawData(), entry.frameKind(), selectedClient());
+    });
     if (chartEngine) {
         const int chartTab =
             tabWidget->addTab(chartEngine->chartView(), QStringLiteral("数据图表"));
