@@ -89,9 +89,19 @@ bool LogSearch::includesPeer(const LogEntry& entry) const
 {
     if (m_peer.isEmpty())
         return true;
-    if (entry.direction() == LogEntry::SYS)
-        return entry.text().contains(m_peer);
-    return entry.peer() == m_peer;
+    if (entry.direction() != LogEntry::SYS)
+        return entry.peer() == m_peer;
+    // Named whole: "127.0.0.1:4000" is not named by "…:40001".
+    const QString text = entry.text();
+    const auto joins = [](QChar c) {
+        return c.unicode() < 128 && (c.isLetterOrNumber() || c == u'.' || c == u':');
+    };
+    for (qsizetype at = text.indexOf(m_peer); at >= 0; at = text.indexOf(m_peer, at + 1)) {
+        const qsizetype end = at + m_peer.size();
+        if ((at == 0 || !joins(text.at(at - 1))) && (end == text.size() || !joins(text.at(end))))
+            return true;
+    }
+    return false;
 }
 
 bool LogSearch::operator==(const LogSearch& other) const
