@@ -123,15 +123,19 @@ bool FindBar::isFiltering() const
 
 void FindBar::addPeer(const QString& peer)
 {
-    if (!peer.isEmpty() && m_peer->findData(peer) < 0)
-        m_peer->addItem(peer, peer);
+    if (peer.isEmpty() || m_peers.contains(peer))
+        return;
+    m_peers.insert(peer);
+    m_peer->addItem(peer, peer);
 }
 
 void FindBar::forgetPeers()
 {
     for (int i = m_peer->count() - 1; i > 0; --i) {
-        if (i != m_peer->currentIndex())
+        if (i != m_peer->currentIndex()) {
+            m_peers.remove(m_peer->itemData(i).toString());
             m_peer->removeItem(i);
+        }
     }
 }
 

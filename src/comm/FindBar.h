@@ -3,6 +3,7 @@
 #include "comm/LogSearch.h"
 
 #include <QFrame>
+#include <QSet>
 
 class QCheckBox;
 class QComboBox;
@@ -65,6 +66,8 @@ private:
     QCheckBox* m_directions[3] = {};
     QCheckBox* m_filter = nullptr;
     QComboBox* m_peer = nullptr;
+    // Asked per frame under a flood: a look-up, not a walk through the combo.
+    QSet<QString> m_peers;
     int m_matched = -1;
     int m_total = 0;
     QLabel* m_status = nullptr;
