@@ -123,6 +123,7 @@ void LogFinder::setSearch(const LogSearch& search)
         return;
     const bool wasFiltering = isFiltering();
     m_search = search;
+    m_marksValid = false;
     update(wasFiltering);
 }
 
@@ -166,9 +167,15 @@ void LogFinder::leaveFilteredView()
 void LogFinder::recount()
 {
     m_countTimer->stop();
-    m_matched = 0;
-    if (!counting())
+    if (!counting()) {
+        m_marksValid = false;
         return;
+    }
+    if (m_marksValid) {
+        announceCount();
+        return;
+    }
+    m_matched = 0;
     for (int row = 0, count = m_rows->count(); row < count; ++row) {
         QListWidgetItem* item = m_rows->item(row);
         const bool hit = matches(item);
@@ -176,6 +183,7 @@ void LogFinder::recount()
             logRow->setCounted(hit);
         m_matched += hit ? 1 : 0;
     }
+    m_marksValid = true;
     announceCount();
 }
 
@@ -197,20 +205,24 @@ void LogFinder::refilter(bool fromList)
     const QItemSelectionModel* listSelection = m_rows->selectionModel();
     const bool listHasSelection = fresh && listSelection->hasSelection();
 
-    m_matched = 0;
+    const bool marked = m_marksValid;
+    if (!marked)
+        m_matched = 0;
     QList<QListWidgetItem*> shown;
     QList<int> selectedRows;
     int currentRow = -1;
     const int count = m_rows->count();
     for (int row = 0; row < count; ++row) {
         QListWidgetItem* item = m_rows->item(row);
-        const bool hit = matches(item);
+        LogRowItem* logRow = LogRowItem::from(item);
+        const bool hit = marked && logRow ? logRow->counted() : matches(item);
         const bool inView = m_filtering ? hit : includesPeer(item);
-        if (LogRowItem* logRow = LogRowItem::from(item)) {
+        if (logRow) {
             logRow->setMatched(inView);
             logRow->setCounted(hit);
         }
-        m_matched += hit ? 1 : 0;
+        if (!marked)
+            m_matched += hit ? 1 : 0;
         if (!inView)
             continue;
         if (item == current)
@@ -221,6 +233,7 @@ void LogFinder::refilter(bool fromList)
         shown.append(item);
     }
     m_model->setItems(shown);
+    m_marksValid = true;
 
     QItemSelection selection;
     for (const int row : std::as_const(selectedRows)) {
@@ -237,8 +250,11 @@ void LogFinder::refilter(bool fromList)
 
 void LogFinder::onRowsInserted(const QModelIndex&, int first, int last)
 {
-    if (!counting())
+    if (!counting()) {
+        // Rows come unmarked.
+        m_marksValid = false;
         return;
+    }
     const bool filtering = isFiltering();
     for (int row = first; row <= last; ++row) {
         QListWidgetItem* item = m_rows->item(row);
@@ -283,6 +299,7 @@ void LogFinder::onRowsAboutToBeRemoved(const QModelIndex&, int first, int last)
 void LogFinder::onModelReset()
 {
     m_matched = 0;
+    m_marksValid = counting();
     m_model->clear();
     announceCountLater();
 }

@@ -85,5 +85,8 @@ private:
     LogSearch m_search;
     bool m_filtering = false;
     int m_matched = 0;
+    // Every row's counted mark and m_matched hold for the search: the filter
+    // goes on or off without matching a row again.
+    bool m_marksValid = false;
     QTimer* m_countTimer = nullptr;
 };

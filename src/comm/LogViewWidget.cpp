@@ -678,8 +678,15 @@ void LogViewWidget::setUpFindAndDetail()
     connect(findBar, &FindBar::filteringChanged, this, &LogViewWidget::closeDetailIfHidden);
     // Matches are marked while the bar is open.
     connect(findBar, &FindBar::searchChanged, this, &LogViewWidget::setHighlight);
-    connect(findBar, &FindBar::opened, this, [this] { setHighlight(findBar->search()); });
-    connect(findBar, &FindBar::closed, this, [this] { setHighlight(LogSearch()); });
+    // A closed bar costs a flood nothing: rows are counted while it is open.
+    connect(findBar, &FindBar::opened, this, [this] {
+        finder->setSearch(findBar->search());
+        setHighlight(findBar->search());
+    });
+    connect(findBar, &FindBar::closed, this, [this] {
+        finder->setSearch(LogSearch());
+        setHighlight(LogSearch());
+    });
     connect(findBar, &FindBar::nextRequested, this, [this] {
         if (!finder->findNext())
             findBar->showNotFound();
