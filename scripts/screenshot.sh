@@ -3,8 +3,9 @@
 # close-ups controls.png, controls-hover.png and dialog.png, one picture per
 # chart type (chart-<type>.png), the smart-analysis dialog (analysis.png),
 # the log's find bar (find.png), an entry's detail pane (detail.png), the
-# recent-address popup (address-popup.png) and a long row among short ones
-# (rows-long.png) from the real program running under Xvfb.
+# recent-address popup (address-popup.png), a long row among short ones
+# (rows-long.png) and server mode followed client by client
+# (server-filter.png) from the real program running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -60,9 +61,11 @@ xvfb_pid=""
 app_pid=""
 sensor_pid=""
 echo_pid=""
+clients_pid=""
 cleanup() {
     local status=$?
     if [ -n "$echo_pid" ]; then kill "$echo_pid" 2>/dev/null; wait "$echo_pid" 2>/dev/null || true; fi
+    if [ -n "$clients_pid" ]; then kill "$clients_pid" 2>/dev/null; wait "$clients_pid" 2>/dev/null || true; fi
     if [ -n "$sensor_pid" ]; then kill "$sensor_pid" 2>/dev/null; wait "$sensor_pid" 2>/dev/null || true; fi
     if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null || true; fi
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true; fi
@@ -418,6 +421,7 @@ FIND_URL_EDIT=(175 207)
 FIND_CONNECT_BUTTON=(143 347)
 FIND_REGEX_BOX=(312 146)
 FIND_FILTER_BOX=(691 146)
+DETAIL_TOGGLE=(827 510)
 DETAIL_ROW=(600 200)
 DETAIL_HEX_TAB=(405 337)
 DETAIL_JSON_TAB=(475 337)
@@ -459,6 +463,8 @@ save "$work/find.png" find.png
 
 xdotool key Escape
 settle "$work/find.png" "$work/find-closed.png" || { echo "Esc did not close the find bar" >&2; exit 1; }
+# A row shows its entry once "详情" has opened the pane.
+click_at "${DETAIL_TOGGLE[@]}"
 click_at "${DETAIL_ROW[@]}"
 settle "$work/find-closed.png" "$work/detail-text.png" \
     || { echo "selecting a row showed no detail pane: has it moved?" >&2; exit 1; }
@@ -560,3 +566,69 @@ save "$work/rows-long.png" rows-long.png
 kill "$echo_pid" 2>/dev/null; wait "$echo_pid" 2>/dev/null || true
 echo_pid=""
 # --- end of the popup and rows block --------------------------------------------
+
+# --- Server mode, one client at a time -------------------------------------------
+# A fresh window listens on a free port (from its settings file) with three
+# python clients (tests/peers/clients.py), each sending readings; the send box
+# goes to the second client alone. server-filter.png: the find bar with "temp"
+# marked and its client choice on the second client.
+SERVER_LISTEN_BUTTON=(143 363)
+SERVER_SECOND_CLIENT=(143 469)
+SERVER_SEND_EDIT=(695 615)
+FIND_CLIENT_COMBO=(927 149)
+
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+server_port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+mkdir -p "$XDG_CONFIG_HOME/Sockwise"
+printf '[connection]\nmode=server\nport=%s\n' "$server_port" >"$XDG_CONFIG_HOME/Sockwise/Sockwise.conf"
+"$program" >"$work/program-server.log" 2>&1 &
+app_pid=$!
+wait_for "$START_TIMEOUT" find_window || { echo "the server window did not appear" >&2; exit 1; }
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/server-fresh.png" || { echo "the server window never settled" >&2; exit 1; }
+click_at "${SERVER_LISTEN_BUTTON[@]}"
+listening() { ! /usr/bin/python3 -c "import socket; socket.socket().bind(('127.0.0.1', $server_port))" 2>/dev/null; }
+wait_for 10 listening || { echo "the window did not listen: has the button moved?" >&2; exit 1; }
+
+clients_in="$work/clients.in"
+clients_log="$work/clients.log"
+mkfifo "$clients_in"
+url="ws://127.0.0.1:$server_port/ws"
+/usr/bin/python3 -u "$root/tests/peers/clients.py" "$url" "$url" "$url" <"$clients_in" >"$clients_log" 2>&1 &
+clients_pid=$!
+exec 3>"$clients_in"
+clients_ready() { grep -q '^READY' "$clients_log"; }
+wait_for "$START_TIMEOUT" clients_ready || { echo "the clients did not connect:" >&2; cat "$clients_log" >&2; exit 1; }
+for reading in '0 {"sensor": "A", "temp": 21.5}' '1 {"sensor": "B", "temp": 24.0}' \
+    '2 {"sensor": "C", "temp": 19.8}' '1 {"sensor": "B", "temp": 24.3}' \
+    '0 {"sensor": "A", "temp": 21.7}' '2 {"sensor": "C", "temp": 19.9}'; do
+    echo "send $reading" >&3
+    sleep 0.3
+done
+click_at "${SERVER_SECOND_CLIENT[@]}"
+xdotool mousemove --window "$wid" "${SERVER_SEND_EDIT[@]}" click 1
+xdotool type --delay 20 '{"cmd": "calibrate", "temp": 24}'
+xdotool key Return
+park_pointer
+second_got_it() { grep -q '^MSG 1 ' "$clients_log"; }
+wait_for 10 second_got_it || { echo "the send to the second client did not arrive" >&2; exit 1; }
+settle "" "$work/server-rows.png" || { echo "the server log did not settle" >&2; exit 1; }
+
+xdotool key ctrl+f
+xdotool type --delay 20 'temp'
+click_at "${FIND_CLIENT_COMBO[@]}"
+wait_for 10 list_open || { echo "the client choice did not open: has it moved?" >&2; exit 1; }
+xdotool key --delay 100 Home Down Down Return
+wait_for 10 list_closed || { echo "the client choice did not close" >&2; exit 1; }
+park_pointer
+settle "$work/server-rows.png" "$work/server-filter.png" \
+    || { echo "the client choice changed nothing: has it moved?" >&2; exit 1; }
+save "$work/server-filter.png" server-filter.png
+exec 3>&-
+kill "$clients_pid" 2>/dev/null || true
+wait "$clients_pid" 2>/dev/null || true
+clients_pid=""
+# --- end of the server block -------------------------------------------------------

@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 171);
+        QCOMPARE(LanguageManager::dictionarySize(), 180);
     }
 
     void cleanup()

@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -810,9 +811,10 @@ private slots:
         const auto field = [this](const char* name) {
             return child<QLineEdit>(name)->text();
         };
-        QVERIFY(!pane->isVisible());
-
+        // A click on a row opens the pane only once "详情" has opened it.
         rows()->setCurrentRow(0);
+        QVERIFY(!pane->isVisible());
+        child<QPushButton>("detailToggle")->click();
         QVERIFY(pane->isVisible());
         const LogEntry entry = comm->entries().at(0);
         QCOMPARE(field("detailTime"),
@@ -884,6 +886,107 @@ private slots:
         QVERIFY(!tabs->isTabVisible(1) && !tabs->isTabVisible(2));
     }
 
+    // Matches are marked in the data, never in the time stamp or tag, and
+    // counted as rows come; the pane closes on an entry the filter hides.
+    void shouldMarkAndCountMatchesWithTheFilterOffAndCloseTheDetailItHides()
+    {
+        QVERIFY(showActiveWith({"alpha beta alpha", "gamma", "ALPHA"}));
+        QTest::keyClick(rows(), Qt::Key_F, Qt::ControlModifier);
+        auto* edit = child<QLineEdit>("findEdit");
+        auto* status = child<QLabel>("findStatus");
+        auto* painter = qobject_cast<LogRowDelegate*>(rows()->itemDelegate());
+        const auto marks = [&](int i) {
+            return painter->highlightedRanges(rows()->model()->index(i, 0));
+        };
+        using Ranges = QList<std::pair<qsizetype, qsizetype>>;
+        QTest::keyClicks(edit, QStringLiteral("RX"));
+        QTRY_COMPARE(status->text(), QStringLiteral("0 / 3"));
+        QCOMPARE(marks(0), Ranges());
+
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("alpha"));
+        QTRY_COMPARE(status->text(), QStringLiteral("2 / 3"));
+        QCOMPARE(marks(0), (Ranges{{6, 5}, {17, 5}}));
+        QCOMPARE(marks(1), Ranges());
+        QCOMPARE(marks(2), (Ranges{{6, 5}}));
+        comm->logReceived("alpha 4");
+        QTRY_COMPARE(status->text(), QStringLiteral("3 / 4"));
+
+        child<QPushButton>("detailToggle")->click();
+        rows()->setCurrentRow(1);
+        auto* pane = child<QWidget>("detailPane");
+        QVERIFY(pane->isVisible());
+        child<QCheckBox>("findFilter")->click();
+        QCOMPARE(status->text(), QStringLiteral("3 / 4"));
+        QVERIFY(!pane->isVisible());
+        QVERIFY(child<QPushButton>("detailToggle")->isChecked());
+
+        child<QPushButton>("findClose")->click();
+        QCOMPARE(marks(0), Ranges());
+    }
+
+    void shouldKeepTheDetailPanesButtonsWholeAtItsSmallestAndCloseItsToggle()
+    {
+        QFile sheet(QStringLiteral(":/styles/DarkTheme.qss"));
+        QVERIFY(sheet.open(QIODevice::ReadOnly));
+        qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
+        QVERIFY(showActiveWith({"one", "two"}));
+        child<QPushButton>("detailToggle")->click();
+        rows()->setCurrentRow(0);
+        auto* pane = child<QWidget>("detailPane");
+        child<QSplitter>("logSplitter")->setSizes({10000, 0});
+        QCoreApplication::processEvents();
+        for (QPushButton* button : pane->findChildren<QPushButton*>()) {
+            if (button->isVisible())
+                QCOMPARE(button->visibleRegion().boundingRect().size(), button->size());
+        }
+
+        child<QPushButton>("detailClose")->click();
+        QVERIFY(!child<QPushButton>("detailToggle")->isChecked());
+        rows()->setCurrentRow(1);
+        QVERIFY(!pane->isVisible());
+    }
+
+    // The data alone, whole, and a binary frame's bytes in a file; the row
+    // queue keeps only the start of a large frame.
+    void shouldCopyDataAndSaveABinaryFrameWholeFromTheRowMenu()
+    {
+        QVERIFY(showActiveWith({}));
+        comm->setShowTimestamp(true);
+        QByteArray binary(10000, '\0');
+        for (int i = 0; i < binary.size(); ++i)
+            binary[i] = char(i * 7);
+        comm->logFrame(LogEntry::TX, "one", LogEntry::FrameKind::Text, u"peer"_s);
+        comm->logFrame(LogEntry::RX, binary, LogEntry::FrameKind::Binary, u"peer"_s);
+        comm->logSystem(QStringLiteral("三"));
+        QTRY_COMPARE(rows()->count(), 3);
+        rows()->item(0)->setSelected(true);
+        rows()->item(2)->setSelected(true);
+        QVERIFY(runContextMenu(rows()->visualItemRect(rows()->item(0)).center(), u"复制数据"_s));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("one\n三"));
+
+        const auto menuFor = [this](int i) {
+            return std::unique_ptr<QMenu>(
+                view->createRowMenu(rows()->model()->index(i, 0), view.get()));
+        };
+        QVERIFY(!menuFor(0)->findChild<QAction*>(u"saveDataAction"_s));
+        QVERIFY(!menuFor(2)->findChild<QAction*>(u"resendAction"_s)->isEnabled());
+        QSignalSpy resend(view.get(), &LogViewWidget::resendRequested);
+        menuFor(1)->findChild<QAction*>(u"resendAction"_s)->trigger();
+        QCOMPARE(resend.at(0).at(0).value<LogEntry>().rawData(), binary);
+
+        QTemporaryDir dir;
+        answerPath = dir.filePath(u"frame.bin"_s);
+        menuFor(1)->findChild<QAction*>(u"saveDataAction"_s)->trigger();
+        QCOMPARE(dialogArgs.value(0), u"保存为文件…"_s);
+        QVERIFY(readAll(answerPath) == binary);
+        answerPath = dir.path();
+        menuFor(1)->findChild<QAction*>(u"saveDataAction"_s)->trigger();
+        QCOMPARE(warnings, QStringList(u"保存失败|无法写入文件: "_s + dir.path()));
+        QCOMPARE(comm->entries().last().text(),
+                 u"已保存 10000 字节: %1"_s.arg(dir.filePath(u"frame.bin"_s)));
+    }
+
     void shouldShowANestedFrameAsItCameWhenIndentingWouldMultiplyIt_data()
     {
         QTest::addColumn<int>("kib");
@@ -905,6 +1008,7 @@ private slots:
         QTRY_COMPARE(rows()->count(), 2);
         auto* tabs = child<QTabWidget>("detailTabs");
         auto* reason = child<QLabel>("detailJsonReason");
+        child<QPushButton>("detailToggle")->setChecked(true);
         QElapsedTimer clock;
         clock.start();
         rows()->setCurrentRow(0);
@@ -929,6 +1033,7 @@ private slots:
         const QByteArray big = QByteArray(16 << 20, 'a') + "\nEND";
         comm->logReceived(big);
         QTRY_COMPARE(rows()->count(), 1);
+        child<QPushButton>("detailToggle")->setChecked(true);
         rows()->setCurrentRow(0);
         auto* text = child<QPlainTextEdit>("detailText");
         auto* showAll = child<QPushButton>("detailTextAll");

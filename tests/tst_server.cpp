@@ -136,6 +136,8 @@ private slots:
 
         options.privateKeyFile = key;
         const QString url = u"wss://127.0.0.1:%1"_s.arg(listen(options));
+        QCOMPARE(systemTexts(u"服务器已启动"_s),
+                 QStringList(u"WebSocket服务器已启动，wss 端口 %1，路径 /ws"_s.arg(url.mid(16))));
         QCOMPARE(answerOf(u"probe.py"_s, {url + u"/ws?x=1"_s, certificate, u"x,a,b"_s}, u"OPEN "_s),
                  u"a"_s);
         QTRY_COMPARE_WITH_TIMEOUT(c->comm->rxBytes(), 5, kTimeout);

@@ -133,6 +133,7 @@ private slots:
             c.hexDisplayCheck->setChecked(true);
             c.timestampCheck->setChecked(false);
             c.autoScrollCheck->setChecked(false);
+            c.find<QPushButton>("detailToggle")->setChecked(true);
             c.lineSpacingSpin->setValue(4);
             c.fontSizeSpin->setValue(14);
             c.hexSendCheck->setChecked(true);

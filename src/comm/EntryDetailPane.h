@@ -27,6 +27,8 @@ public:
     ~EntryDetailPane() override;
 
     void showEntry(const LogEntry& entry);
+    // The entry shown; 0 for none or a row the log no longer keeps.
+    quint64 entrySerial() const { return m_entry.serial(); }
     // A row whose entry the log no longer keeps: its text is all there is.
     void showGoneRow(const QString& rowText);
 

@@ -6,6 +6,7 @@
 #include "i18n/Retranslate.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -86,6 +87,14 @@ FindBar::FindBar(QWidget* parent)
     m_filter = new QCheckBox(QStringLiteral("只显示匹配"), this);
     m_filter->setObjectName(QStringLiteral("findFilter"));
     optionRow->addWidget(m_filter);
+    optionRow->addSpacing(12);
+    // In server mode: the entries of one client alone.
+    optionRow->addWidget(new QLabel(QStringLiteral("客户端"), this));
+    m_peer = new QComboBox(this);
+    m_peer->setObjectName(QStringLiteral("findClient"));
+    m_peer->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_peer->addItem(QStringLiteral("全部"), QString());
+    optionRow->addWidget(m_peer);
     optionRow->addStretch();
 
     m_typingTimer = new QTimer(this);
@@ -98,18 +107,36 @@ FindBar::FindBar(QWidget* parent)
         connect(box, &QCheckBox::toggled, this, &FindBar::takeSearch);
     connect(next, &QPushButton::clicked, this, [this] { step(false); });
     connect(previous, &QPushButton::clicked, this, [this] { step(true); });
+    connect(m_peer, &QComboBox::currentIndexChanged, this, &FindBar::takeSearch);
     connect(m_filter, &QCheckBox::toggled, this, [this](bool on) {
         takeSearch();
-        if (!on)
-            setStatus(QString());
         emit filteringChanged(on);
+        showCount();
     });
     connect(closeButton, &QPushButton::clicked, this, &FindBar::close);
 }
 
 bool FindBar::isFiltering() const
 {
-    return m_filter->isChecked();
+    return m_filter->isChecked() || !m_search.peer().isEmpty();
+}
+
+void FindBar::addPeer(const QString& peer)
+{
+    if (peer.isEmpty() || m_peers.contains(peer))
+        return;
+    m_peers.insert(peer);
+    m_peer->addItem(peer, peer);
+}
+
+void FindBar::forgetPeers()
+{
+    for (int i = m_peer->count() - 1; i > 0; --i) {
+        if (i != m_peer->currentIndex()) {
+            m_peers.remove(m_peer->itemData(i).toString());
+            m_peer->removeItem(i);
+        }
+    }
 }
 
 void FindBar::open()
@@ -123,6 +150,7 @@ void FindBar::open()
 void FindBar::close()
 {
     m_filter->setChecked(false);
+    m_peer->setCurrentIndex(0);
     hide();
     emit closed();
 }
@@ -133,6 +161,7 @@ bool FindBar::takeSearch()
     LogSearch search(m_pattern->text(), m_regex->isChecked(), m_caseSensitive->isChecked());
     for (int i = 0; i < 3; ++i)
         search.setDirection(kDirections[i].direction, m_directions[i]->isChecked());
+    search.setPeer(m_peer->currentData().toString());
 
     // The red frame comes from the theme's sheet, by this property.
     const bool valid = search.isValid();
@@ -145,12 +174,13 @@ bool FindBar::takeSearch()
         setStatus(QStringLiteral("表达式无效"), search.errorString());
         return false;
     }
-    if (!isFiltering())
-        setStatus(QString());
     if (search != m_search) {
+        // The finder counts the new search at once when it counts at all.
+        m_matched = -1;
         m_search = search;
         emit searchChanged(m_search);
     }
+    showCount();
     return true;
 }
 
@@ -166,9 +196,19 @@ void FindBar::step(bool backwards)
 
 void FindBar::showMatchCount(int matched, int total)
 {
+    m_matched = matched;
+    m_total = total;
+    showCount();
+}
+
+void FindBar::showCount()
+{
     // An invalid expression keeps its word until it is mended.
-    if (isFiltering() && !m_pattern->property("invalid").toBool())
-        setStatus(QStringLiteral("%1 / %2").arg(matched).arg(total));
+    if (m_pattern->property("invalid").toBool())
+        return;
+    const bool counted = isFiltering() || !m_search.pattern().isEmpty();
+    setStatus(counted && m_matched >= 0 ? QStringLiteral("%1 / %2").arg(m_matched).arg(m_total)
+                                        : QString());
 }
 
 void FindBar::showNotFound()

@@ -22,6 +22,40 @@ LogFinder::LogFinder(QListWidget* rows, QListView* filtered, const Communication
     m_countTimer->setSingleShot(true);
     m_countTimer->setInterval(0);
     connect(m_countTimer, &QTimer::timeout, this, &LogFinder::announceCount);
+    // Cheap while nothing is counted: the handlers return at once.
+    const QAbstractItemModel* model = m_rows->model();
+    connect(model, &QAbstractItemModel::rowsInserted, this, &LogFinder::onRowsInserted);
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            &LogFinder::onRowsAboutToBeRemoved);
+    connect(model, &QAbstractItemModel::modelReset, this, &LogFinder::onModelReset);
+}
+
+bool LogFinder::includesPeer(const QListWidgetItem* item) const
+{
+    if (m_search.peer().isEmpty())
+        return true;
+    const LogRowItem* row = LogRowItem::from(item);
+    // Only the log knows whom an entry went to or came from.
+    const LogEntry entry = row && m_comm ? m_comm->entryBySerial(row->serial()) : LogEntry();
+    return entry.serial() != 0 && m_search.includesPeer(entry);
+}
+
+bool LogFinder::shows(const QListWidgetItem* item) const
+{
+    return m_filtering ? matches(item) : includesPeer(item);
+}
+
+bool LogFinder::showsSerial(quint64 serial) const
+{
+    if (!isFiltering())
+        return true;
+    m_model->commit();
+    for (int row = 0, count = m_model->rowCount(); row < count; ++row) {
+        if (const LogRowItem* logRow = LogRowItem::from(m_model->item(row));
+            logRow && logRow->serial() == serial)
+            return true;
+    }
+    return false;
 }
 
 bool LogFinder::matches(const QListWidgetItem* item) const
@@ -29,7 +63,7 @@ bool LogFinder::matches(const QListWidgetItem* item) const
     const LogRowItem* row = LogRowItem::from(item);
     if (!row)
         return m_search.matchesText(item->text());
-    if (!m_search.includes(row->direction()))
+    if (!m_search.includes(row->direction()) || !includesPeer(item))
         return false;
     if (m_search.pattern().isEmpty())
         return true;
@@ -47,7 +81,7 @@ bool LogFinder::find(int step)
 {
     if (!m_search.isValid())
         return false;
-    if (m_filtering) {
+    if (isFiltering()) {
         commitRows();
         const int count = m_model->rowCount();
         if (count == 0)
@@ -87,40 +121,70 @@ void LogFinder::setSearch(const LogSearch& search)
 {
     if (search == m_search)
         return;
+    const bool wasFiltering = isFiltering();
     m_search = search;
-    if (m_filtering)
-        refilter();
+    m_marksValid = false;
+    update(wasFiltering);
 }
 
 void LogFinder::setFiltering(bool on)
 {
     if (on == m_filtering)
         return;
+    const bool wasFiltering = isFiltering();
     m_filtering = on;
-    if (on) {
-        const QAbstractItemModel* model = m_rows->model();
-        m_modelConnections = {
-            connect(model, &QAbstractItemModel::rowsInserted, this, &LogFinder::onRowsInserted),
-            connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-                    &LogFinder::onRowsAboutToBeRemoved),
-            connect(model, &QAbstractItemModel::modelReset, this, &LogFinder::onModelReset)};
-        refilter(true);
+    update(wasFiltering);
+}
+
+void LogFinder::update(bool wasFiltering)
+{
+    if (isFiltering()) {
+        refilter(!wasFiltering);
+        if (!wasFiltering)
+            emit filteringChanged(true);
         return;
     }
-    for (const QMetaObject::Connection& connection : std::as_const(m_modelConnections))
-        disconnect(connection);
-    m_modelConnections.clear();
-    m_countTimer->stop();
+    if (wasFiltering)
+        leaveFilteredView();
+    recount();
+    if (wasFiltering)
+        emit filteringChanged(false);
+}
+
+void LogFinder::leaveFilteredView()
+{
     // The row chosen among the filtered ones stays chosen in the whole log.
     QListWidgetItem* chosen = m_model->item(m_filtered->currentIndex().row());
     if (chosen && !m_filtered->selectionModel()->isSelected(m_filtered->currentIndex()))
         chosen = nullptr;
     m_model->clear();
-    m_matched = 0;
     if (chosen)
         m_rows->setCurrentItem(chosen, QItemSelectionModel::ClearAndSelect);
     if (QListWidgetItem* current = m_rows->currentItem())
         m_rows->scrollToItem(current, QAbstractItemView::PositionAtCenter);
+}
+
+void LogFinder::recount()
+{
+    m_countTimer->stop();
+    if (!counting()) {
+        m_marksValid = false;
+        return;
+    }
+    if (m_marksValid) {
+        announceCount();
+        return;
+    }
+    m_matched = 0;
+    for (int row = 0, count = m_rows->count(); row < count; ++row) {
+        QListWidgetItem* item = m_rows->item(row);
+        const bool hit = matches(item);
+        if (LogRowItem* logRow = LogRowItem::from(item))
+            logRow->setCounted(hit);
+        m_matched += hit ? 1 : 0;
+    }
+    m_marksValid = true;
+    announceCount();
 }
 
 void LogFinder::refilter(bool fromList)
@@ -141,17 +205,25 @@ void LogFinder::refilter(bool fromList)
     const QItemSelectionModel* listSelection = m_rows->selectionModel();
     const bool listHasSelection = fresh && listSelection->hasSelection();
 
-    m_matched = 0;
+    const bool marked = m_marksValid;
+    if (!marked)
+        m_matched = 0;
     QList<QListWidgetItem*> shown;
     QList<int> selectedRows;
     int currentRow = -1;
     const int count = m_rows->count();
     for (int row = 0; row < count; ++row) {
         QListWidgetItem* item = m_rows->item(row);
-        const bool hit = matches(item);
-        if (LogRowItem* logRow = LogRowItem::from(item))
-            logRow->setMatched(hit);
-        if (!hit)
+        LogRowItem* logRow = LogRowItem::from(item);
+        const bool hit = marked && logRow ? logRow->counted() : matches(item);
+        const bool inView = m_filtering ? hit : includesPeer(item);
+        if (logRow) {
+            logRow->setMatched(inView);
+            logRow->setCounted(hit);
+        }
+        if (!marked)
+            m_matched += hit ? 1 : 0;
+        if (!inView)
             continue;
         if (item == current)
             currentRow = int(shown.size());
@@ -160,8 +232,8 @@ void LogFinder::refilter(bool fromList)
             selectedRows.append(int(shown.size()));
         shown.append(item);
     }
-    m_matched = int(shown.size());
     m_model->setItems(shown);
+    m_marksValid = true;
 
     QItemSelection selection;
     for (const int row : std::as_const(selectedRows)) {
@@ -178,31 +250,47 @@ void LogFinder::refilter(bool fromList)
 
 void LogFinder::onRowsInserted(const QModelIndex&, int first, int last)
 {
+    if (!counting()) {
+        // Rows come unmarked.
+        m_marksValid = false;
+        return;
+    }
+    const bool filtering = isFiltering();
     for (int row = first; row <= last; ++row) {
         QListWidgetItem* item = m_rows->item(row);
         const bool hit = matches(item);
-        if (LogRowItem* logRow = LogRowItem::from(item))
-            logRow->setMatched(hit);
-        if (hit) {
-            ++m_matched;
-            m_model->stage(item);
+        const bool inView = filtering && (m_filtering ? hit : includesPeer(item));
+        if (LogRowItem* logRow = LogRowItem::from(item)) {
+            logRow->setMatched(inView);
+            logRow->setCounted(hit);
         }
+        m_matched += hit ? 1 : 0;
+        if (inView)
+            m_model->stage(item);
     }
     announceCountLater();
 }
 
 void LogFinder::onRowsAboutToBeRemoved(const QModelIndex&, int first, int last)
 {
-    // The rows' own marks tell which were shown; those leave the filtered
-    // view before the list deletes them.
+    if (!counting())
+        return;
+    // The rows' own marks tell which were shown and counted; the shown leave
+    // the filtered view before the list deletes them.
+    const bool filtering = isFiltering();
     QList<QListWidgetItem*> gone;
     for (int row = first; row <= last; ++row) {
         QListWidgetItem* item = m_rows->item(row);
         const LogRowItem* logRow = LogRowItem::from(item);
-        if (logRow ? logRow->matched() : m_model->rowOf(item) >= 0)
+        if (logRow ? logRow->counted() : matches(item))
+            --m_matched;
+        if (filtering && (logRow ? logRow->matched() : m_model->rowOf(item) >= 0))
             gone.append(item);
     }
-    m_matched -= int(gone.size());
+    if (!filtering) {
+        announceCountLater();
+        return;
+    }
     m_model->commit();
     m_model->removeItems(gone);
     announceCountLater();
@@ -211,6 +299,7 @@ void LogFinder::onRowsAboutToBeRemoved(const QModelIndex&, int first, int last)
 void LogFinder::onModelReset()
 {
     m_matched = 0;
+    m_marksValid = counting();
     m_model->clear();
     announceCountLater();
 }
@@ -222,7 +311,7 @@ QListWidgetItem* LogFinder::filteredItem(int row) const
 
 void LogFinder::commitRows()
 {
-    if (m_filtering)
+    if (isFiltering())
         m_model->commit();
 }
 
@@ -236,6 +325,6 @@ void LogFinder::announceCount()
 {
     m_countTimer->stop();
     commitRows();
-    if (m_filtering)
+    if (counting())
         emit matchCountChanged(m_matched, m_rows->count());
 }

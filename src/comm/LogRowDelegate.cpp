@@ -31,6 +31,23 @@ QString LogRowDelegate::rowText(const QModelIndex& index) const
     return text;
 }
 
+QList<std::pair<qsizetype, qsizetype>>
+LogRowDelegate::highlightedRanges(const QModelIndex& index) const
+{
+    if (m_search.pattern().isEmpty())
+        return {};
+    const QVariant direction = index.data(LogRowItem::DirectionRole);
+    if (direction.isValid() && !m_search.includes(LogEntry::Direction(direction.toInt())))
+        return {};
+    // The time stamp and the tag are not what was searched.
+    const qsizetype start = index.data(LogRowItem::DataStartRole).toInt();
+    const QString text = rowText(index);
+    auto ranges = m_search.matchRanges(QStringView(text).mid(start));
+    for (auto& range : ranges)
+        range.first += start;
+    return ranges;
+}
+
 QSize LogRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     // The style's height of an item with one short line: its padding and
@@ -78,6 +95,13 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const QRect bounds = opt.fontMetrics.boundingRect(text);
     const int x = opt.rect.left() + 4;
     const int y = opt.rect.top() + (opt.rect.height() - bounds.height()) / 2 - bounds.top();
+    const QStringView view(text);
+    for (const auto& [start, length] : highlightedRanges(index)) {
+        const int left = x + opt.fontMetrics.horizontalAdvance(view.left(start).toString());
+        const int width = opt.fontMetrics.horizontalAdvance(view.mid(start, length).toString());
+        painter->fillRect(QRect(left, opt.rect.top() + 1, width, opt.rect.height() - 2),
+                          QColor(250, 204, 21, 96));
+    }
     painter->drawText(QPoint(x, y), text);
     painter->restore();
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "comm/LogSearch.h"
+
 #include <QCache>
+#include <QList>
 #include <QString>
 #include <QStyledItemDelegate>
 
@@ -27,11 +30,19 @@ public:
 
     // The text a row is painted with.
     QString rowText(const QModelIndex& index) const;
+
+    // The search whose matches are marked in the rows' data; an empty
+    // pattern marks none.
+    void setSearch(const LogSearch& search) { m_search = search; }
+    // The parts of a row's text painted as matches, as (start, length)
+    // pairs in rowText(). Rows of a direction left out get none.
+    QList<std::pair<qsizetype, qsizetype>> highlightedRanges(const QModelIndex& index) const;
     int cachedRows() const { return int(m_texts.size()); }
 
 private:
     // By the row's serial: serials are never reused, so a text never goes stale.
     mutable QCache<quint64, QString> m_texts;
+    LogSearch m_search;
     mutable int m_widest = 0;
     mutable bool m_relayoutQueued = false;
 };

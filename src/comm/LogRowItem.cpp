@@ -14,6 +14,7 @@ LogRowItem::LogRowItem(const QString& shownData, const LogEntry& entry, bool tim
     , m_rowDiffers(rowDiffers)
     , m_hex(hex)
     , m_matched(false)
+    , m_counted(false)
 {
     static_assert(sizeof(LogRowItem) <= 72, "a row grew: a hundred thousand of them stay alive");
 }
@@ -28,6 +29,7 @@ LogRowItem::LogRowItem(const QByteArray& shownUtf8, const LogEntry& entry, bool 
     , m_rowDiffers(false)
     , m_hex(false)
     , m_matched(false)
+    , m_counted(false)
 {}
 
 qint64 LogRowItem::memoryCost() const
@@ -63,6 +65,10 @@ QVariant LogRowItem::data(int role) const
         return brushFor(direction());
     case SerialRole:
         return serial();
+    case DataStartRole:
+        return int(linePrefix().size());
+    case DirectionRole:
+        return int(direction());
     case Qt::ToolTipRole: {
         const LogViewWidget* view = logView();
         const QString tip = view ? view->rowToolTip(serial()) : QString();

@@ -19,6 +19,10 @@ class LogRowItem : public QListWidgetItem
 public:
     // The row's serial, asked for by the painter that keeps visible rows' text.
     static constexpr int SerialRole = Qt::UserRole + 1;
+    // Where the data starts in the line, and the entry's direction: what the
+    // painter needs to mark matches in the data alone.
+    static constexpr int DataStartRole = Qt::UserRole + 2;
+    static constexpr int DirectionRole = Qt::UserRole + 3;
 
     LogRowItem(const QString& shownData, const LogEntry& entry, bool timed, bool rowDiffers,
                bool hex);
@@ -42,6 +46,9 @@ public:
     // Whether the row matched the log's filter when it was last checked.
     bool matched() const { return m_matched; }
     void setMatched(bool matched) { m_matched = matched; }
+    // Whether the row matched the search when it was last counted.
+    bool counted() const { return m_counted; }
+    void setCounted(bool counted) { m_counted = counted; }
 
     // Estimated heap use of the row, the list's own bookkeeping included.
     qint64 memoryCost() const;
@@ -64,4 +71,5 @@ private:
     quint64 m_rowDiffers : 1;
     quint64 m_hex : 1;
     quint64 m_matched : 1;
+    quint64 m_counted : 1;
 };

@@ -64,8 +64,48 @@ bool LogSearch::matchesText(QStringView data) const
     return m_matcher.indexIn(data) >= 0;
 }
 
+QList<std::pair<qsizetype, qsizetype>> LogSearch::matchRanges(QStringView data, int limit) const
+{
+    QList<std::pair<qsizetype, qsizetype>> ranges;
+    if (m_pattern.isEmpty() || !isValid())
+        return ranges;
+    if (m_regex) {
+        QRegularExpressionMatchIterator it = m_expression.globalMatch(data);
+        while (it.hasNext() && ranges.size() < limit) {
+            const QRegularExpressionMatch match = it.next();
+            // An empty match marks nothing a reader could see.
+            if (match.capturedLength() > 0)
+                ranges.append({match.capturedStart(), match.capturedLength()});
+        }
+        return ranges;
+    }
+    for (qsizetype at = m_matcher.indexIn(data); at >= 0 && ranges.size() < limit;
+         at = m_matcher.indexIn(data, at + m_pattern.size()))
+        ranges.append({at, m_pattern.size()});
+    return ranges;
+}
+
+bool LogSearch::includesPeer(const LogEntry& entry) const
+{
+    if (m_peer.isEmpty())
+        return true;
+    if (entry.direction() != LogEntry::SYS)
+        return entry.peer() == m_peer;
+    // Named whole: "127.0.0.1:4000" is not named by "…:40001".
+    const QString text = entry.text();
+    const auto joins = [](QChar c) {
+        return c.unicode() < 128 && (c.isLetterOrNumber() || c == u'.' || c == u':');
+    };
+    for (qsizetype at = text.indexOf(m_peer); at >= 0; at = text.indexOf(m_peer, at + 1)) {
+        const qsizetype end = at + m_peer.size();
+        if ((at == 0 || !joins(text.at(at - 1))) && (end == text.size() || !joins(text.at(end))))
+            return true;
+    }
+    return false;
+}
+
 bool LogSearch::operator==(const LogSearch& other) const
 {
-    return m_pattern == other.m_pattern && m_regex == other.m_regex &&
+    return m_pattern == other.m_pattern && m_peer == other.m_peer && m_regex == other.m_regex &&
            m_caseSensitive == other.m_caseSensitive && m_directions == other.m_directions;
 }

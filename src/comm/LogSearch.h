@@ -2,6 +2,7 @@
 
 #include "comm/LogEntry.h"
 
+#include <QList>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringMatcher>
@@ -28,6 +29,15 @@ public:
     QString errorString() const;
 
     bool matchesText(QStringView data) const;
+    // Where the pattern matches in `data`, as (start, length) pairs in order,
+    // at most `limit` of them; none for an empty pattern.
+    QList<std::pair<qsizetype, qsizetype>> matchRanges(QStringView data, int limit = 64) const;
+
+    // One peer's entries only (empty: every peer's): what was sent to or
+    // received from it, and system lines that name it.
+    void setPeer(const QString& peer) { m_peer = peer; }
+    QString peer() const { return m_peer; }
+    bool includesPeer(const LogEntry& entry) const;
     bool matches(LogEntry::Direction direction, QStringView data) const
     {
         return includes(direction) && matchesText(data);
@@ -40,6 +50,7 @@ private:
     static quint8 bit(LogEntry::Direction direction);
 
     QString m_pattern;
+    QString m_peer;
     bool m_regex = false;
     bool m_caseSensitive = false;
     quint8 m_directions = 0x7;

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
@@ -136,6 +137,10 @@ QWidget* LogViewWidget::createCounterBar()
     rxLabel = new QLabel(QStringLiteral("RX: 0 bytes"), bar);
     rxLabel->setObjectName(QStringLiteral("rxLabel"));
 
+    m_detailToggle = new QPushButton(QStringLiteral("详情"), bar);
+    m_detailToggle->setObjectName(QStringLiteral("detailToggle"));
+    m_detailToggle->setCheckable(true);
+    m_detailToggle->setFixedHeight(24);
     resetButton = new QPushButton(QStringLiteral("重置计数"), bar);
     clearButton = new QPushButton(QStringLiteral("清除日志"), bar);
     exportButton = new QPushButton(QStringLiteral("导出"), bar);
@@ -144,6 +149,7 @@ QWidget* LogViewWidget::createCounterBar()
     barLayout->addWidget(separator);
     barLayout->addWidget(rxLabel);
     barLayout->addStretch();
+    barLayout->addWidget(m_detailToggle);
     for (QPushButton* button : {resetButton, clearButton, exportButton}) {
         button->setObjectName(QStringLiteral("smallButton"));
         button->setFixedHeight(24);
@@ -249,6 +255,10 @@ QString LogViewWidget::shownData(const QString& prefix, bool cut, qint64 size, b
 
 void LogViewWidget::onNewLogEntry(LogEntry entry)
 {
+    // A send to every client names them all, not one peer.
+    if (entry.direction() == LogEntry::RX ||
+        (entry.direction() == LogEntry::TX && !entry.peer().startsWith(QStringLiteral("全部 ("))))
+        findBar->addPeer(entry.peer());
     PendingEntry queued;
     queued.asHex = entry.readsAsHex();
     // A row needs no more than the start of a large frame; the log keeps the
@@ -531,24 +541,91 @@ void LogViewWidget::copyAll()
     QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
 }
 
+void LogViewWidget::copyData()
+{
+    // The entries' data alone, whole, without time stamp or tag.
+    QStringList lines;
+    const QModelIndexList selected = shownView()->selectionModel()->selectedIndexes();
+    lines.reserve(selected.size());
+    for (const QModelIndex& index : selected) {
+        const QListWidgetItem* item = shownItem(index);
+        const LogRowItem* row = LogRowItem::from(item);
+        if (!row) {
+            if (item)
+                lines.append(item->text());
+            continue;
+        }
+        const LogEntry entry = comm ? comm->entryBySerial(row->serial()) : LogEntry();
+        lines.append(entry.serial() != 0 ? entry.shownText(row->isHex()) : row->shownData());
+    }
+    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')), QClipboard::Clipboard);
+}
+
+void LogViewWidget::saveData(quint64 serial)
+{
+    const LogEntry entry = comm ? comm->entryBySerial(serial) : LogEntry();
+    if (entry.serial() == 0)
+        return;
+    QString filter;
+    const QString path = ExportDialogs::getSaveFileName(
+        this, QStringLiteral("保存为文件…"), QStringLiteral("frame_%1.bin").arg(entry.serial()),
+        QStringLiteral("二进制文件 (*.bin);;所有文件 (*)"), &filter);
+    if (path.isEmpty())
+        return;
+    // Written whole or not at all: a half-written file would pass for the frame.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(entry.rawData()) == entry.rawData().size() &&
+        file.commit()) {
+        comm->logSystem(QStringLiteral("已保存 %1 字节: %2").arg(entry.rawData().size()).arg(path));
+        return;
+    }
+    ExportDialogs::warning(this, QStringLiteral("保存失败"),
+                           QStringLiteral("无法写入文件: ") + path);
+}
+
+QMenu* LogViewWidget::createRowMenu(const QModelIndex& index, QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    menu->setStyleSheet(
+        QStringLiteral("QMenu { background: #1F2937; color: #F1F5F9; border: 1px solid "
+                       "#1E3A5F; padding: 4px; }QMenu::item { padding: 6px 20px; "
+                       "border-radius: 3px; }QMenu::item:selected { background: #0E4A6F; }"
+                       "QMenu::item:disabled { color: #64748B; }"));
+    auto add = [this, menu](const QString& text, const char* name, auto slot) {
+        QAction* action = menu->addAction(LanguageManager::translate(text));
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    add(QStringLiteral("复制"), "copyRowsAction", [this] { copySelected(); });
+    add(QStringLiteral("复制全部"), "copyAllAction", [this] { copyAll(); });
+    add(QStringLiteral("复制数据"), "copyDataAction", [this] { copyData(); });
+
+    // The clicked row's entry, whole, as the log keeps it.
+    const LogRowItem* row = LogRowItem::from(shownItem(index));
+    const LogEntry entry = row && comm ? comm->entryBySerial(row->serial()) : LogEntry();
+    const bool frame = entry.serial() != 0 && entry.direction() != LogEntry::SYS &&
+                       entry.frameKind() != LogEntry::FrameKind::Unknown;
+    menu->addSeparator();
+    QAction* resend = add(QStringLiteral("重新发送"), "resendAction",
+                          [this, entry] { emit resendRequested(entry); });
+    resend->setEnabled(frame);
+    if (frame && entry.frameKind() == LogEntry::FrameKind::Binary) {
+        const quint64 serial = entry.serial();
+        add(QStringLiteral("保存为文件…"), "saveDataAction", [this, serial] { saveData(serial); });
+    }
+    return menu;
+}
+
 void LogViewWidget::handleContextMenu(QPoint pos)
 {
     QAbstractItemView* shown = shownView();
-    if (!shownItem(shown->indexAt(pos)))
+    const QModelIndex index = shown->indexAt(pos);
+    if (!shownItem(index))
         return;
-
-    QMenu menu(this);
-    menu.setStyleSheet(
-        QStringLiteral("QMenu { background: #1F2937; color: #F1F5F9; border: 1px solid "
-                       "#1E3A5F; padding: 4px; }QMenu::item { padding: 6px 20px; "
-                       "border-radius: 3px; }QMenu::item:selected { background: #0E4A6F; }"));
-    QAction* copyAction = menu.addAction(QStringLiteral("复制"));
-    QAction* copyAllAction = menu.addAction(QStringLiteral("复制全部"));
-    const QAction* chosen = menu.exec(shown->viewport()->mapToGlobal(pos));
-    if (chosen == copyAction)
-        copySelected();
-    else if (chosen == copyAllAction)
-        copyAll();
+    QMenu* menu = createRowMenu(index, this);
+    menu->exec(shown->viewport()->mapToGlobal(pos));
+    delete menu;
 }
 
 void LogViewWidget::exportLog()
@@ -595,7 +672,21 @@ void LogViewWidget::setUpFindAndDetail()
 
     connect(findBar, &FindBar::searchChanged, finder, &LogFinder::setSearch);
     connect(findBar, &FindBar::filteringChanged, finder, &LogFinder::setFiltering);
-    connect(findBar, &FindBar::filteringChanged, this, &LogViewWidget::showFiltered);
+    connect(finder, &LogFinder::filteringChanged, this, &LogViewWidget::showFiltered);
+    // After the finder: the pane's entry may have left the rows shown.
+    connect(findBar, &FindBar::searchChanged, this, &LogViewWidget::closeDetailIfHidden);
+    connect(findBar, &FindBar::filteringChanged, this, &LogViewWidget::closeDetailIfHidden);
+    // Matches are marked while the bar is open.
+    connect(findBar, &FindBar::searchChanged, this, &LogViewWidget::setHighlight);
+    // A closed bar costs a flood nothing: rows are counted while it is open.
+    connect(findBar, &FindBar::opened, this, [this] {
+        finder->setSearch(findBar->search());
+        setHighlight(findBar->search());
+    });
+    connect(findBar, &FindBar::closed, this, [this] {
+        finder->setSearch(LogSearch());
+        setHighlight(LogSearch());
+    });
     connect(findBar, &FindBar::nextRequested, this, [this] {
         if (!finder->findNext())
             findBar->showNotFound();
@@ -624,9 +715,35 @@ void LogViewWidget::setUpFindAndDetail()
     connect(logOutput, &QListWidget::itemSelectionChanged, this, &LogViewWidget::showCurrentEntry);
     connect(filteredLog->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &LogViewWidget::showCurrentEntry);
-    connect(detailPane, &EntryDetailPane::closeRequested, detailPane, &QWidget::hide);
-    // A cleared log takes the pane's entry with it.
+    connect(detailPane, &EntryDetailPane::closeRequested, m_detailToggle,
+            [this] { m_detailToggle->setChecked(false); });
+    connect(m_detailToggle, &QPushButton::toggled, this, [this](bool on) {
+        if (on)
+            showCurrentEntry();
+        else
+            detailPane->hide();
+    });
+    // A cleared log takes the pane's entry with it, and the peers it named.
     connect(logOutput->model(), &QAbstractItemModel::modelReset, detailPane, &QWidget::hide);
+    connect(logOutput->model(), &QAbstractItemModel::modelReset, findBar, &FindBar::forgetPeers);
+}
+
+void LogViewWidget::setHighlight(const LogSearch& search)
+{
+    const LogSearch shown = findBar->isHidden() ? LogSearch() : search;
+    for (QAbstractItemView* rows : {static_cast<QAbstractItemView*>(logOutput),
+                                    static_cast<QAbstractItemView*>(filteredLog)}) {
+        if (auto* painter = qobject_cast<LogRowDelegate*>(rows->itemDelegate()))
+            painter->setSearch(shown);
+        rows->viewport()->update();
+    }
+}
+
+void LogViewWidget::closeDetailIfHidden()
+{
+    // An entry the rows no longer show is not left on screen as if chosen.
+    if (!detailPane->isHidden() && !finder->showsSerial(detailPane->entrySerial()))
+        detailPane->hide();
 }
 
 QAbstractItemView* LogViewWidget::shownView() const
@@ -653,6 +770,9 @@ void LogViewWidget::showFiltered(bool on)
 
 void LogViewWidget::showCurrentEntry()
 {
+    // A click that only puts the focus on the log leaves the rows their room.
+    if (!m_detailToggle->isChecked())
+        return;
     const QAbstractItemView* shown = shownView();
     QListWidgetItem* item = shownItem(shown->currentIndex());
     if (!item || !shown->selectionModel()->isSelected(shown->currentIndex()))

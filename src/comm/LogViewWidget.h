@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comm/LogEntry.h"
+#include "comm/LogSearch.h"
 
 #include <QList>
 #include <QMutex>
@@ -11,7 +12,9 @@ class CommunicationBase;
 class EntryDetailPane;
 class FindBar;
 class LogFinder;
+class LogRowDelegate;
 class QAbstractItemView;
+class QMenu;
 class QLabel;
 class QListView;
 class QListWidgetItem;
@@ -74,6 +77,16 @@ public:
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
 
+    // "详情": whether choosing a row shows its entry in the detail pane.
+    QPushButton* detailToggle() const { return m_detailToggle; }
+    // The rows' context menu for the row at `index` of the rows shown, built
+    // but not shown: the caller owns it.
+    QMenu* createRowMenu(const QModelIndex& index, QWidget* parent);
+
+signals:
+    // "重新发送": the entry's bytes, whole, to go out again in the same kind of frame.
+    void resendRequested(const LogEntry& entry);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -89,6 +102,10 @@ private:
     void clearAll();
     void copySelected();
     void copyAll();
+    void copyData();
+    void saveData(quint64 serial);
+    void setHighlight(const LogSearch& search);
+    void closeDetailIfHidden();
     QString fullRowText(const QListWidgetItem* item) const;
     void updateCounterLabels();
     void discardRowsAndQueue();
@@ -119,6 +136,7 @@ private:
     LogFinder* finder = nullptr;
     QSplitter* splitter = nullptr;
     EntryDetailPane* detailPane = nullptr;
+    QPushButton* m_detailToggle = nullptr;
 
     // Entries wait here for their row. A large frame waits with only the
     // start of its bytes (cutSize is then its whole size), so the queue never

@@ -198,6 +198,15 @@ QMap<QString, QString> buildDictionary()
         {u"系统消息"_s, u"System message"_s},
         {u"日志已不再保存这一行的条目，这里只有该行显示的文字。"_s,
          u"The log no longer keeps this row's entry; shown here is only the row's text."_s},
+        {u"客户端"_s, u"Client"_s},
+        {u"全部"_s, u"All"_s},
+        {u"详情"_s, u"Details"_s},
+        {u"复制数据"_s, u"Copy Data"_s},
+        {u"重新发送"_s, u"Send Again"_s},
+        {u"保存为文件…"_s, u"Save as File…"_s},
+        {u"保存失败"_s, u"Save Failed"_s},
+        {u"发送到此客户端"_s, u"Send to This Client"_s},
+        {u"断开此客户端"_s, u"Disconnect This Client"_s},
     };
     QMap<QString, QString> map;
     for (const Entry& entry : table)

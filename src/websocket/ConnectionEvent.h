@@ -66,6 +66,7 @@ struct ConnectionEvent
         ListenNotKey,           // peer: path
         ListenFailed,           // socketError; detail: Qt's text
         Listening,              // number: port; detail: path
+        ListeningTls,           // as Listening, for wss
         ServerOptionsInUse,     // items: label, value
         ClientJoined,           // peer; detail: subprotocol (may be empty)
         ClientLeft,             // peer

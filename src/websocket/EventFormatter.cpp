@@ -160,6 +160,9 @@ QString EventFormatter::text(const ConnectionEvent& e)
     case Code::Listening:
         return QStringLiteral("WebSocket服务器已启动，端口 %1，路径 %2")
             .arg(QString::number(e.number), e.detail);
+    case Code::ListeningTls:
+        return QStringLiteral("WebSocket服务器已启动，wss 端口 %1，路径 %2")
+            .arg(QString::number(e.number), e.detail);
     case Code::ServerOptionsInUse:
         return QStringLiteral("服务选项: ") + joined(e, QStringLiteral(" "));
     case Code::ClientJoined:

@@ -39,11 +39,24 @@ bool SendController::send(const SendBoxContent& content, ConnectionManager::Clie
     const ConnectionManager::SendResult result =
         c.asText ? m_connection->sendText(c.text, target)
                  : m_connection->send(c.payload, c.kind, target);
+    return conclude(result, c.payload, c.kind, byUser);
+}
 
+bool SendController::resend(const QByteArray& data, LogEntry::FrameKind kind,
+                            ConnectionManager::ClientId target)
+{
+    if (kind == LogEntry::FrameKind::Unknown)
+        return false;
+    return conclude(m_connection->send(data, kind, target), data, kind, true);
+}
+
+bool SendController::conclude(const ConnectionManager::SendResult& result,
+                              const QByteArray& payload, LogEntry::FrameKind kind, bool byUser)
+{
     using Status = ConnectionManager::SendStatus;
     switch (result.status) {
     case Status::Sent:
-        m_log->logFrame(LogEntry::TX, c.payload, c.kind, result.recipients);
+        m_log->logFrame(LogEntry::TX, payload, kind, result.recipients);
         if (!byUser)
             m_autoSend->tickSent();
         return true;

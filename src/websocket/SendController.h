@@ -26,6 +26,11 @@ public:
     void sendFromBox(const SendBoxContent& content, ConnectionManager::ClientId target,
                      bool byUser);
 
+    // The bytes of a logged frame again, in the same kind of frame, logged
+    // as any send by the user; returns whether it left.
+    bool resend(const QByteArray& data, LogEntry::FrameKind kind,
+                ConnectionManager::ClientId target);
+
     SendHistory& history() { return m_history; }
     const SendHistory& history() const { return m_history; }
 
@@ -34,6 +39,8 @@ signals:
 
 private:
     void reportProblem(const QString& text, bool byUser);
+    bool conclude(const ConnectionManager::SendResult& result, const QByteArray& payload,
+                  LogEntry::FrameKind kind, bool byUser);
 
     ConnectionManager* m_connection;
     CommunicationBase* m_log;

@@ -197,7 +197,9 @@ bool ServerSession::listen(quint16 port, const QString& shownPath, const ServerO
     m_onlyPath = options.restrictPath ? normalisedPath(shownPath) : QString();
     connect(upgrader, &QWebSocketServer::newConnection, this, &ServerSession::onNewConnection);
     connect(acceptor, &ServerAcceptor::happened, this, &ServerSession::happened);
-    emit happened(ConnectionEvent(Code::Listening, QString(), shownPath, port));
+    // Clients must be told to use wss: a ws:// attempt fails its handshake.
+    emit happened(
+        ConnectionEvent(tls ? Code::ListeningTls : Code::Listening, QString(), shownPath, port));
     if (!options.isDefault()) {
         ConnectionEvent inUse(Code::ServerOptionsInUse);
         const auto summary = options.summary();

@@ -43,6 +43,7 @@ WindowSettings SettingsBinder::read() const
     s.hexDisplay = p->hexDisplayCheck()->isChecked();
     s.showTimestamp = p->timestampCheck()->isChecked();
     s.autoScroll = p->autoScrollCheck()->isChecked();
+    s.detailPane = m.detailToggle->isChecked();
     s.lineSpacing = p->lineSpacingSpin()->value();
     s.fontSize = p->fontSizeSpin()->value();
 
@@ -89,6 +90,7 @@ void SettingsBinder::apply(const WindowSettings& s, QStringList* rejected)
     p->hexDisplayCheck()->setChecked(s.hexDisplay);
     p->timestampCheck()->setChecked(s.showTimestamp);
     p->autoScrollCheck()->setChecked(s.autoScroll);
+    m.detailToggle->setChecked(s.detailPane);
     p->lineSpacingSpin()->setValue(s.lineSpacing);
     p->fontSizeSpin()->setValue(s.fontSize);
 
@@ -121,7 +123,7 @@ void SettingsBinder::watch()
     for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
              p->clientRadio(), p->rememberSecretsCheck(), p->hexDisplayCheck(), p->timestampCheck(),
              p->autoScrollCheck(), a->hexSendCheck(), a->binaryRadio(), a->enterSendCheck(),
-             chart->enableCheckBox()})
+             chart->enableCheckBox(), m.detailToggle})
         connect(button, &QAbstractButton::toggled, this, &SettingsBinder::changed);
     for (QSpinBox* spin : {p->portSpin(), p->lineSpacingSpin(), p->fontSizeSpin(),
                            a->intervalSpin(), chart->timeWindowSpin()})

@@ -7,6 +7,7 @@
 class AddressOptionsController;
 class BodySplitter;
 class ConnectionManager;
+class QAbstractButton;
 class QComboBox;
 class QuickSendPanel;
 class RecentAddresses;
@@ -33,6 +34,7 @@ public:
         RecentAddresses* recentAddresses = nullptr;
         AddressOptionsController* addressOptions = nullptr;
         BodySplitter* splitter = nullptr;
+        QAbstractButton* detailToggle = nullptr;
     };
 
     explicit SettingsBinder(const Parts& parts, QObject* parent = nullptr);

@@ -2,6 +2,7 @@
 
 #include "chart/ChartEngine.h"
 #include "comm/CommunicationBase.h"
+#include "i18n/LanguageManager.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -144,6 +146,19 @@ SettingsPanel::SettingsPanel(QWidget* parent)
     clientsLayout->addWidget(m_clientList);
     m_disconnectClientButton = new QPushButton(QStringLiteral("断开选中客户端"), m_clientsGroup);
     m_disconnectClientButton->setObjectName(QStringLiteral("dangerButton"));
+    // With none selected there is nobody for it to drop.
+    m_disconnectClientButton->setEnabled(false);
+    connect(m_clientList, &QListWidget::itemSelectionChanged, this,
+            &SettingsPanel::updateDisconnectButton);
+    m_clientList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_clientList, &QWidget::customContextMenuRequested, this, [this](QPoint pos) {
+        const QListWidgetItem* item = m_clientList->itemAt(pos);
+        if (!item)
+            return;
+        QMenu* menu = createClientMenu(item->data(Qt::UserRole).toULongLong(), this);
+        menu->exec(m_clientList->viewport()->mapToGlobal(pos));
+        delete menu;
+    });
     clientsLayout->addWidget(m_disconnectClientButton);
     m_clientsGroup->hide();
     layout->addWidget(m_clientsGroup);
@@ -225,6 +240,7 @@ void SettingsPanel::removeClient(ConnectionManager::ClientId id)
             delete m_clientList->takeItem(row);
             if (wasSelected)
                 clearClientSelection();
+            updateDisconnectButton();
             break;
         }
     }
@@ -233,6 +249,24 @@ void SettingsPanel::removeClient(ConnectionManager::ClientId id)
 void SettingsPanel::clearClients()
 {
     m_clientList->clear();
+    updateDisconnectButton();
+}
+
+void SettingsPanel::updateDisconnectButton()
+{
+    m_disconnectClientButton->setEnabled(!m_clientList->selectedItems().isEmpty());
+}
+
+QMenu* SettingsPanel::createClientMenu(ConnectionManager::ClientId id, QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    QAction* send = menu->addAction(LanguageManager::translate(QStringLiteral("发送到此客户端")));
+    send->setObjectName(QStringLiteral("sendToClientAction"));
+    QAction* drop = menu->addAction(LanguageManager::translate(QStringLiteral("断开此客户端")));
+    drop->setObjectName(QStringLiteral("dropClientAction"));
+    connect(send, &QAction::triggered, this, [this, id] { emit sendToClientRequested(id); });
+    connect(drop, &QAction::triggered, this, [this, id] { emit dropClientRequested(id); });
+    return menu;
 }
 
 ConnectionManager::ClientId SettingsPanel::selectedClient() const

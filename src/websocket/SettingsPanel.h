@@ -11,6 +11,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -56,6 +57,15 @@ public:
     void removeClient(ConnectionManager::ClientId id);
     void clearClients();
     ConnectionManager::ClientId selectedClient() const;
+    // The context menu of a client in the list, built but not shown: the
+    // caller owns it.
+    QMenu* createClientMenu(ConnectionManager::ClientId id, QWidget* parent);
+
+signals:
+    // From a client's context menu: the send box to this client alone, or
+    // this client dropped.
+    void sendToClientRequested(ConnectionManager::ClientId id);
+    void dropClientRequested(ConnectionManager::ClientId id);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -64,6 +74,7 @@ private:
     void showMode(bool clientMode);
     void clearClientSelection();
     void widenAddressPopup();
+    void updateDisconnectButton();
 
     QRadioButton* m_clientRadio = nullptr;
     QRadioButton* m_serverRadio = nullptr;

@@ -119,10 +119,10 @@ void WebSocketWidget::setupUI()
             &LogViewWidget::setLineSpacing);
     connect(settingsPanel->fontSizeSpin(), &QSpinBox::valueChanged, logView,
             &LogViewWidget::setFontSize);
-    m_binder =
-        new SettingsBinder({this, settingsPanel, sendArea, quickSendPanel, languageCombo,
-                            m_connection, sender, &recentAddresses, addressOptions, bodySplitter},
-                           this);
+    m_binder = new SettingsBinder({this, settingsPanel, sendArea, quickSendPanel, languageCombo,
+                                   m_connection, sender, &recentAddresses, addressOptions,
+                                   bodySplitter, logView->detailToggle()},
+                                  this);
 
     retranslateWidgetTree(this);
     LanguageManager::addListener(this, [this] {
@@ -164,6 +164,10 @@ QWidget* WebSocketWidget::createSettingsPanel()
     connect(connectButton, &QPushButton::clicked, this, &WebSocketWidget::toggleConnection);
     connect(p->disconnectClientButton(), &QPushButton::clicked, this,
             &WebSocketWidget::disconnectSelectedClient);
+    connect(p, &SettingsPanel::sendToClientRequested, this, [this](ConnectionManager::ClientId id) {
+        sender->sendFromBox(sendBoxContent(), id, true);
+    });
+    connect(p, &SettingsPanel::dropClientRequested, m_connection, &ConnectionManager::closeClient);
     connect(p->hexDisplayCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setHexDisplay);
     connect(p->timestampCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setShowTimestamp);
     connect(p->autoScrollCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setAutoScroll);
@@ -187,6 +191,9 @@ QWidget* WebSocketWidget::createLogArea()
     logView = new LogViewWidget(comm, tabWidget);
     logView->setObjectName(QStringLiteral("logView"));
     tabWidget->addTab(logView, QStringLiteral("通信日志"));
+    connect(logView, &LogViewWidget::resendRequested, sender, [this](const LogEntry& entry) {
+        sender->resend(entry.rawData(), entry.frameKind(), selectedClient());
+    });
     if (chartEngine) {
         const int chartTab =
             tabWidget->addTab(chartEngine->chartView(), QStringLiteral("数据图表"));

@@ -173,8 +173,8 @@ bool WindowSettings::operator==(const WindowSettings& o) const
            addressOptions == o.addressOptions && settingsWidth == o.settingsWidth &&
            serverOptions == o.serverOptions && hexDisplay == o.hexDisplay &&
            showTimestamp == o.showTimestamp && autoScroll == o.autoScroll &&
-           lineSpacing == o.lineSpacing && fontSize == o.fontSize && hexSend == o.hexSend &&
-           binarySend == o.binarySend && enterSends == o.enterSends &&
+           detailPane == o.detailPane && lineSpacing == o.lineSpacing && fontSize == o.fontSize &&
+           hexSend == o.hexSend && binarySend == o.binarySend && enterSends == o.enterSends &&
            autoSendIntervalMs == o.autoSendIntervalMs && sendHistory == o.sendHistory &&
            savedMessages == o.savedMessages && chartEnabled == o.chartEnabled &&
            chartTemplate == o.chartTemplate && chartType == o.chartType &&
@@ -236,6 +236,7 @@ WindowSettings WindowSettings::read(QSettings& file, QStringList* rejected)
         in.read("hex", &s.hexDisplay);
         in.read("timestamp", &s.showTimestamp);
         in.read("autoScroll", &s.autoScroll);
+        in.read("detailPane", &s.detailPane);
         in.read("lineSpacing", &s.lineSpacing, -10, 10);
         in.read("fontSize", &s.fontSize, 7, 16);
     });
@@ -329,6 +330,7 @@ void WindowSettings::write(QSettings& file) const
                {{QStringLiteral("hex"), hexDisplay},
                 {QStringLiteral("timestamp"), showTimestamp},
                 {QStringLiteral("autoScroll"), autoScroll},
+                {QStringLiteral("detailPane"), detailPane},
                 {QStringLiteral("lineSpacing"), lineSpacing},
                 {QStringLiteral("fontSize"), fontSize}});
 

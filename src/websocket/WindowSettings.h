@@ -38,6 +38,8 @@ struct WindowSettings
     bool hexDisplay = false;
     bool showTimestamp = true;
     bool autoScroll = true;
+    // Whether choosing a row shows its entry below the rows ("详情").
+    bool detailPane = false;
     int lineSpacing = 0;
     int fontSize = 11;
 

@@ -4,7 +4,7 @@ Usage: clients.py URL [URL ...]; one connection per URL, opened in that order.
 Prints "OPEN <i> <local port>" for each, then "READY"; then "MSG <i> <frame as
 patterns.describe gives it>" and "CLOSED <i> <code>". Commands on stdin:
 "close <i>" closes connection i with 1000; "sendlarge <i> text|binary <n>"
-sends a generated frame.
+sends a generated frame; "send <i> <text>" sends the text in a text frame.
 """
 import asyncio
 import sys
@@ -36,6 +36,8 @@ async def command(line):
     words = line.split()
     if len(words) == 2 and words[0] == "close":
         await sockets[int(words[1])].close(code=1000)
+    elif len(words) >= 3 and words[0] == "send":
+        await sockets[int(words[1])].send(line.split(None, 2)[2].rstrip("\n"))
     elif len(words) == 4 and words[0] == "sendlarge":
         size = int(words[3])
         payload = make_text(size) if words[2] == "text" else make_binary(size)
