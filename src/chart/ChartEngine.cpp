@@ -301,6 +301,8 @@ void ChartEngine::rebuild(int idx)
     if (!m_chart)
         return;
 
+    if (m_hover)
+        m_hover->hideLabel();
     m_chart->removeAllSeries();
     const QList<QAbstractAxis*> oldAxes = m_chart->axes();
     for (QAbstractAxis* axis : oldAxes) {

@@ -74,15 +74,22 @@ QString ChartHover::textAt(QAbstractSeries* series, QPointF at)
     return pointText(series->name(), qint64(next->x()), next->y());
 }
 
+void ChartHover::hideLabel()
+{
+    if (!m_label)
+        return;
+    // Cleared, so that a language switch has no old text to bring back.
+    m_label->clear();
+    m_label->hide();
+}
+
 void ChartHover::show(QAbstractSeries* series, QPointF at, bool entered)
 {
     if (!m_label || !m_chart || !m_view)
         return;
     const QString text = entered ? textAt(series, at) : QString();
     if (text.isEmpty()) {
-        // Cleared, so that a language switch has no old text to bring back.
-        m_label->clear();
-        m_label->hide();
+        hideLabel();
         return;
     }
     m_label->setText(text);

@@ -22,6 +22,8 @@ public:
     // Line, spline, scatter and area series; others are left alone.
     void attach(QAbstractSeries* series);
     QLabel* label() const { return m_label; }
+    // Before the series it was about are replaced.
+    void hideLabel();
 
     // The text for the plotted point of `series` nearest in time to `at`
     // (chart coordinates: milliseconds since the epoch, value); empty when

@@ -47,7 +47,9 @@ void QuickSendSplitter::setPanelOpen(bool open)
     m_panel->show();
     // Back at the width it had, the log keeping the rest.
     const int total = sizes().value(0) + sizes().value(1);
-    const int width = std::clamp(m_panelWidth, m_panel->minimumWidth(), std::max(total / 2, 1));
+    int width = m_panelWidth;
+    if (total > 0)
+        width = std::min(width, std::max(total / 2, m_panel->minimumWidth()));
     setSizes({std::max(total - width, 1), width});
 }
 
