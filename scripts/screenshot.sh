@@ -4,8 +4,9 @@
 # chart type (chart-<type>.png), the smart-analysis dialog (analysis.png),
 # the log's find bar (find.png), an entry's detail pane (detail.png), the
 # recent-address popup (address-popup.png), a long row among short ones
-# (rows-long.png) and server mode followed client by client
-# (server-filter.png) from the real program running under Xvfb.
+# (rows-long.png), server mode followed client by client (server-filter.png)
+# and a chart on two value axes (chart-two-axes.png) from the real program
+# running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
 #
@@ -278,17 +279,26 @@ save "$work/english.png" english.png
 
 # ---------------------------------------------------------------- quick send
 # The program started a second time with saved messages in its settings file
-# (as a user who saved them earlier finds them), then the "快捷发送" tab with
-# its first message selected.
-QUICK_SEND_TAB=(425 75)
-QUICK_SEND_FIRST_ITEM=(400 115)
+# (as a user who saved them earlier finds them) and connected to a local echo
+# server; the "快捷发送" panel opened beside the log and its first message sent
+# with a double-click, so that the log shows it going out and coming back.
+QUICK_SEND_TOGGLE=(1064 74)
+QUICK_SEND_FIRST_ITEM=(900 70)
+QUICK_SEND_CONNECT_BUTTON=(143 347)
 
 kill "$app_pid" 2>/dev/null || true
 wait "$app_pid" 2>/dev/null || true
 app_pid=""
+echo_log="$work/echo.log"
+/usr/bin/python3 -u "$root/tests/peers/echo_server.py" </dev/null >"$echo_log" 2>&1 &
+echo_pid=$!
+echo_port() { grep -q '^PORT ' "$echo_log"; }
+wait_for "$START_TIMEOUT" echo_port || { echo "the echo server did not start:" >&2; cat "$echo_log" >&2; exit 1; }
 settings_dir="$XDG_CONFIG_HOME/Sockwise"
 mkdir -p "$settings_dir"
-cat >"$settings_dir/Sockwise.conf" <<'SETTINGS'
+printf '[connection]\naddress=ws://127.0.0.1:%s/\n\n' \
+    "$(awk '/^PORT /{ print $2; exit }' "$echo_log")" >"$settings_dir/Sockwise.conf"
+cat >>"$settings_dir/Sockwise.conf" <<'SETTINGS'
 [quickSend]
 1\name=订阅行情
 1\text="{\"op\": \"subscribe\", \"channel\": \"ticker\", \"symbol\": \"BTC-USDT\"}"
@@ -323,13 +333,23 @@ xdotool windowmove --sync "$wid" 0 0
 park_pointer
 settle "" "$work/again.png" || { echo "the restarted window never settled" >&2; exit 1; }
 
-click_at "${QUICK_SEND_TAB[@]}"
-settle "$work/again.png" "$work/quick-send-tab.png" \
-    || { echo "clicking the quick-send tab changed nothing: has it moved?" >&2; exit 1; }
-click_at "${QUICK_SEND_FIRST_ITEM[@]}"
-settle "$work/quick-send-tab.png" "$work/quick-send.png" \
-    || { echo "clicking the first saved message changed nothing: has it moved?" >&2; exit 1; }
+click_at "${QUICK_SEND_CONNECT_BUTTON[@]}"
+echo_connected() { grep -q '^OPEN' "$echo_log"; }
+wait_for 10 echo_connected || { echo "the window did not connect to the echo server" >&2; exit 1; }
+settle "" "$work/quick-send-connected.png" || { echo "the connected window never settled" >&2; exit 1; }
+click_at "${QUICK_SEND_TOGGLE[@]}"
+settle "$work/quick-send-connected.png" "$work/quick-send-open.png" \
+    || { echo "the quick-send button opened nothing: has it moved?" >&2; exit 1; }
+xdotool mousemove --window "$wid" "${QUICK_SEND_FIRST_ITEM[@]}" click 1 sleep 0.3 click --repeat 2 --delay 80 1
+park_pointer
+echoed() { [ "$(grep -vc -e '^PORT' -e '^OPEN' "$echo_log")" -gt 0 ]; }
+wait_for 10 echoed || { echo "double-clicking the first saved message sent nothing: has it moved?" >&2; exit 1; }
+settle "$work/quick-send-open.png" "$work/quick-send.png" \
+    || { echo "the sent message did not show in the log" >&2; exit 1; }
 save "$work/quick-send.png" quick-send.png
+kill "$echo_pid" 2>/dev/null || true
+wait "$echo_pid" 2>/dev/null || true
+echo_pid=""
 
 # --- Chart types and the smart-analysis dialog ------------------------------
 # A fresh window, in Chinese, connects as a client to a local sensor server
@@ -632,3 +652,58 @@ kill "$clients_pid" 2>/dev/null || true
 wait "$clients_pid" 2>/dev/null || true
 clients_pid=""
 # --- end of the server block -------------------------------------------------------
+
+# --- Two value axes -------------------------------------------------------------
+# chart-two-axes.png: a fresh window whose settings file holds two rules, volt
+# (near 3.3) on the left value axis and hum (near 50) on the right, connected
+# to a sensor server sending both; the chart tab after some readings.
+TWO_AXES_CONNECT_BUTTON=(143 347)
+TWO_AXES_CHART_TAB=(425 76)
+TWO_AXES_SECONDS=20   # readings to collect, two a second
+
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+kill "$sensor_pid" 2>/dev/null
+wait "$sensor_pid" 2>/dev/null || true
+sensor_pid=""
+sensor_log="$work/sensor-volt.log"
+/usr/bin/python3 -u "$root/scripts/sensor_server.py" 0 0.5 volt,hum >"$sensor_log" 2>&1 &
+sensor_pid=$!
+wait_for "$START_TIMEOUT" sensor_port || { echo "the sensor server did not start again:" >&2; cat "$sensor_log" >&2; exit 1; }
+mkdir -p "$XDG_CONFIG_HOME/Sockwise"
+cat >"$XDG_CONFIG_HOME/Sockwise/Sockwise.conf" <<SETTINGS
+[connection]
+address=ws://127.0.0.1:$(awk '/^PORT /{ print $2; exit }' "$sensor_log")/
+
+[chart]
+enabled=true
+type=line
+
+[chartRules]
+1\\name=volt
+1\\expression=volt
+1\\axis=left
+2\\name=hum
+2\\expression=hum
+2\\axis=right
+size=2
+SETTINGS
+
+"$program" >"$work/program-axes.log" 2>&1 &
+app_pid=$!
+if ! wait_for "$START_TIMEOUT" find_window; then
+    echo "the two-axes window did not appear; program output:" >&2
+    cat "$work/program-axes.log" >&2
+    exit 1
+fi
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/axes-fresh.png" || { echo "the two-axes window never settled" >&2; exit 1; }
+click_at "${TWO_AXES_CONNECT_BUTTON[@]}"
+wait_for 10 connected || { echo "the two-axes window did not connect" >&2; exit 1; }
+click_at "${TWO_AXES_CHART_TAB[@]}"
+sleep "$TWO_AXES_SECONDS"
+settle "" "$work/chart-two-axes.png" || { echo "the two-axes chart never settled" >&2; exit 1; }
+save "$work/chart-two-axes.png" chart-two-axes.png
+# --- end of the two-axes block ---------------------------------------------------

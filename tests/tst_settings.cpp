@@ -148,7 +148,7 @@ private slots:
             chart->expressionEdit()->setText(u"t=(\\d+)"_s);
             chart->onAddRule();
             // Made by the analysis: a kind the expression alone would not give.
-            chart->addRule(ChartRule{u"第一"_s, IndexedValue, u"0"_s});
+            chart->addRule(ChartRule{u"第一"_s, IndexedValue, u"0"_s, RightAxis});
             chart->chartTypeCombo()->setCurrentIndex(ChartEngine::Scatter);
             chart->timeWindowSpin()->setValue(120);
             ClientOptions client;
@@ -176,6 +176,7 @@ private slots:
         QCOMPARE(c.chartEngine->templateCombo()->currentIndex(), 2);
         QCOMPARE(c.chartEngine->ruleListWidget()->count(), 4);
         QCOMPARE(c.chartEngine->currentChartType(), int(ChartEngine::Scatter));
+        QCOMPARE(c.chartEngine->chart()->axes(Qt::Vertical).size(), 2); // "第一" on the right
         QVERIFY(!c.autoSendCheck->isChecked());
         QCOMPARE(c.comm->encoding(), u"GBK"_s);
         QCOMPARE(c.connectButton->text(), u"Listen"_s);
@@ -479,9 +480,13 @@ private slots:
             QVERIFY(client);
             QSignalSpy binary(client.get(), &QWebSocket::binaryMessageReceived);
 
+            // Empty, the panel says how to fill it.
+            QVERIFY(!c.find<QLabel>("quickSendEmptyHint")->isHidden());
+            QVERIFY(list->isHidden());
             c.sendEdit->setPlainText(u"ping\nsecond line"_s);
             c.binaryRadio->setChecked(true);
             click("quickSendSave");
+            QVERIFY(c.find<QLabel>("quickSendEmptyHint")->isHidden());
             QCOMPARE(list->item(0)->text(), u"ping"_s);
             QTest::keyClicks(c.find<QLineEdit>("quickSendName"), u"beat"_s);
             QCOMPARE(list->item(0)->text(), u"beat"_s);
@@ -489,17 +494,27 @@ private slots:
             c.hexSendCheck->setChecked(true);
             c.textRadio->setChecked(true);
             click("quickSendSave");
+            QCOMPARE(panel->shownForm(0), u"二进制帧"_s);
+            QCOMPARE(panel->shownForm(1), u"Hex · 文本帧"_s);
 
+            // Opened beside the log, not over it: the reply is seen.
             c.sendEdit->clear();
-            c.tabWidget->setCurrentWidget(panel);
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
+            click("quickSendToggle");
+            QVERIFY(panel->isVisible());
+            QVERIFY(c.logView->isVisible());
             // Qt 6.4's test double-click needs a click before it to count as one.
             const QPoint first = list->visualItemRect(list->item(0)).center();
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
             QVERIFY(binary.wait());
             QCOMPARE(binary.first().first().toByteArray(), QByteArray("ping\nsecond line"));
+            QVERIFY(c.logView->isVisible());
+            QCOMPARE(c.comm->entries().last().direction(), LogEntry::TX);
+            c.find<QCheckBox>("quickSendHex")->setChecked(true);
+            QCOMPARE(panel->shownForm(0), u"Hex · 二进制帧"_s); // follows the edit
+            c.find<QCheckBox>("quickSendHex")->setChecked(false);
 
             list->setCurrentRow(1);
             click("quickSendUp");

@@ -1,6 +1,8 @@
 #include "chart/ChartEngine.h"
 
 #include "chart/AnalysisDialog.h"
+#include "chart/ChartExporter.h"
+#include "chart/ChartHover.h"
 #include "chart/ChartSeriesData.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
@@ -74,6 +76,31 @@ ChartEngine::ChartEngine(QWidget* parent)
     layout->addWidget(m_chartView, 1);
     m_chartView->hide();
 
+    m_hover = new ChartHover(m_chart, m_chartView, this);
+    m_exporter = new ChartExporter(
+        m_chartView,
+        [this] {
+            QList<const SeriesPoints*> series;
+            for (const ChartSeriesData* data : std::as_const(m_seriesStore))
+                series.append(data);
+            return series;
+        },
+        this);
+    connect(m_exporter, &ChartExporter::notice, this, &ChartEngine::notice);
+    auto* exportMenu = new QMenu(m_exportButton);
+    exportMenu->addAction(m_exporter->savePngAction());
+    exportMenu->addAction(m_exporter->exportCsvAction());
+    m_exportButton->setMenu(exportMenu);
+    m_chartView->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_chartView->addAction(m_exporter->savePngAction());
+    m_chartView->addAction(m_exporter->exportCsvAction());
+
+    m_clockTimer = new QTimer(this);
+    m_clockTimer->setObjectName(QStringLiteral("chartClockTimer"));
+    m_clockTimer->setInterval(1000);
+    connect(m_clockTimer, &QTimer::timeout, this, &ChartEngine::followClock);
+    m_clockTimer->start();
+
     connect(m_enableCheck, &QCheckBox::toggled, this, [this](bool on) {
         m_settingsBox->setEnabled(on);
         // Once the view is another widget's page (a tab), showing it here
@@ -94,6 +121,7 @@ ChartEngine::ChartEngine(QWidget* parent)
     });
     connect(m_ruleNameEdit, &QLineEdit::textEdited, m_ruleMessage, &QWidget::hide);
     connect(m_deleteRuleAction, &QAction::triggered, this, &ChartEngine::removeSelectedRule);
+    connect(m_switchAxisAction, &QAction::triggered, this, &ChartEngine::switchSelectedRuleAxis);
     connect(m_ruleListWidget, &QWidget::customContextMenuRequested, this,
             &ChartEngine::showRuleMenu);
 
@@ -102,7 +130,11 @@ ChartEngine::ChartEngine(QWidget* parent)
         // A menu entry is no widget, so the walk does not reach it.
         if (m_deleteRuleAction)
             m_deleteRuleAction->setText(LanguageManager::translate(QStringLiteral("删除规则")));
+        relistRules();
     });
+    // The time axis shows the last window up to now from the start, not a
+    // range of its own until the first value.
+    refresh();
 }
 
 ChartEngine::~ChartEngine()
@@ -141,8 +173,14 @@ void ChartEngine::buildControls()
     settingsLayout->addWidget(m_chartTypeCombo);
 
     settingsLayout->addWidget(new QLabel(QStringLiteral("规则名称"), m_settingsBox));
+    auto* nameRow = new QHBoxLayout;
     m_ruleNameEdit = new QLineEdit(m_settingsBox);
-    settingsLayout->addWidget(m_ruleNameEdit);
+    nameRow->addWidget(m_ruleNameEdit, 1);
+    m_ruleAxisCombo = new QComboBox(m_settingsBox);
+    m_ruleAxisCombo->setObjectName(QStringLiteral("ruleAxisCombo"));
+    m_ruleAxisCombo->addItems({QStringLiteral("左轴"), QStringLiteral("右轴")});
+    nameRow->addWidget(m_ruleAxisCombo);
+    settingsLayout->addLayout(nameRow);
 
     settingsLayout->addWidget(new QLabel(QStringLiteral("表达式 (正则/JSON路径)"), m_settingsBox));
     m_expressionEdit = new QLineEdit(m_settingsBox);
@@ -175,6 +213,8 @@ void ChartEngine::buildControls()
     m_deleteRuleAction->setShortcut(QKeySequence(Qt::Key_Delete));
     m_deleteRuleAction->setShortcutContext(Qt::WidgetShortcut);
     m_ruleListWidget->addAction(m_deleteRuleAction);
+    m_switchAxisAction = new QAction(m_ruleListWidget);
+    m_switchAxisAction->setObjectName(QStringLiteral("switchAxisAction"));
 
     auto* windowRow = new QHBoxLayout;
     windowRow->addWidget(new QLabel(QStringLiteral("时间窗口:"), m_settingsBox));
@@ -185,8 +225,13 @@ void ChartEngine::buildControls()
     windowRow->addWidget(m_timeWindowSpin);
     settingsLayout->addLayout(windowRow);
 
+    auto* clearRow = new QHBoxLayout;
     m_clearButton = new QPushButton(QStringLiteral("清除图表数据"), m_settingsBox);
-    settingsLayout->addWidget(m_clearButton);
+    clearRow->addWidget(m_clearButton, 1);
+    m_exportButton = new QPushButton(QStringLiteral("导出..."), m_settingsBox);
+    m_exportButton->setObjectName(QStringLiteral("chartExportButton"));
+    clearRow->addWidget(m_exportButton);
+    settingsLayout->addLayout(clearRow);
 
     m_settingsBox->setEnabled(false);
 }
@@ -256,6 +301,8 @@ void ChartEngine::rebuild(int idx)
     if (!m_chart)
         return;
 
+    if (m_hover)
+        m_hover->hideLabel();
     m_chart->removeAllSeries();
     const QList<QAbstractAxis*> oldAxes = m_chart->axes();
     for (QAbstractAxis* axis : oldAxes) {
@@ -279,6 +326,30 @@ void ChartEngine::rebuild(int idx)
     valueAxis->setRange(-10, 110);
     m_chart->addAxis(timeAxis, Qt::AlignBottom);
     m_chart->addAxis(valueAxis, Qt::AlignLeft);
+    // Bars share one series and so one axis.
+    QValueAxis* rightAxis = nullptr;
+    const auto onSide = [this](int side) {
+        QStringList names;
+        for (const ChartSeriesData* data : std::as_const(m_seriesStore)) {
+            if (data->axis == side)
+                names.append(data->name);
+        }
+        return names;
+    };
+    if (idx != Bar && !onSide(RightAxis).isEmpty()) {
+        rightAxis = new QValueAxis;
+        rightAxis->setRange(-10, 110);
+        m_chart->addAxis(rightAxis, Qt::AlignRight);
+        // With two axes each is named after its series, so that a line is
+        // read against its own scale.
+        const QStringList left = onSide(LeftAxis);
+        valueAxis->setTitleText(left.isEmpty() ? QStringLiteral("数值")
+                                               : left.join(QStringLiteral(", ")));
+        rightAxis->setTitleText(onSide(RightAxis).join(QStringLiteral(", ")));
+    }
+    const auto axisFor = [&](const ChartSeriesData* data) {
+        return data->axis == RightAxis && rightAxis ? rightAxis : valueAxis;
+    };
 
     if (idx == Bar) {
         auto* barSeries = new QBarSeries;
@@ -305,7 +376,8 @@ void ChartEngine::rebuild(int idx)
             area->setName(data->name);
             m_chart->addSeries(area);
             area->attachAxis(timeAxis);
-            area->attachAxis(valueAxis);
+            area->attachAxis(axisFor(data));
+            m_hover->attach(area);
         }
     } else {
         for (const ChartSeriesData* data : std::as_const(m_seriesStore)) {
@@ -319,7 +391,8 @@ void ChartEngine::rebuild(int idx)
             series->setName(data->name);
             m_chart->addSeries(series);
             series->attachAxis(timeAxis);
-            series->attachAxis(valueAxis);
+            series->attachAxis(axisFor(data));
+            m_hover->attach(series);
         }
     }
     applyChartStyle(m_chart);
@@ -398,11 +471,17 @@ void ChartEngine::refresh()
     const qsizetype count = m_seriesStore.size();
     QList<QList<QPointF>> windows(count);
     QList<double> sums(count, 0.0);
-    // Start at ±infinity so that any finite value sets the range.
-    double lo = std::numeric_limits<double>::infinity();
-    double hi = -std::numeric_limits<double>::infinity();
+    // Per value axis, left and right. Start at ±infinity so that any finite
+    // value sets the range.
+    double lows[2] = {std::numeric_limits<double>::infinity(),
+                      std::numeric_limits<double>::infinity()};
+    double highs[2] = {-std::numeric_limits<double>::infinity(),
+                       -std::numeric_limits<double>::infinity()};
     for (qsizetype k = 0; k < count; ++k) {
         const QList<DataPoint>& points = m_seriesStore.at(k)->points;
+        const int side = m_currentChartType != Bar && m_seriesStore.at(k)->axis == RightAxis;
+        double& lo = lows[side];
+        double& hi = highs[side];
         QList<QPointF>& window = windows[k];
         window.reserve(points.size());
         for (const DataPoint& point : points) {
@@ -422,18 +501,21 @@ void ChartEngine::refresh()
         // The bars show the sums, so the axis must reach them.
         for (qsizetype k = 0; k < count; ++k) {
             if (!windows.at(k).isEmpty() && std::isfinite(sums.at(k))) {
-                lo = std::min(lo, sums.at(k));
-                hi = std::max(hi, sums.at(k));
+                lows[0] = std::min(lows[0], sums.at(k));
+                highs[0] = std::max(highs[0], sums.at(k));
             }
         }
     }
 
-    if (lo <= hi) {
-        const double pad = (hi - lo) * 0.1 + 1.0;
-        const QList<QAbstractAxis*> vertical = m_chart->axes(Qt::Vertical);
-        for (QAbstractAxis* axis : vertical) {
-            if (auto* valueAxis = qobject_cast<QValueAxis*>(axis))
-                valueAxis->setRange(lo - pad, hi + pad);
+    const QList<QAbstractAxis*> vertical = m_chart->axes(Qt::Vertical);
+    for (QAbstractAxis* axis : vertical) {
+        auto* valueAxis = qobject_cast<QValueAxis*>(axis);
+        const int side = axis->alignment() == Qt::AlignRight;
+        const double lo = lows[side];
+        const double hi = highs[side];
+        if (valueAxis && lo <= hi) {
+            const double pad = (hi - lo) * 0.1 + 1.0;
+            valueAxis->setRange(lo - pad, hi + pad);
         }
     }
 
@@ -506,7 +588,8 @@ void ChartEngine::onAddRule()
     if (name.isEmpty() || expression.isEmpty())
         return;
     // Refused, the fields stay for the user to mend.
-    if (!addRule(ChartRule{name, ruleKindForExpression(expression), expression}))
+    if (!addRule(ChartRule{name, ruleKindForExpression(expression), expression,
+                           m_ruleAxisCombo->currentIndex()}))
         return;
     m_ruleNameEdit->clear();
     m_expressionEdit->clear();
@@ -534,15 +617,17 @@ bool ChartEngine::appendRule(const ChartRule& rule, const QList<DataPoint>& poin
         return false;
     }
     auto* data = new ChartSeriesData(rule.name, nextSeriesColour());
+    data->axis = rule.axis == RightAxis ? RightAxis : LeftAxis;
     for (const DataPoint& point : points)
         data->appendPoint(point);
     m_seriesStore.append(data);
     if (m_ruleListWidget) {
-        auto* item = new QListWidgetItem(rule.name % QStringLiteral(" = ") % rule.expression);
+        auto* item = new QListWidgetItem(ruleListText(rule));
         item->setData(kRuleNameRole, rule.name);
         m_ruleListWidget->addItem(item);
     }
     m_ruleStore.append(rule);
+    m_ruleStore.last().axis = data->axis;
     if (m_ruleMessage)
         m_ruleMessage->hide();
     emit rulesChanged();
@@ -590,6 +675,74 @@ void ChartEngine::removeRule(const QString& name)
     emit rulesChanged();
 }
 
+QString ChartEngine::ruleListText(const ChartRule& rule) const
+{
+    QString text = rule.name % QStringLiteral(" = ") % rule.expression;
+    if (rule.axis == RightAxis)
+        text += QStringLiteral("  [") + LanguageManager::translate(QStringLiteral("右轴")) +
+                QLatin1Char(']');
+    return text;
+}
+
+void ChartEngine::relistRules()
+{
+    if (!m_ruleListWidget)
+        return;
+    for (int row = 0; row < m_ruleListWidget->count(); ++row) {
+        QListWidgetItem* item = m_ruleListWidget->item(row);
+        const QString name = item->data(kRuleNameRole).toString();
+        for (const ChartRule& rule : std::as_const(m_ruleStore)) {
+            if (!name.isEmpty() && rule.name == name)
+                item->setText(ruleListText(rule));
+        }
+    }
+}
+
+void ChartEngine::setRuleAxis(const QString& name, int axis)
+{
+    axis = axis == RightAxis ? RightAxis : LeftAxis;
+    bool changed = false;
+    for (ChartRule& rule : m_ruleStore) {
+        if (rule.name == name && rule.axis != axis) {
+            rule.axis = axis;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+    for (ChartSeriesData* data : std::as_const(m_seriesStore)) {
+        if (data->name == name)
+            data->axis = axis;
+    }
+    relistRules();
+    onChartTypeChanged(m_currentChartType);
+    emit rulesChanged();
+}
+
+void ChartEngine::switchSelectedRuleAxis()
+{
+    const QListWidgetItem* item = m_ruleListWidget ? m_ruleListWidget->currentItem() : nullptr;
+    const QString name = item ? item->data(kRuleNameRole).toString() : QString();
+    for (const ChartRule& rule : std::as_const(m_ruleStore)) {
+        if (!name.isEmpty() && rule.name == name) {
+            setRuleAxis(name, rule.axis == RightAxis ? LeftAxis : RightAxis);
+            return;
+        }
+    }
+}
+
+void ChartEngine::followClock()
+{
+    // Arriving values re-plot by themselves; a quiet chart still moves on
+    // with the clock, while it is shown.
+    if (m_refreshScheduled || !m_enableCheck->isChecked() || !m_chartView ||
+        !m_chartView->isVisible())
+        return;
+    if (m_sinceRefresh.isValid() && m_sinceRefresh.elapsed() < m_clockTimer->interval() / 2)
+        return;
+    refresh();
+}
+
 void ChartEngine::removeSelectedRule()
 {
     if (!m_ruleListWidget)
@@ -612,6 +765,14 @@ void ChartEngine::showRuleMenu(QPoint pos)
     m_ruleListWidget->setCurrentItem(item);
     QMenu menu(m_ruleListWidget);
     menu.addAction(m_deleteRuleAction);
+    const QString name = item->data(kRuleNameRole).toString();
+    for (const ChartRule& rule : std::as_const(m_ruleStore)) {
+        if (!name.isEmpty() && rule.name == name) {
+            m_switchAxisAction->setText(LanguageManager::translate(
+                rule.axis == RightAxis ? QStringLiteral("移到左轴") : QStringLiteral("移到右轴")));
+            menu.addAction(m_switchAxisAction);
+        }
+    }
     menu.exec(m_ruleListWidget->viewport()->mapToGlobal(pos));
 }
 
@@ -682,6 +843,8 @@ void ChartEngine::onTemplateChanged(int idx)
     }
 
     m_currentChartType = type;
+    // A template's rules share one scale.
+    m_ruleAxisCombo->setCurrentIndex(LeftAxis);
     for (qsizetype i = 0; i < templateRules.size(); ++i) {
         m_ruleNameEdit->setText(QString::fromUtf16(templateRules.at(i).name));
         m_expressionEdit->setText(QString::fromUtf16(templateRules.at(i).expression));

@@ -17,12 +17,15 @@
 
 #include <functional>
 
+class ChartExporter;
+class ChartHover;
 class ChartSeriesData;
 class QCheckBox;
 class QLineEdit;
 class QPieSeries;
 class QPushButton;
 class QSpinBox;
+class QTimer;
 
 // The data-visualisation panel: chart controls, rules, series and the Qt Charts
 // view that re-plots the sliding time window for every value found.
@@ -65,6 +68,8 @@ public:
     bool addRule(const ChartRule& rule, const QList<DataPoint>& points = {});
     // Removes the rule of that name together with its series.
     void removeRule(const QString& name);
+    // Draws the rule's series against the left or the right value axis.
+    void setRuleAxis(const QString& name, int axis);
 
     // Appends the value to its series and asks for one re-plot in the next
     // event-loop pass, however many values arrive before it.
@@ -100,10 +105,21 @@ public:
     QLabel* ruleMessageLabel() const { return m_ruleMessage; }
     QAction* deleteRuleAction() const { return m_deleteRuleAction; }
     QSpinBox* timeWindowSpin() const { return m_timeWindowSpin; }
+    // The axis a rule added from the inputs goes to.
+    QComboBox* ruleAxisCombo() const { return m_ruleAxisCombo; }
+    // Moves the selected rule to the other value axis.
+    QAction* switchAxisAction() const { return m_switchAxisAction; }
+    QPushButton* exportButton() const { return m_exportButton; }
+    ChartExporter* exporter() const { return m_exporter; }
+    ChartHover* hover() const { return m_hover; }
+    // Moves the time axis on with the clock while no values arrive.
+    QTimer* clockTimer() const { return m_clockTimer; }
 
 signals:
-    // A rule was added or removed, or all were cleared.
+    // A rule was added, removed or moved to the other axis, or all were cleared.
     void rulesChanged();
+    // A system log text, in Chinese.
+    void notice(const QString& text);
 
 public slots:
     void refresh();
@@ -116,7 +132,9 @@ public slots:
 private slots:
     void runScheduledRefresh();
     void removeSelectedRule();
+    void switchSelectedRuleAxis();
     void showRuleMenu(QPoint pos);
+    void followClock();
 
 private:
     void buildControls();
@@ -127,6 +145,8 @@ private:
     void showRuleMessage(const QString& chinese);
     void colourSeries();
     void colourPie(QPieSeries* pie);
+    QString ruleListText(const ChartRule& rule) const;
+    void relistRules();
 
     // The window moves the view and the control panel into its own widgets,
     // which may be destroyed before the panel.
@@ -148,6 +168,12 @@ private:
     QPointer<QLabel> m_ruleMessage;
     QPointer<QAction> m_deleteRuleAction;
     QSpinBox* m_timeWindowSpin = nullptr;
+    QComboBox* m_ruleAxisCombo = nullptr;
+    QPointer<QAction> m_switchAxisAction;
+    QPushButton* m_exportButton = nullptr;
+    ChartExporter* m_exporter = nullptr;
+    ChartHover* m_hover = nullptr;
+    QTimer* m_clockTimer = nullptr;
     int m_timeWindowSeconds = 60;
     int m_currentChartType = Line;
     bool m_refreshScheduled = false;

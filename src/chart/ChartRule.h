@@ -14,12 +14,21 @@ enum RuleKind
     RegexPresence = 3
 };
 
+// The value axis a rule's series is drawn against: values of another scale
+// (3.3 V beside 50 %) go to the right one, or they draw a flat line.
+enum RuleAxis
+{
+    LeftAxis = 0,
+    RightAxis = 1
+};
+
 // One way of taking a number out of a line; `name` is also the series it feeds.
 struct ChartRule
 {
     QString name;
     int kind = JsonPath;
     QString expression;
+    int axis = LeftAxis;
 };
 
 // The number that `rule` finds in `line`, if any. For many lines or rules,

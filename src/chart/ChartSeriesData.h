@@ -17,4 +17,6 @@ public:
                              const QColor& seriesColor = QColor(), QObject* parent = nullptr);
 
     QColor color;
+    // RuleAxis: the value axis the series is drawn against.
+    int axis = 0;
 };

@@ -80,6 +80,17 @@ QMap<QString, QString> buildDictionary()
         {u"删除规则"_s, u"Delete Rule"_s},
         {u"规则名称已存在"_s, u"A rule of this name exists already"_s},
         {u"发现的数值都已有规则"_s, u"Every value found has a rule already"_s},
+        // The chart's second value axis and its export.
+        {u"左轴"_s, u"Left Axis"_s},
+        {u"右轴"_s, u"Right Axis"_s},
+        {u"移到左轴"_s, u"Move to Left Axis"_s},
+        {u"移到右轴"_s, u"Move to Right Axis"_s},
+        {u"保存为 PNG..."_s, u"Save as PNG..."_s},
+        {u"导出 CSV..."_s, u"Export CSV..."_s},
+        {u"保存图表"_s, u"Save Chart"_s},
+        {u"导出图表数据"_s, u"Export Chart Data"_s},
+        {u"PNG 图片 (*.png)"_s, u"PNG images (*.png)"_s},
+        {u"CSV文件 (*.csv)"_s, u"CSV files (*.csv)"_s},
         {u"最近收到的数据中反复出现这些数值，勾选要绘制的："_s,
          u"These values recur in the data received lately; check those to plot:"_s},
         {u"%1 个值，最新 %2"_s, u"%1 values, latest %2"_s},
@@ -102,6 +113,9 @@ QMap<QString, QString> buildDictionary()
         {u"JSON 文件 (*.json)"_s, u"JSON files (*.json)"_s},
         {u"导入失败"_s, u"Import Failed"_s},
         {u"导出失败"_s, u"Export Failed"_s},
+        {u"还没有快捷发送消息。在下方发送区输入内容后点击“保存到快捷发送”，或用“导入...”读入一个文件。"_s,
+         u"No quick-send messages yet. Type one in the send box below and click “Save to Quick "
+         "Send”, or read a file with “Import...”."_s},
         // Client mode's connection options, its dialog and its states.
         {u"连接选项"_s, u"Connection Options"_s},
         {u"请求头"_s, u"Request Headers"_s},

@@ -2,6 +2,7 @@
 
 #include "comm/ExportDialogs.h"
 #include "i18n/LanguageManager.h"
+#include "websocket/QuickSendItemDelegate.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -39,15 +40,26 @@ QPushButton* addButton(QBoxLayout* row, const QString& text, const char* name, Q
 QuickSendPanel::QuickSendPanel(QWidget* parent)
     : QWidget(parent)
 {
+    // Narrow, to stand beside the log: the list above its editor, the
+    // buttons below.
     auto* root = new QVBoxLayout(this);
-    auto* body = new QHBoxLayout;
-    root->addLayout(body, 1);
+    root->setContentsMargins(0, 0, 0, 0);
+
+    m_emptyHint = new QLabel(QStringLiteral("还没有快捷发送消息。在下方发送区输入内容后点击"
+                                            "“保存到快捷发送”，或用“导入...”读入一个文件。"),
+                             this);
+    m_emptyHint->setObjectName(QStringLiteral("quickSendEmptyHint"));
+    m_emptyHint->setWordWrap(true);
+    m_emptyHint->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    m_emptyHint->setStyleSheet(QStringLiteral("color: #94A3B8; padding: 8px;"));
+    root->addWidget(m_emptyHint, 3);
 
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("quickSendList"));
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    body->addWidget(m_list, 1);
+    m_list->setItemDelegate(new QuickSendItemDelegate(m_list));
+    root->addWidget(m_list, 3);
 
     m_editor = new QWidget(this);
     auto* editorLayout = new QVBoxLayout(m_editor);
@@ -76,20 +88,23 @@ QuickSendPanel::QuickSendPanel(QWidget* parent)
     formRow->addStretch();
     QPushButton* sendButton = addButton(formRow, QStringLiteral("发送"), "quickSendSend", m_editor);
     editorLayout->addLayout(formRow);
-    body->addWidget(m_editor, 1);
+    root->addWidget(m_editor, 2);
 
-    auto* buttons = new QHBoxLayout;
+    auto* saveRow = new QHBoxLayout;
     QPushButton* saveButton =
-        addButton(buttons, QStringLiteral("保存到快捷发送"), "quickSendSave", this);
-    m_upButton = addButton(buttons, QStringLiteral("上移"), "quickSendUp", this);
-    m_downButton = addButton(buttons, QStringLiteral("下移"), "quickSendDown", this);
-    m_deleteButton = addButton(buttons, QStringLiteral("删除"), "quickSendDelete", this);
-    buttons->addStretch();
+        addButton(saveRow, QStringLiteral("保存到快捷发送"), "quickSendSave", this);
+    root->addLayout(saveRow);
+    auto* orderRow = new QHBoxLayout;
+    m_upButton = addButton(orderRow, QStringLiteral("上移"), "quickSendUp", this);
+    m_downButton = addButton(orderRow, QStringLiteral("下移"), "quickSendDown", this);
+    m_deleteButton = addButton(orderRow, QStringLiteral("删除"), "quickSendDelete", this);
+    root->addLayout(orderRow);
+    auto* fileRow = new QHBoxLayout;
     QPushButton* importButton =
-        addButton(buttons, QStringLiteral("导入..."), "quickSendImport", this);
+        addButton(fileRow, QStringLiteral("导入..."), "quickSendImport", this);
     QPushButton* exportButton =
-        addButton(buttons, QStringLiteral("导出..."), "quickSendExport", this);
-    root->addLayout(buttons);
+        addButton(fileRow, QStringLiteral("导出..."), "quickSendExport", this);
+    root->addLayout(fileRow);
 
     connect(m_list, &QListWidget::currentRowChanged, this, &QuickSendPanel::showSelected);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &QuickSendPanel::sendCurrent);
@@ -105,7 +120,7 @@ QuickSendPanel::QuickSendPanel(QWidget* parent)
     connect(importButton, &QPushButton::clicked, this, &QuickSendPanel::importMessages);
     connect(exportButton, &QPushButton::clicked, this, &QuickSendPanel::exportMessages);
 
-    showSelected();
+    fillList(-1);
 }
 
 void QuickSendPanel::setMessages(const QList<SavedMessage>& messages)
@@ -119,10 +134,35 @@ void QuickSendPanel::fillList(int selectRow)
     m_list->clear();
     for (const SavedMessage& message : m_messages.items()) {
         auto* item = new QListWidgetItem(message.name, m_list);
-        item->setToolTip(message.content.text.left(512));
+        showForm(item, message.content);
     }
     m_list->setCurrentRow(selectRow);
+    const bool empty = m_messages.count() == 0;
+    m_emptyHint->setVisible(empty);
+    m_list->setVisible(!empty);
     showSelected();
+}
+
+void QuickSendPanel::showForm(QListWidgetItem* item, const SendBoxContent& content)
+{
+    item->setData(HexRole, content.hex);
+    item->setData(BinaryRole, content.binary);
+    item->setToolTip(formText(content.hex, content.binary) + QLatin1Char('\n') +
+                     content.text.left(512));
+}
+
+QString QuickSendPanel::formText(bool hex, bool binary)
+{
+    const QString frame =
+        LanguageManager::translate(binary ? QStringLiteral("二进制帧") : QStringLiteral("文本帧"));
+    return hex ? QStringLiteral("Hex · ") + frame : frame;
+}
+
+QString QuickSendPanel::shownForm(int row) const
+{
+    const QListWidgetItem* item = m_list->item(row);
+    return item ? formText(item->data(HexRole).toBool(), item->data(BinaryRole).toBool())
+                : QString();
 }
 
 void QuickSendPanel::addMessage(const SendBoxContent& content)
@@ -171,7 +211,7 @@ void QuickSendPanel::applyEdits()
         message.name = SavedMessages::defaultName(message.content);
     m_messages.replace(row, message);
     m_list->item(row)->setText(message.name);
-    m_list->item(row)->setToolTip(message.content.text.left(512));
+    showForm(m_list->item(row), message.content);
     emit changed();
 }
 

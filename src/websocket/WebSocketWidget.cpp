@@ -15,6 +15,7 @@
 #include "websocket/EventFormatter.h"
 #include "websocket/HeaderBar.h"
 #include "websocket/QuickSendPanel.h"
+#include "websocket/QuickSendSplitter.h"
 #include "websocket/ReceiveRouter.h"
 #include "websocket/SecretMask.h"
 #include "websocket/SendArea.h"
@@ -176,6 +177,7 @@ QWidget* WebSocketWidget::createSettingsPanel()
     chartEngine->setAnalysisProvider(
         [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
+    connect(chartEngine, &ChartEngine::notice, comm, &CommunicationBase::logSystem);
     return p;
 }
 
@@ -203,16 +205,17 @@ QWidget* WebSocketWidget::createLogArea()
             tabWidget->setTabVisible(tabWidget->indexOf(chartEngine->chartView()), on);
         });
     }
-    quickSendPanel = new QuickSendPanel(tabWidget);
+    quickSendPanel = new QuickSendPanel(area);
     quickSendPanel->setObjectName(QStringLiteral("quickSendPanel"));
-    tabWidget->addTab(quickSendPanel, QStringLiteral("快捷发送"));
+    auto* besideLog = new QuickSendSplitter(tabWidget, quickSendPanel, area);
+    tabWidget->setCornerWidget(besideLog->toggleButton(), Qt::TopRightCorner);
     connect(
         quickSendPanel, &QuickSendPanel::sendRequested, this,
         [this](const SendBoxContent& content) { sender->send(content, selectedClient(), true); });
     connect(quickSendPanel, &QuickSendPanel::saveFromSendBoxRequested, this,
             [this] { quickSendPanel->addMessage(sendBoxContent()); });
     connect(quickSendPanel, &QuickSendPanel::notice, comm, &CommunicationBase::logSystem);
-    layout->addWidget(tabWidget, 1);
+    layout->addWidget(besideLog, 1);
     layout->addWidget(createSendArea(), 0);
     return area;
 }

@@ -29,6 +29,12 @@ const QStringList& frameNames()
     return names;
 }
 
+const QStringList& axisNames()
+{
+    static const QStringList names{QStringLiteral("left"), QStringLiteral("right")};
+    return names;
+}
+
 const QStringList& chartTypeNames()
 {
     static const QStringList names{QStringLiteral("line"),    QStringLiteral("spline"),
@@ -152,15 +158,17 @@ bool readRule(const OptionMap& in, ChartRule* rule)
     // A hand-written rule may leave the kind to the expression, as typed ones do.
     rule->kind = ruleKindForExpression(rule->expression);
     in.read("kind", &rule->kind, JsonPath, RegexPresence);
+    in.readChoice("axis", &rule->axis, axisNames());
     return !rule->name.isEmpty() && !rule->expression.isEmpty();
 }
 
 bool sameRules(const QList<ChartRule>& a, const QList<ChartRule>& b)
 {
-    return std::equal(
-        a.cbegin(), a.cend(), b.cbegin(), b.cend(), [](const ChartRule& x, const ChartRule& y) {
-            return x.name == y.name && x.kind == y.kind && x.expression == y.expression;
-        });
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(),
+                      [](const ChartRule& x, const ChartRule& y) {
+                          return x.name == y.name && x.kind == y.kind &&
+                                 x.expression == y.expression && x.axis == y.axis;
+                      });
 }
 
 } // namespace
@@ -360,7 +368,8 @@ void WindowSettings::write(QSettings& file) const
     for (const ChartRule& rule : chartRules) {
         rules.append({{QStringLiteral("name"), rule.name},
                       {QStringLiteral("kind"), rule.kind},
-                      {QStringLiteral("expression"), rule.expression}});
+                      {QStringLiteral("expression"), rule.expression},
+                      {QStringLiteral("axis"), axisNames().value(rule.axis)}});
     }
     writeArray(file, QStringLiteral("chartRules"), rules);
 
