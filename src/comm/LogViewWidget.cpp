@@ -125,7 +125,7 @@ QWidget* LogViewWidget::createCounterBar()
 {
     auto* bar = new QFrame(this);
     bar->setObjectName(QStringLiteral("statusBar"));
-    auto* barLayout = new QHBoxLayout(bar);
+    barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(12, 4, 12, 4);
     barLayout->setSpacing(8);
 
@@ -155,6 +155,12 @@ QWidget* LogViewWidget::createCounterBar()
     connect(clearButton, &QPushButton::clicked, this, &LogViewWidget::clearAll);
     connect(exportButton, &QPushButton::clicked, this, &LogViewWidget::exportLog);
     return bar;
+}
+
+void LogViewWidget::addBarButton(QPushButton* button)
+{
+    button->setParent(barLayout->parentWidget());
+    barLayout->addWidget(button);
 }
 
 QColor LogViewWidget::directionColor(LogEntry::Direction direction)

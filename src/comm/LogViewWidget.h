@@ -12,6 +12,7 @@ class EntryDetailPane;
 class FindBar;
 class LogFinder;
 class QAbstractItemView;
+class QHBoxLayout;
 class QLabel;
 class QListView;
 class QListWidgetItem;
@@ -73,6 +74,8 @@ public:
     // Who sent or got the entry and in which kind of frame; empty for system
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
+    // Another button on the counter bar, after the log's own.
+    void addBarButton(QPushButton* button);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,6 +116,7 @@ private:
     QPushButton* clearButton = nullptr;
     QPushButton* exportButton = nullptr;
     QPushButton* resetButton = nullptr;
+    QHBoxLayout* barLayout = nullptr;
     QTimer* flushTimer = nullptr;
     QTimer* counterTimer = nullptr;
     FindBar* findBar = nullptr;

@@ -72,6 +72,13 @@ SendArea::SendArea(QWidget* parent)
     autoRow->addWidget(m_intervalSpin);
     autoRow->addStretch();
     layout->addLayout(autoRow);
+    m_autoRow = autoRow;
+}
+
+void SendArea::addRowWidget(QWidget* widget)
+{
+    widget->setParent(this);
+    m_autoRow->addWidget(widget);
 }
 
 SendBoxContent SendArea::content() const

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 
 class QCheckBox;
+class QHBoxLayout;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -30,6 +31,8 @@ public:
     QCheckBox* enterSendCheck() const { return m_enterSendCheck; }
     QCheckBox* autoSendCheck() const { return m_autoSendCheck; }
     QSpinBox* intervalSpin() const { return m_intervalSpin; }
+    // Another control at the end of the auto-send row.
+    void addRowWidget(QWidget* widget);
 
 signals:
     void sendRequested();
@@ -47,4 +50,5 @@ private:
     QPushButton* m_sendButton = nullptr;
     QCheckBox* m_autoSendCheck = nullptr;
     QSpinBox* m_intervalSpin = nullptr;
+    QHBoxLayout* m_autoRow = nullptr;
 };

@@ -8,6 +8,7 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "session/SessionBar.h"
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/ConnectionOptionsDialog.h"
 #include "websocket/EventFormatter.h"
@@ -205,6 +206,13 @@ QWidget* WebSocketWidget::createLogArea()
     connect(quickSendPanel, &QuickSendPanel::notice, comm, &CommunicationBase::logSystem);
     layout->addWidget(tabWidget, 1);
     layout->addWidget(createSendArea(), 0);
+    layout->insertWidget(
+        1, new SessionBar({comm, m_connection, logView, sendArea,
+                           [this] { return settingsPanel->clientRadio()->isChecked(); },
+                           [this] {
+                               return selectedClient();
+                           }},
+                          area));
     return area;
 }
 
