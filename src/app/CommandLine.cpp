@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "reply/MockCommand.h"
+#include "session/ReplayCommand.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -34,6 +35,7 @@ QList<CommandLine::Subcommand> CommandLine::subcommands()
 {
     return {
         {QStringLiteral("mock"), MockCommand::summary(), &MockCommand::run},
+        {QStringLiteral("replay"), ReplayCommand::summary(), &ReplayCommand::run},
     };
 }
 

@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "reply/MockServer.h"
 #include "reply/ReplyHost.h"
+#include "session/SessionMockOptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -36,14 +37,14 @@ void MockCommand::declare(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("path"),
                       QStringLiteral("Serve only this path (default: every path)"),
                       QStringLiteral("PATH")});
+    SessionMockOptions::declare(parser);
 }
 
 QString MockCommand::setUp(const QCommandLineParser& parser, MockServer& server)
 {
-    Q_UNUSED(server);
-    if (!parser.isSet(QStringLiteral("rules")))
-        return QStringLiteral("mock: --rules FILE is required");
-    return QString();
+    if (!parser.isSet(QStringLiteral("rules")) && !SessionMockOptions::servesRecording(parser))
+        return QStringLiteral("mock: --rules FILE or --har FILE is required");
+    return SessionMockOptions::setUp(parser, server);
 }
 
 int MockCommand::run(const QStringList& args)

@@ -30,8 +30,10 @@ ReplayRunner::ReplayRunner(ConnectionManager* connection, QObject* parent)
             return;
         }
         emit notice(QStringLiteral("回放: 等待回复超时 (#%1)").arg(m_next + 1));
-        // The replay goes on: the missing replies count as differences.
-        m_receivedCount = std::max(m_receivedCount, m_exchange.receivedBefore(m_next));
+        // The replay goes on; the replies that did not come are differences.
+        const qsizetype due = m_exchange.receivedBefore(m_next);
+        for (; m_receivedCount < due; ++m_receivedCount)
+            reportMissing(m_receivedCount);
         step();
     });
     connect(m_connection, &ConnectionManager::textReceived, this,
@@ -179,6 +181,17 @@ void ReplayRunner::checkDone()
     finish(QString());
 }
 
+void ReplayRunner::reportMissing(qsizetype index)
+{
+    if (!m_options.compare)
+        return;
+    ++m_differences;
+    const HarMessage& expected = m_exchange.received()[index];
+    emit notice(QStringLiteral("回复不同 #%1: 期望 %2 收到 (无)")
+                    .arg(index + 1)
+                    .arg(RecordedExchange::shortText(expected.data, expected.binary)));
+}
+
 void ReplayRunner::finish(const QString& why)
 {
     m_running = false;
@@ -189,13 +202,8 @@ void ReplayRunner::finish(const QString& why)
     if (m_options.compare) {
         // Replies that never came are differences too.
         const qsizetype expected = m_exchange.received().size();
-        for (qsizetype i = m_receivedCount; why.isEmpty() && i < expected; ++i) {
-            ++m_differences;
-            emit notice(QStringLiteral("回复不同 #%1: 期望 %2 收到 (无)")
-                            .arg(i + 1)
-                            .arg(RecordedExchange::shortText(m_exchange.received()[i].data,
-                                                             m_exchange.received()[i].binary)));
-        }
+        for (qsizetype i = m_receivedCount; why.isEmpty() && i < expected; ++i)
+            reportMissing(i);
     }
     QString text =
         why.isEmpty()

@@ -56,6 +56,7 @@ private:
     void scheduleNext();
     void received(const QByteArray& data, bool binary);
     void checkDone();
+    void reportMissing(qsizetype index);
     void finish(const QString& why);
 
     ConnectionManager* m_connection;

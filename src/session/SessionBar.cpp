@@ -3,8 +3,8 @@
 #include "comm/CommunicationBase.h"
 #include "comm/ExportDialogs.h"
 #include "comm/LogViewWidget.h"
+#include "reply/ReplyHost.h"
 #include "session/HarFile.h"
-#include "session/RecordingMock.h"
 #include "session/ReplayRunner.h"
 #include "websocket/RequestHeaders.h"
 #include "websocket/SecretMask.h"
@@ -58,7 +58,7 @@ SessionBar::SessionBar(const Parts& parts, QWidget* parent)
     : QWidget(parent)
     , m_parts(parts)
     , m_runner(new ReplayRunner(parts.connection, this))
-    , m_mock(new RecordingMock(parts.connection, this))
+    , m_host(new ReplyHost(parts.connection, this))
 {
     setObjectName(QStringLiteral("sessionBar"));
     m_saveButton =
@@ -114,7 +114,8 @@ SessionBar::SessionBar(const Parts& parts, QWidget* parent)
     connect(m_stopButton, &QPushButton::clicked, m_runner, &ReplayRunner::stop);
     connect(m_lockstepCheck, &QCheckBox::toggled, m_speedCombo, &QWidget::setDisabled);
     connect(m_mockCheck, &QCheckBox::toggled, this, [this](bool on) {
-        m_mock->setEnabled(on && m_opened);
+        Q_UNUSED(on);
+        updateMock();
         updateControls();
     });
 
@@ -125,8 +126,7 @@ SessionBar::SessionBar(const Parts& parts, QWidget* parent)
     connect(m_runner, &ReplayRunner::frameSent, this, &SessionBar::logSent);
     connect(m_runner, &ReplayRunner::notice, parts.log, &CommunicationBase::logSystem);
     connect(m_runner, &ReplayRunner::finished, this, &SessionBar::updateControls);
-    connect(m_mock, &RecordingMock::frameSent, this, &SessionBar::logSent);
-    connect(m_mock, &RecordingMock::notice, parts.log, &CommunicationBase::logSystem);
+    useReplyHost(m_host);
 
     connect(parts.log, &CommunicationBase::logEntryAdded, this,
             [this](const LogEntry& entry) { m_lastSerial = entry.serial(); });
@@ -139,6 +139,7 @@ SessionBar::SessionBar(const Parts& parts, QWidget* parent)
             [this](ConnectionManager::State state) {
                 if (state == ConnectionManager::Connected)
                     rememberClientAddress();
+                updateMock();
                 updateControls();
             });
     connect(parts.connection, &ConnectionManager::clientJoined, this,
@@ -156,6 +157,36 @@ SessionBar::SessionBar(const Parts& parts, QWidget* parent)
                 }
             });
     updateControls();
+}
+
+void SessionBar::useReplyHost(ReplyHost* host)
+{
+    if (m_host != host) {
+        m_host->chain().remove(&m_responder);
+        m_host->disconnect(this);
+        if (m_host->parent() == this)
+            m_host->deleteLater();
+        m_host = host;
+    }
+    connect(m_host, &ReplyHost::replySent, this, [this](const ReplyHost::Sent& sent) {
+        logSent(sent.data, sent.kind, sent.recipients);
+    });
+    connect(m_host, &ReplyHost::notice, m_parts.log, &CommunicationBase::logSystem);
+    updateMock();
+}
+
+void SessionBar::updateMock()
+{
+    // Only a server has clients to answer.
+    const bool on = m_opened && m_mockCheck->isChecked() && !m_parts.clientMode();
+    const bool in = m_host->chain().links().contains(&m_responder);
+    if (on && !in)
+        m_host->chain().insert(0, &m_responder);
+    else if (!on && in)
+        m_host->chain().remove(&m_responder);
+    // A host of its own runs only for the recording.
+    if (m_host->parent() == this)
+        m_host->setEnabled(on);
 }
 
 void SessionBar::updateControls()
@@ -260,8 +291,8 @@ bool SessionBar::openFile(const QString& path)
     m_opened = true;
     m_sessionLabel->setText(QFileInfo(path).fileName());
     m_sessionLabel->setToolTip(SecretMask::address(connection.url));
-    m_mock->setRecording(m_exchange, false);
-    m_mock->setEnabled(m_mockCheck->isChecked());
+    m_responder.setRecording(m_exchange, false);
+    updateMock();
     updateControls();
     return true;
 }

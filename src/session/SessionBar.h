@@ -2,6 +2,7 @@
 
 #include "session/HarModel.h"
 #include "session/RecordedExchange.h"
+#include "session/RecordingResponder.h"
 #include "session/SessionCapture.h"
 #include "websocket/ConnectionManager.h"
 
@@ -17,7 +18,7 @@ class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class RecordingMock;
+class ReplyHost;
 class ReplayRunner;
 class SendArea;
 
@@ -58,7 +59,10 @@ public:
     bool sendFile(const QString& path);
 
     ReplayRunner* runner() const { return m_runner; }
-    RecordingMock* mock() const { return m_mock; }
+    // The host the recording answers through while "作为模拟服务器" is on,
+    // ahead of whatever else it holds (the auto-reply rules).
+    ReplyHost* replyHost() const { return m_host; }
+    void useReplyHost(ReplyHost* host);
 
 private:
     void save();
@@ -69,10 +73,12 @@ private:
     void updateControls();
     void logSent(const QByteArray& data, LogEntry::FrameKind kind, const QString& recipients);
     void rememberClientAddress();
+    void updateMock();
 
     Parts m_parts;
     ReplayRunner* m_runner;
-    RecordingMock* m_mock;
+    ReplyHost* m_host;
+    RecordingResponder m_responder;
     QPushButton* m_saveButton;
     QPushButton* m_openButton;
     QPushButton* m_sendFileButton;
