@@ -43,10 +43,13 @@ HarConnection SessionCapture::clientConnection(const QList<LogEntry>& entries, c
             addNote(&connection, entry);
             continue;
         }
-        if (connection.peer.isEmpty() && entry.direction() == LogEntry::RX)
+        if (connection.peer.isEmpty())
             connection.peer = entry.peer();
         connection.messages.append(messageOf(entry));
     }
+    // Without a connection of this run, the log's frames name the server.
+    if (connection.url.isEmpty())
+        connection.url = connection.peer;
     return connection;
 }
 
