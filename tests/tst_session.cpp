@@ -342,6 +342,28 @@ private slots:
         QCOMPARE(mock.exitCode(), 0);
     }
 
+    void shouldAnswerClientsOfTheWindowsServerFromTheRecording()
+    {
+        REQUIRE_PYTHON();
+        SessionBar::chooseConnection = [](QWidget*, const QStringList&) {
+            return 1;
+        };
+        QVERIFY(bar->openFile(fixture));
+        c->serverRadio->setChecked(true);
+        c->find<QCheckBox>("mockServerCheck")->setChecked(true);
+        c->portSpin->setValue(freePort());
+        c->connectButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(c->isConnected(), kTimeout);
+        PythonPeer client(u"har_client.py"_s, {u"ws://127.0.0.1:%1/"_s.arg(c->portSpin->value())});
+        QVERIFY(client.waitForLine(u"RECV welcome"_s));
+        client.send(u"subscribe"_s);
+        QVERIFY(client.waitForLine(u"RECV {\"price\": 11}"_s));
+        // What the mock sent is logged as any send.
+        QTRY_COMPARE_WITH_TIMEOUT(frames().size(), 5 + 4, kTimeout);
+        QCOMPARE(frames().last().direction(), LogEntry::TX);
+        QCOMPARE(frames().last().rawData(), QByteArray(R"({"price": 11})"));
+    }
+
     void shouldSendAFileAsOneFrame_data()
     {
         QTest::addColumn<QByteArray>("content");
