@@ -1,12 +1,14 @@
 #include "LoopbackOnly.h"
 #include "PythonPeer.h"
 #include "WindowControls.h"
+#include "chart/ChartSeriesData.h"
 #include "comm/ExportDialogs.h"
 #include "session/HarFile.h"
 #include "session/RecordedExchange.h"
 #include "session/SessionBar.h"
 #include "session/SessionCapture.h"
 
+#include <QDateTimeAxis>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -235,6 +237,7 @@ private slots:
             offered = items;
             return 1;
         };
+        QVERIFY(c->chartEngine->addRule({u"price"_s, JsonPath, u"price"_s}));
         QVERIFY(bar->openFile(fixture));
         QCOMPARE(offered.size(), 2);
         QVERIFY(offered[0].startsWith(u"ws://localhost:8880/echo — 6 条消息"_s));
@@ -242,6 +245,13 @@ private slots:
                  u"已打开会话 echo.har: wss://stream.example.test/feed?token=•••，5 条消息"_s);
         QCOMPARE(frames().size(), 5);
         QCOMPARE(frames()[0].direction(), LogEntry::RX);
+        // The chart plots the recorded values at their recorded times.
+        const QList<DataPoint>& points = c->chartEngine->seriesStore().first()->points;
+        QCOMPARE(points.size(), 2);
+        QCOMPARE(points[1].value, 11.0);
+        QCOMPARE(points[1].time.toMSecsSinceEpoch(), 1767607205700);
+        auto* axis = qobject_cast<QDateTimeAxis*>(c->chartEngine->chart()->axes(Qt::Horizontal)[0]);
+        QTRY_COMPARE_WITH_TIMEOUT(axis->max().toMSecsSinceEpoch(), 1767607205700, kTimeout);
     }
 
     void shouldReplayAndReportEachReplyThatDiffers_data()

@@ -282,8 +282,10 @@ bool SessionBar::openFile(const QString& path)
             return false;
     }
     const HarConnection& connection = read.connections[chosen];
-    for (const LogEntry& entry : SessionCapture::logEntries(connection, m_parts.log->encoding()))
+    for (const LogEntry& entry : SessionCapture::logEntries(connection, m_parts.log->encoding())) {
         m_parts.log->addEntry(entry);
+        m_parts.opened(entry);
+    }
     m_parts.log->logSystem(QStringLiteral("已打开会话 %1: %2，%3 条消息")
                                .arg(QFileInfo(path).fileName(), SecretMask::address(connection.url))
                                .arg(connection.messages.size()));

@@ -32,12 +32,19 @@ class SessionBar : public QWidget
 public:
     struct Parts
     {
-        CommunicationBase* log;
-        ConnectionManager* connection;
-        LogViewWidget* logView;
-        SendArea* sendArea;
-        std::function<bool()> clientMode;
-        std::function<ConnectionManager::ClientId()> target;
+        CommunicationBase* log = nullptr;
+        ConnectionManager* connection = nullptr;
+        LogViewWidget* logView = nullptr;
+        SendArea* sendArea = nullptr;
+        std::function<bool()> clientMode = [] {
+            return true;
+        };
+        std::function<ConnectionManager::ClientId()> target = [] {
+            return ConnectionManager::everyClient;
+        };
+        // Each entry opened from a recording, after it is in the log (for the chart).
+        std::function<void(const LogEntry&)> opened = [](const LogEntry&) {
+        };
     };
 
     // Picks one of several connections of a file ("" items: cancelled with

@@ -171,6 +171,8 @@ QWidget* WebSocketWidget::createSettingsPanel()
     chartEngine->setAnalysisProvider(
         [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
+    connect(router, &ReceiveRouter::recordedValueFound, chartEngine,
+            &ChartEngine::addRecordedValue);
     return p;
 }
 
@@ -206,13 +208,17 @@ QWidget* WebSocketWidget::createLogArea()
     connect(quickSendPanel, &QuickSendPanel::notice, comm, &CommunicationBase::logSystem);
     layout->addWidget(tabWidget, 1);
     layout->addWidget(createSendArea(), 0);
-    layout->insertWidget(
-        1, new SessionBar({comm, m_connection, logView, sendArea,
-                           [this] { return settingsPanel->clientRadio()->isChecked(); },
-                           [this] {
-                               return selectedClient();
-                           }},
-                          area));
+    SessionBar::Parts parts{comm, m_connection, logView, sendArea};
+    parts.clientMode = [this] {
+        return settingsPanel->clientRadio()->isChecked();
+    };
+    parts.target = [this] {
+        return selectedClient();
+    };
+    parts.opened = [this](const LogEntry& entry) {
+        router->routeRecorded(entry);
+    };
+    layout->insertWidget(1, new SessionBar(parts, area));
     return area;
 }
 
