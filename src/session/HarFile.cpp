@@ -124,9 +124,18 @@ MessageRead readMessage(const QJsonObject& object, HarMessage* message, QString*
 
 HarFile::ReadResult HarFile::parse(const QByteArray& json)
 {
+    QByteArray copy = json;
+    return parse(std::move(copy));
+}
+
+HarFile::ReadResult HarFile::parse(QByteArray&& json)
+{
     ReadResult result;
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    // The file's bytes are not needed beside their document: a large file
+    // would otherwise be held twice while its messages are taken out.
+    json = QByteArray();
     if (document.isNull()) {
         result.error = QStringLiteral("不是 JSON 文件: %1 (第 %2 字节)")
                            .arg(parseError.errorString())
@@ -220,12 +229,12 @@ HarFile::ReadResult HarFile::read(const QString& path)
             QStringLiteral("文件太大 (%1 MiB，最多 256 MiB)").arg(file.size() / (1024 * 1024));
         return result;
     }
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
     if (bytes.size() != file.size()) {
         result.error = QStringLiteral("无法读取文件: %1").arg(file.errorString());
         return result;
     }
-    return parse(bytes);
+    return parse(std::move(bytes));
 }
 
 QByteArray HarFile::serialize(const QList<HarConnection>& connections)

@@ -25,6 +25,8 @@ public:
     };
 
     static ReadResult parse(const QByteArray& json);
+    // As parse(); the bytes are released as soon as they are read.
+    static ReadResult parse(QByteArray&& json);
     static ReadResult read(const QString& path);
 
     static QByteArray serialize(const QList<HarConnection>& connections);
