@@ -3,9 +3,13 @@
 #include "app/CommandLine.h"
 #include "reply/MockServer.h"
 #include "reply/ReplyHost.h"
+#include "reply/RuleFile.h"
+#include "reply/RuleResponder.h"
+#include "reply/TemplateExpander.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -40,9 +44,22 @@ void MockCommand::declare(QCommandLineParser& parser)
 
 QString MockCommand::setUp(const QCommandLineParser& parser, MockServer& server)
 {
-    Q_UNUSED(server);
     if (!parser.isSet(QStringLiteral("rules")))
         return QStringLiteral("mock: --rules FILE is required");
+    QString error;
+    const QString path = parser.value(QStringLiteral("rules"));
+    const std::optional<QList<ReplyRule>> rules = RuleFile::readFile(path, &error);
+    if (!rules)
+        return QStringLiteral("mock: %1: %2").arg(path, error);
+    server.rules()->setRules(*rules);
+    for (const ReplyRule& rule : *rules) {
+        for (const ReplyRule::Reply& reply : rule.replies) {
+            const QStringList unknown = TemplateExpander::unknownNames(reply.content);
+            if (!unknown.isEmpty())
+                printLine(QStringLiteral("[SYS] 自动回复 \"%1\": 未知变量 %2")
+                              .arg(rule.name, unknown.join(QStringLiteral(", "))));
+        }
+    }
     return QString();
 }
 
@@ -58,7 +75,11 @@ int MockCommand::run(const QStringList& args)
         return CommandLine::refuse(QStringLiteral("mock: unexpected argument %1")
                                        .arg(parser.positionalArguments().first()));
     if (parser.isSet(QStringLiteral("help"))) {
-        printLine(parser.helpText().trimmed());
+        // Named as it is typed, not by the executable's path.
+        QString help = parser.helpText().trimmed();
+        help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                     QStringLiteral("Usage: sockwise mock"));
+        printLine(help);
         std::fflush(stdout);
         return 0;
     }

@@ -49,6 +49,10 @@ void ReplyHost::restartTimers()
         auto* timer = new QTimer(this);
         timer->setInterval(qMax(1, intervals.at(index)));
         connect(timer, &QTimer::timeout, this, [this, index] {
+            // A server without clients: a tick no one gets is not counted.
+            if (m_connection->state() == ConnectionManager::Listening &&
+                m_connection->clientIds().isEmpty())
+                return;
             const Responder::Replies replies = m_chain.timerFired(index);
             forwardNotices();
             dispatch(ConnectionManager::everyClient, replies);
@@ -65,7 +69,8 @@ void ReplyHost::onJoined(quint64 client, const QString& peer)
     m_known.insert(client);
     const Responder::Replies replies = m_chain.connected(client, peer);
     forwardNotices();
-    dispatch(client, replies);
+    // After the log has said that it connected.
+    dispatch(client, replies, true);
 }
 
 void ReplyHost::onLeft(quint64 client)
@@ -108,7 +113,7 @@ void ReplyHost::onStateChanged()
     restartTimers();
 }
 
-void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies)
+void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies, bool deferred)
 {
     // Each delay counts from the reply before; replies due together leave
     // together, in their order.
@@ -117,7 +122,7 @@ void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies)
     auto flush = [&] {
         if (batch.isEmpty())
             return;
-        if (due == 0) {
+        if (due == 0 && !deferred) {
             for (const Responder::Reply& reply : std::as_const(batch))
                 sendNow(client, reply);
         } else {
@@ -132,6 +137,7 @@ void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies)
             });
             m_pending.insert(timer, client);
             timer->start(int(qMin<qint64>(due, std::numeric_limits<int>::max())));
+            deferred = false;
         }
         batch.clear();
     };
