@@ -154,7 +154,7 @@ private slots:
         QTest::newRow("time") << u"{{time}}"_s << u"^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"_s;
         QTest::newRow("iso with offset")
             << u"{{iso}}"_s
-            << u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"_s;
+            << u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"_s;
         QTest::newRow("uuid") << u"{{uuid}}"_s << u"^[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}$"_s;
         QTest::newRow("random integer") << u"{{random:1-3}}"_s << u"^[123]$"_s;
         QTest::newRow("random decimal") << u"{{ random:-1-1.25 }}"_s << u"^-?[01]\\.\\d\\d$"_s;

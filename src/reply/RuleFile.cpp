@@ -273,9 +273,10 @@ QByteArray RuleFile::write(const QList<ReplyRule>& rules)
             match.insert(QLatin1String("value"), m.value);
         if (m.hex)
             match.insert(QLatin1String("hex"), true);
-        if (m.type == Type::Json)
+        // What another type ignores is kept too: the file reads back the same.
+        if (m.type == Type::Json || !m.path.isEmpty())
             match.insert(QLatin1String("path"), m.path);
-        if (m.type == Type::Timer)
+        if (m.type == Type::Timer || m.intervalMs != 1000)
             match.insert(QLatin1String("intervalMs"), m.intervalMs);
         if (m.frame != LogEntry::FrameKind::Unknown)
             match.insert(QLatin1String("frame"), frameName(m.frame));

@@ -58,7 +58,11 @@ QString isoNow()
     QDateTime now = QDateTime::currentDateTime();
     // With the offset written out, as local time alone would not be.
     now.setOffsetFromUtc(now.offsetFromUtc());
-    return now.toString(Qt::ISODateWithMs);
+    QString text = now.toString(Qt::ISODateWithMs);
+    // Qt writes UTC as "Z"; the offset is spelt out like every other.
+    if (text.endsWith(QLatin1Char('Z')))
+        text.replace(text.size() - 1, 1, QStringLiteral("+00:00"));
+    return text;
 }
 
 } // namespace
