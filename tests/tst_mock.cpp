@@ -150,6 +150,38 @@ private slots:
         QVERIFY(elsewhere.lines.filter(u"TEXT"_s).isEmpty());
     }
 
+    void shouldSendDelayedRepliesInOrderAndDropThoseOfAClientGone()
+    {
+        REQUIRE_PYTHON();
+        Mock mock;
+        const quint16 port = startMock(
+            mock, rulesFile("{\"name\":\"list\",\"match\":{\"type\":\"equals\",\"value\":\"list\"},"
+                            "\"reply\":[{\"content\":\"a\",\"delayMs\":50},{\"content\":\"b\"},"
+                            "{\"content\":\"c\",\"delayMs\":10}]},"
+                            "{\"name\":\"fast\",\"match\":{\"type\":\"equals\",\"value\":\"fast\"},"
+                            "\"reply\":{\"content\":\"late\",\"delayMs\":300,\"to\":\"all\"}},"
+                            "{\"name\":\"slow\",\"match\":{\"type\":\"equals\",\"value\":\"slow\"},"
+                            "\"reply\":{\"content\":\"later\",\"delayMs\":600}}"));
+        QVERIFY(port);
+        PythonPeer gone(u"reply_client.py"_s, {url(port)});
+        PythonPeer stays(u"reply_client.py"_s, {url(port)});
+        QVERIFY(gone.waitForLine(u"OPEN"_s));
+        QVERIFY(stays.waitForLine(u"OPEN"_s));
+        stays.send(u"text list"_s);
+        QTRY_COMPARE(stays.linesWith(u"TEXT "_s),
+                     (QStringList{u"\"a\""_s, u"\"b\""_s, u"\"c\""_s}));
+        gone.send(u"text fast"_s);
+        QVERIFY(mock.waitFor(u"text fast"_s));
+        gone.send(u"close"_s);
+        QVERIFY(mock.waitFor(u"客户端断开"_s));
+        stays.send(u"text slow"_s);
+        // Its 600 ms are past the 300 ms the one gone would have waited.
+        QVERIFY(stays.waitForLine(u"TEXT \"later\""_s));
+        // Meant for everyone, but caused by the one gone: dropped with it.
+        QVERIFY(!stays.lines.contains(u"TEXT \"late\""_s));
+        QVERIFY(mock.out.filter(u"(自动回复: fast)"_s).isEmpty());
+    }
+
     void shouldHoldAFloodToTheGuard()
     {
         REQUIRE_PYTHON();

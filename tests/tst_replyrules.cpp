@@ -101,6 +101,12 @@ private slots:
             << QByteArray("{\"name\":\"h\",\"match\":{\"type\":\"contains\",\"hex\":true,\"value\":"
                           "\"FF00\"},\"reply\":{\"content\":\"hit\"}}")
             << true << u"01ff0002"_s << u"hit"_s;
+        const QByteArray hexTemplate =
+            "{\"name\":\"h\",\"match\":{\"type\":\"any\"},\"reply\":[{\"content\":\"{{payload}}\","
+            "\"hex\":true,\"frame\":\"binary\"},{\"content\":\"after\"}]}";
+        QTest::newRow("filled hex")
+            << hexTemplate << false << u"0a0b"_s << u"binary:0a0b | after"_s;
+        QTest::newRow("filled non-hex left out") << hexTemplate << false << u"zz"_s << u"after"_s;
         const QByteArray json =
             "{\"name\":\"j\",\"match\":{\"type\":\"json\",\"path\":\"params.0.id\",\"value\":\"7\"}"
             ",\"reply\":{\"content\":\"{{json:params.0}}\"}},"

@@ -126,8 +126,8 @@ RuleResponder::Hit RuleResponder::firstMatch(const Incoming& frame, QByteArray* 
 }
 
 RuleResponder::Replies RuleResponder::build(int index, qint64 seq, const Incoming* frame,
-                                            const QStringList& captures,
-                                            const QByteArray& json) const
+                                            const QStringList& captures, const QByteArray& json,
+                                            QStringList* notices) const
 {
     const ReplyRule& rule = m_rules.at(index);
     TemplateExpander::Context context;
@@ -145,6 +145,13 @@ RuleResponder::Replies RuleResponder::build(int index, qint64 seq, const Incomin
         const QString content = TemplateExpander::hasVariables(r.content)
                                     ? TemplateExpander::expand(r.content, context)
                                     : r.content;
+        // Filled-in hex that is no hex would go out as whatever digits it holds.
+        if (r.hex && !isValidHex(content)) {
+            if (notices)
+                notices->append(QStringLiteral("自动回复 \"%1\" 未发送: 回复不是十六进制: %2")
+                                    .arg(rule.name, hexProblem(content)));
+            continue;
+        }
         reply.data = r.hex ? hexToBytes(content) : content.toUtf8();
         reply.kind = r.frame;
         reply.delayMs = r.delayMs;
@@ -194,7 +201,7 @@ RuleResponder::Replies RuleResponder::fire(int index, const Incoming* frame, con
     if (!admit(index, int(m_rules.at(index).replies.size())))
         return {};
     const qint64 seq = ++m_prepared[index].seq;
-    return build(index, seq, frame, hit ? hit->captures : QStringList(), json);
+    return build(index, seq, frame, hit ? hit->captures : QStringList(), json, &m_notices);
 }
 
 RuleResponder::Replies RuleResponder::connected(quint64 client, const QString& peer)
@@ -252,6 +259,6 @@ RuleResponder::Preview RuleResponder::preview(const Incoming& frame) const
         json = validJson(frame.data);
     if (hit.rule >= 0)
         preview.replies =
-            build(hit.rule, m_prepared.at(hit.rule).seq + 1, &frame, hit.captures, json);
+            build(hit.rule, m_prepared.at(hit.rule).seq + 1, &frame, hit.captures, json, nullptr);
     return preview;
 }

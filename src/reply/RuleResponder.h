@@ -58,8 +58,9 @@ private:
 
     Hit firstMatch(const Incoming& frame, QByteArray* json) const;
     Replies fire(int index, const Incoming* frame, const Hit* hit, const QByteArray& json);
+    // Replies that cannot go are left out and said in `notices`.
     Replies build(int index, qint64 seq, const Incoming* frame, const QStringList& captures,
-                  const QByteArray& json) const;
+                  const QByteArray& json, QStringList* notices) const;
     // Whether `count` more replies fit the rule's guard now; records them.
     bool admit(int index, int count);
 

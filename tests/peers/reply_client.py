@@ -3,6 +3,7 @@
 Usage: reply_client.py URL. Prints "OPEN", then every frame it gets as
 "TEXT <the text as a JSON string>" or "BINARY <hex>", and "CLOSED" at the end.
 Commands on stdin: "text <payload>", "hex <bytes in hex>" (a binary frame),
+"close",
 "flood <n> <payload>": n text frames as fast as it can, then "done"; once
 "done-ok" comes back it prints "FLOODED <frames got meanwhile> <ms taken>".
 """
@@ -47,6 +48,8 @@ async def command(ws, line):
     word, _, rest = line.rstrip("\n").partition(" ")
     if word == "text":
         await ws.send(rest)
+    elif word == "close":
+        await ws.close()
     elif word == "hex":
         await ws.send(bytes.fromhex(rest))
     elif word == "flood":
