@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QTime>
 
 #include <cstdio>
 
@@ -56,7 +57,8 @@ QString MockCommand::setUp(const QCommandLineParser& parser, MockServer& server)
         for (const ReplyRule::Reply& reply : rule.replies) {
             const QStringList unknown = TemplateExpander::unknownNames(reply.content);
             if (!unknown.isEmpty())
-                printLine(QStringLiteral("[SYS] 自动回复 \"%1\": 未知变量 %2")
+                printLine(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) +
+                          QStringLiteral("[SYS] 自动回复 \"%1\": 未知变量 %2")
                               .arg(rule.name, unknown.join(QStringLiteral(", "))));
         }
     }
