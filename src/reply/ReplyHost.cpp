@@ -13,14 +13,6 @@ ReplyHost::ReplyHost(ConnectionManager* connection, QObject* parent)
     connect(connection, &ConnectionManager::connectionOpened, this,
             [this](const QString& peer) { onJoined(ConnectionManager::everyClient, peer); });
     connect(connection, &ConnectionManager::clientLeft, this, [this](quint64 id) { onLeft(id); });
-    connect(connection, &ConnectionManager::textReceivedFrom, this,
-            [this](quint64 id, const QString& text, const QString& peer) {
-                onFrame(id, peer, &text, nullptr);
-            });
-    connect(connection, &ConnectionManager::binaryReceivedFrom, this,
-            [this](quint64 id, const QByteArray& data, const QString& peer) {
-                onFrame(id, peer, nullptr, &data);
-            });
     connect(connection, &ConnectionManager::stateChanged, this, &ReplyHost::onStateChanged);
 }
 
@@ -29,7 +21,20 @@ void ReplyHost::setEnabled(bool on)
     if (on == m_enabled)
         return;
     m_enabled = on;
-    if (!on) {
+    // Frames reach the host only while it is on: off, they cost it nothing.
+    if (on) {
+        m_frameLinks = {connect(m_connection, &ConnectionManager::textReceivedFrom, this,
+                                [this](quint64 id, const QString& text, const QString& peer) {
+                                    onFrame(id, peer, &text, nullptr);
+                                }),
+                        connect(m_connection, &ConnectionManager::binaryReceivedFrom, this,
+                                [this](quint64 id, const QByteArray& data, const QString& peer) {
+                                    onFrame(id, peer, nullptr, &data);
+                                })};
+    } else {
+        for (const QMetaObject::Connection& link : std::as_const(m_frameLinks))
+            disconnect(link);
+        m_frameLinks.clear();
         cancelAll();
         for (quint64 client : std::as_const(m_known))
             m_chain.left(client);

@@ -66,4 +66,5 @@ private:
     // Replies on their way, by the client whose frame caused them.
     QHash<QTimer*, quint64> m_pending;
     QList<QTimer*> m_timers;
+    QList<QMetaObject::Connection> m_frameLinks;
 };
