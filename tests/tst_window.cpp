@@ -176,11 +176,15 @@ void WindowTest::shouldBuildEveryControlWithItsDefaults()
     }
     QCOMPARE(c.intervalSpin->singleStep(), 100);
 
-    QCOMPARE(c.tabWidget->count(), 3);
+    QCOMPARE(c.tabWidget->count(), 4);
     QCOMPARE(c.tabWidget->tabText(0), QStringLiteral("通信日志"));
     QCOMPARE(c.tabWidget->tabText(1), QStringLiteral("数据图表"));
     QCOMPARE(c.tabWidget->widget(1), c.chartEngine->chartView());
     QCOMPARE(c.tabWidget->tabText(2), QStringLiteral("快捷发送"));
+    QCOMPARE(c.tabWidget->tabText(3), QStringLiteral("自动回复"));
+    // Braces typed into the box stay literal unless asked otherwise.
+    QVERIFY(!c.find<QCheckBox>("templateCheck")->isChecked());
+    QVERIFY(!c.find<QCheckBox>("autoReplyEnabled")->isChecked());
     QVERIFY(!c.find<QCheckBox>("rememberSecretsCheck")->isChecked());
 
     QStringList groups;

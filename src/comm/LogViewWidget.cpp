@@ -499,6 +499,8 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
         frame = english ? QStringLiteral("binary frame, ") : QStringLiteral("二进制帧，");
     lines.append(frame + (english ? QStringLiteral("%1 bytes") : QStringLiteral("%1 字节"))
                              .arg(entry.rawData().size()));
+    if (!entry.source().isEmpty())
+        lines.append(entry.source());
     return lines.join(QLatin1Char('\n'));
 }
 

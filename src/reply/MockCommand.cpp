@@ -3,10 +3,15 @@
 #include "app/CommandLine.h"
 #include "reply/MockServer.h"
 #include "reply/ReplyHost.h"
+#include "reply/RuleFile.h"
+#include "reply/RuleResponder.h"
+#include "reply/TemplateExpander.h"
 #include "session/SessionMockOptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
+#include <QTime>
 
 #include <cstdio>
 
@@ -44,6 +49,23 @@ QString MockCommand::setUp(const QCommandLineParser& parser, MockServer& server)
 {
     if (!parser.isSet(QStringLiteral("rules")) && !SessionMockOptions::servesRecording(parser))
         return QStringLiteral("mock: --rules FILE or --har FILE is required");
+    if (!parser.isSet(QStringLiteral("rules")))
+        return SessionMockOptions::setUp(parser, server);
+    QString error;
+    const QString path = parser.value(QStringLiteral("rules"));
+    const std::optional<QList<ReplyRule>> rules = RuleFile::readFile(path, &error);
+    if (!rules)
+        return QStringLiteral("mock: %1: %2").arg(path, error);
+    server.rules()->setRules(*rules);
+    for (const ReplyRule& rule : *rules) {
+        for (const ReplyRule::Reply& reply : rule.replies) {
+            const QStringList unknown = TemplateExpander::unknownNames(reply.content);
+            if (!unknown.isEmpty())
+                printLine(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) +
+                          QStringLiteral("[SYS] 自动回复 \"%1\": 未知变量 %2")
+                              .arg(rule.name, unknown.join(QStringLiteral(", "))));
+        }
+    }
     return SessionMockOptions::setUp(parser, server);
 }
 
@@ -59,7 +81,11 @@ int MockCommand::run(const QStringList& args)
         return CommandLine::refuse(QStringLiteral("mock: unexpected argument %1")
                                        .arg(parser.positionalArguments().first()));
     if (parser.isSet(QStringLiteral("help"))) {
-        printLine(parser.helpText().trimmed());
+        // Named as it is typed, not by the executable's path.
+        QString help = parser.helpText().trimmed();
+        help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                     QStringLiteral("Usage: sockwise mock"));
+        printLine(help);
         std::fflush(stdout);
         return 0;
     }

@@ -2,6 +2,7 @@
 
 #include "comm/HexText.h"
 #include "reply/ReplyHost.h"
+#include "reply/RuleResponder.h"
 #include "websocket/ConnectionManager.h"
 #include "websocket/EventFormatter.h"
 
@@ -41,7 +42,9 @@ MockServer::MockServer(LineSink sink, QObject* parent)
     , m_sink(std::move(sink))
     , m_connection(new ConnectionManager(this))
     , m_host(new ReplyHost(m_connection, this))
+    , m_rules(std::make_unique<RuleResponder>())
 {
+    m_host->chain().append(m_rules.get());
     m_host->setEnabled(true);
     connect(m_connection, &ConnectionManager::happened, this, [this](const ConnectionEvent& event) {
         print(QStringLiteral("[SYS]"), EventFormatter::text(event));
@@ -61,6 +64,12 @@ MockServer::MockServer(LineSink sink, QObject* parent)
     });
     connect(m_host, &ReplyHost::notice, this,
             [this](const QString& text) { print(QStringLiteral("[SYS]"), text); });
+}
+
+MockServer::~MockServer()
+{
+    // The host must not reach the rules while the connection closes.
+    m_host->chain().remove(m_rules.get());
 }
 
 bool MockServer::listen(const QString& address, quint16 port, const QString& path, QString* error)

@@ -4,9 +4,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class ConnectionManager;
 class ReplyHost;
+class RuleResponder;
 
 // The headless server of `sockwise mock`: a connection layer listening, its
 // reply host answering, and one line per frame and event to a sink.
@@ -18,10 +20,12 @@ public:
     using LineSink = std::function<void(const QString& line)>;
 
     explicit MockServer(LineSink sink, QObject* parent = nullptr);
+    ~MockServer() override;
 
     ConnectionManager* connection() const { return m_connection; }
-    // Enabled from the start; its chain is empty until responders are added.
+    // Enabled from the start; its chain holds the rules, last.
     ReplyHost* host() const { return m_host; }
+    RuleResponder* rules() const { return m_rules.get(); }
 
     // An empty path serves every path. False with `error` set when it cannot
     // listen; nothing is printed then.
@@ -38,6 +42,7 @@ private:
     LineSink m_sink;
     ConnectionManager* m_connection;
     ReplyHost* m_host;
+    std::unique_ptr<RuleResponder> m_rules;
     bool m_quiet = false;
     QStringList m_held;
     QString m_heldText;

@@ -13,14 +13,6 @@ ReplyHost::ReplyHost(ConnectionManager* connection, QObject* parent)
     connect(connection, &ConnectionManager::connectionOpened, this,
             [this](const QString& peer) { onJoined(ConnectionManager::everyClient, peer); });
     connect(connection, &ConnectionManager::clientLeft, this, [this](quint64 id) { onLeft(id); });
-    connect(connection, &ConnectionManager::textReceivedFrom, this,
-            [this](quint64 id, const QString& text, const QString& peer) {
-                onFrame(id, peer, &text, nullptr);
-            });
-    connect(connection, &ConnectionManager::binaryReceivedFrom, this,
-            [this](quint64 id, const QByteArray& data, const QString& peer) {
-                onFrame(id, peer, nullptr, &data);
-            });
     connect(connection, &ConnectionManager::stateChanged, this, &ReplyHost::onStateChanged);
 }
 
@@ -29,7 +21,20 @@ void ReplyHost::setEnabled(bool on)
     if (on == m_enabled)
         return;
     m_enabled = on;
-    if (!on) {
+    // Frames reach the host only while it is on: off, they cost it nothing.
+    if (on) {
+        m_frameLinks = {connect(m_connection, &ConnectionManager::textReceivedFrom, this,
+                                [this](quint64 id, const QString& text, const QString& peer) {
+                                    onFrame(id, peer, &text, nullptr);
+                                }),
+                        connect(m_connection, &ConnectionManager::binaryReceivedFrom, this,
+                                [this](quint64 id, const QByteArray& data, const QString& peer) {
+                                    onFrame(id, peer, nullptr, &data);
+                                })};
+    } else {
+        for (const QMetaObject::Connection& link : std::as_const(m_frameLinks))
+            disconnect(link);
+        m_frameLinks.clear();
         cancelAll();
         for (quint64 client : std::as_const(m_known))
             m_chain.left(client);
@@ -49,6 +54,10 @@ void ReplyHost::restartTimers()
         auto* timer = new QTimer(this);
         timer->setInterval(qMax(1, intervals.at(index)));
         connect(timer, &QTimer::timeout, this, [this, index] {
+            // A server without clients: a tick no one gets is not counted.
+            if (m_connection->state() == ConnectionManager::Listening &&
+                m_connection->clientIds().isEmpty())
+                return;
             const Responder::Replies replies = m_chain.timerFired(index);
             forwardNotices();
             dispatch(ConnectionManager::everyClient, replies);
@@ -65,7 +74,8 @@ void ReplyHost::onJoined(quint64 client, const QString& peer)
     m_known.insert(client);
     const Responder::Replies replies = m_chain.connected(client, peer);
     forwardNotices();
-    dispatch(client, replies);
+    // After the log has said that it connected.
+    dispatch(client, replies, true);
 }
 
 void ReplyHost::onLeft(quint64 client)
@@ -108,7 +118,7 @@ void ReplyHost::onStateChanged()
     restartTimers();
 }
 
-void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies)
+void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies, bool deferred)
 {
     // Each delay counts from the reply before; replies due together leave
     // together, in their order.
@@ -117,7 +127,7 @@ void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies)
     auto flush = [&] {
         if (batch.isEmpty())
             return;
-        if (due == 0) {
+        if (due == 0 && !deferred) {
             for (const Responder::Reply& reply : std::as_const(batch))
                 sendNow(client, reply);
         } else {
@@ -132,6 +142,7 @@ void ReplyHost::dispatch(quint64 client, const Responder::Replies& replies)
             });
             m_pending.insert(timer, client);
             timer->start(int(qMin<qint64>(due, std::numeric_limits<int>::max())));
+            deferred = false;
         }
         batch.clear();
     };

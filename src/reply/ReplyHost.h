@@ -50,7 +50,8 @@ private:
     void onLeft(quint64 client);
     void onFrame(quint64 client, const QString& peer, const QString* text, const QByteArray* data);
     void onStateChanged();
-    void dispatch(quint64 client, const Responder::Replies& replies);
+    // Deferred: even what is due now leaves from the event loop.
+    void dispatch(quint64 client, const Responder::Replies& replies, bool deferred = false);
     void sendNow(quint64 client, const Responder::Reply& reply);
     void cancel(quint64 client);
     void cancelAll();
@@ -65,4 +66,5 @@ private:
     // Replies on their way, by the client whose frame caused them.
     QHash<QTimer*, quint64> m_pending;
     QList<QTimer*> m_timers;
+    QList<QMetaObject::Connection> m_frameLinks;
 };

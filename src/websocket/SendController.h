@@ -26,6 +26,10 @@ public:
     void sendFromBox(const SendBoxContent& content, ConnectionManager::ClientId target,
                      bool byUser);
 
+    // On: the box's text is a template, filled in anew at each send (the
+    // history keeps the template).
+    void setTemplates(bool on) { m_templates = on; }
+
     SendHistory& history() { return m_history; }
     const SendHistory& history() const { return m_history; }
 
@@ -40,4 +44,6 @@ private:
     AutoSendPolicy* m_autoSend;
     SendHistory m_history;
     bool m_largePayloadReported = false;
+    bool m_templates = false;
+    qint64 m_boxSeq = 0;
 };

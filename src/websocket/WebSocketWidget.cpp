@@ -8,6 +8,7 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "reply/AutoReplyPanel.h"
 #include "session/SessionBar.h"
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/ConnectionOptionsDialog.h"
@@ -24,6 +25,8 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -206,6 +209,9 @@ QWidget* WebSocketWidget::createLogArea()
     connect(quickSendPanel, &QuickSendPanel::saveFromSendBoxRequested, this,
             [this] { quickSendPanel->addMessage(sendBoxContent()); });
     connect(quickSendPanel, &QuickSendPanel::notice, comm, &CommunicationBase::logSystem);
+    autoReplyPanel = new AutoReplyPanel(m_connection, comm, tabWidget);
+    autoReplyPanel->setObjectName(QStringLiteral("autoReplyPanel"));
+    tabWidget->addTab(autoReplyPanel, QStringLiteral("自动回复"));
     layout->addWidget(tabWidget, 1);
     layout->addWidget(createSendArea(), 0);
     SessionBar::Parts parts{comm, m_connection, logView, sendArea};
@@ -230,6 +236,7 @@ QGroupBox* WebSocketWidget::createSendArea()
     connect(sendArea->autoSendCheck(), &QCheckBox::toggled, autoSend, &AutoSendPolicy::setArmed);
     connect(sendArea->intervalSpin(), &QSpinBox::valueChanged, autoSend,
             &AutoSendPolicy::setInterval);
+    connect(sendArea->templateCheck(), &QCheckBox::toggled, sender, &SendController::setTemplates);
     return sendArea;
 }
 
@@ -486,6 +493,7 @@ void WebSocketWidget::useSettingsFile(const QString& path)
                             .arg(rejected.join(QStringLiteral(", ")), path));
     }
 
+    autoReplyPanel->useFile(QFileInfo(path).dir().filePath(QStringLiteral("auto-reply.json")));
     m_settingsStore = new SettingsStore(
         path, [this](QSettings& file) { settings().write(file); }, this);
     connect(m_settingsStore, &SettingsStore::saved, this, [this](bool ok) {

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+class AutoReplyPanel;
 class AutoSendPolicy;
 class ChartEngine;
 class CommunicationBase;
@@ -107,6 +108,7 @@ private:
     ReceiveRouter* router = nullptr;
     QComboBox* languageCombo = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
+    AutoReplyPanel* autoReplyPanel = nullptr;
 
     // Remembered across starts
     SettingsStore* m_settingsStore = nullptr;
