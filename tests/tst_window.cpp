@@ -186,14 +186,18 @@ void WindowTest::shouldBuildEveryControlWithItsDefaults()
     }
     QCOMPARE(c.intervalSpin->singleStep(), 100);
 
-    QCOMPARE(c.tabWidget->count(), 2);
+    QCOMPARE(c.tabWidget->count(), 3);
     QCOMPARE(c.tabWidget->tabText(0), QStringLiteral("通信日志"));
     QCOMPARE(c.tabWidget->tabText(1), QStringLiteral("数据图表"));
     QCOMPARE(c.tabWidget->widget(1), c.chartEngine->chartView());
+    QCOMPARE(c.tabWidget->tabText(2), QStringLiteral("自动回复"));
     // Quick send is no tab that would hide the log: a closed panel beside it.
     QCOMPARE(c.tabWidget->cornerWidget(), c.find<QPushButton>("quickSendToggle"));
     QCOMPARE(c.find<QPushButton>("quickSendToggle")->text(), QStringLiteral("快捷发送"));
     QVERIFY(c.find<QWidget>("quickSendPanel")->isHidden());
+    // Braces typed into the box stay literal unless asked otherwise.
+    QVERIFY(!c.find<QCheckBox>("templateCheck")->isChecked());
+    QVERIFY(!c.find<QCheckBox>("autoReplyEnabled")->isChecked());
     QVERIFY(!c.find<QCheckBox>("rememberSecretsCheck")->isChecked());
 
     QStringList groups;

@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/RunLog.h"
 #include "app/SettingsStore.h"
 #include "app/StartUp.h"
@@ -6,7 +7,9 @@
 
 #include <QApplication>
 
-int main(int argc, char* argv[])
+namespace {
+
+int runWindow(int& argc, char** argv)
 {
     // The window's server holds a descriptor per client.
     StartUp::raiseFileLimit();
@@ -25,4 +28,11 @@ int main(int argc, char* argv[])
     window.useSettingsFile(SettingsStore::defaultFilePath());
     StartUp::showMainWindow(window);
     return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    return CommandLine::run(argc, argv, runWindow);
 }

@@ -456,7 +456,8 @@ void ChartEngine::refresh()
     if (!m_chart)
         return;
 
-    const QDateTime now = ChartSeriesData::timeStamp();
+    const QDateTime now =
+        m_recordedUntil.isValid() ? m_recordedUntil : ChartSeriesData::timeStamp();
     const QDateTime cutoff = now.addSecs(-m_timeWindowSeconds);
     const qint64 cutoffMs = cutoff.toMSecsSinceEpoch();
 
@@ -556,11 +557,25 @@ void ChartEngine::refresh()
     }
 }
 
+void ChartEngine::addRecordedValue(const ChartRule& rule, double value, const QDateTime& time)
+{
+    if (!m_recordedUntil.isValid() || m_recordedUntil < time)
+        m_recordedUntil = time;
+    appendTo(rule, DataPoint{time, value});
+}
+
 void ChartEngine::addValue(const ChartRule& rule, double value)
+{
+    // A live value puts the axis back on the clock.
+    m_recordedUntil = QDateTime();
+    appendTo(rule, DataPoint{ChartSeriesData::timeStamp(), value});
+}
+
+void ChartEngine::appendTo(const ChartRule& rule, const DataPoint& point)
 {
     for (ChartSeriesData* data : std::as_const(m_seriesStore)) {
         if (data->name == rule.name) {
-            data->appendPoint(DataPoint{ChartSeriesData::timeStamp(), value});
+            data->appendPoint(point);
             break;
         }
     }

@@ -74,6 +74,9 @@ public:
     // Appends the value to its series and asks for one re-plot in the next
     // event-loop pass, however many values arrive before it.
     void addValue(const ChartRule& rule, double value);
+    // A value of an opened recording, at its recorded time: the time axis
+    // ends at the latest one instead of the clock until a live value comes.
+    void addRecordedValue(const ChartRule& rule, double value, const QDateTime& time);
     bool refreshPending() const { return m_refreshScheduled; }
     void resetChart();
     static void applyChartStyle(QChart* chart);
@@ -131,6 +134,7 @@ public slots:
 
 private slots:
     void runScheduledRefresh();
+    void appendTo(const ChartRule& rule, const DataPoint& point);
     void removeSelectedRule();
     void switchSelectedRuleAxis();
     void showRuleMenu(QPoint pos);
@@ -177,6 +181,7 @@ private:
     int m_timeWindowSeconds = 60;
     int m_currentChartType = Line;
     bool m_refreshScheduled = false;
+    QDateTime m_recordedUntil;
     // When the chart was last re-plotted: values arriving in a flood re-plot
     // it a few times a second, not once per event-loop turn.
     QElapsedTimer m_sinceRefresh;

@@ -53,9 +53,12 @@ void CommunicationBase::logReceived(const QByteArray& data)
 }
 
 void CommunicationBase::logFrame(LogEntry::Direction direction, const QByteArray& data,
-                                 LogEntry::FrameKind kind, const QString& peer)
+                                 LogEntry::FrameKind kind, const QString& peer,
+                                 const QString& source)
 {
-    addEntry(LogEntry(direction, data, kind, peer, m_encoding));
+    LogEntry entry(direction, data, kind, peer, m_encoding);
+    entry.setSource(source);
+    addEntry(entry);
     if (direction == LogEntry::TX)
         m_txBytes += data.size();
     else

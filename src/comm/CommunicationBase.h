@@ -48,7 +48,7 @@ public:
     // are what the counters count. A text frame shows its own text, a binary
     // one its bytes read with the selected encoding.
     void logFrame(LogEntry::Direction direction, const QByteArray& data, LogEntry::FrameKind kind,
-                  const QString& peer);
+                  const QString& peer, const QString& source = QString());
     void addEntry(const LogEntry& entry);
     void clearLog();
     void resetCounters();

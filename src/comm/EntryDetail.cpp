@@ -35,7 +35,11 @@ QString EntryDetail::directionText() const
 
 QString EntryDetail::peerText() const
 {
-    return m_entry.peer().isEmpty() ? QStringLiteral("\u2014") : m_entry.peer();
+    const QString peer = m_entry.peer().isEmpty() ? QStringLiteral("\u2014") : m_entry.peer();
+    // A reply names its rule where its peer is read.
+    return m_entry.source().isEmpty()
+               ? peer
+               : peer + QStringLiteral(" (") + m_entry.source() + QLatin1Char(')');
 }
 
 QString EntryDetail::frameText() const

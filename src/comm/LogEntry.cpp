@@ -108,6 +108,34 @@ QString LogEntry::tagFor(Direction direction)
     return QString();
 }
 
+namespace {
+// Never in an address: parts a peer from a source.
+constexpr char16_t sourceMark = 0x1f;
+} // namespace
+
+QString LogEntry::peer() const
+{
+    if (m_direction == SYS)
+        return QString();
+    const qsizetype mark = m_words.indexOf(QChar(sourceMark));
+    return mark < 0 ? m_words : m_words.left(mark);
+}
+
+QString LogEntry::source() const
+{
+    const qsizetype mark = m_direction == SYS ? -1 : m_words.indexOf(QChar(sourceMark));
+    return mark < 0 ? QString() : m_words.mid(mark + 1);
+}
+
+void LogEntry::setSource(const QString& source)
+{
+    if (m_direction == SYS)
+        return;
+    m_words = peer();
+    if (!source.isEmpty())
+        m_words += QChar(sourceMark) + source;
+}
+
 QString LogEntry::encodingName() const
 {
     return encodingNameOf(m_encoding);

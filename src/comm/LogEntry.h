@@ -70,7 +70,11 @@ public:
 
     // RX: who sent it; TX: who it went to (one client, "全部 (N)", or the
     // server in client mode). Empty for system messages.
-    QString peer() const { return m_direction == SYS ? QString() : m_words; }
+    QString peer() const;
+    // What made a frame that the user did not send, e.g. "自动回复: rpc";
+    // empty for the rest. Kept beside the peer, so an entry grows by nothing.
+    QString source() const;
+    void setSource(const QString& source);
     FrameKind frameKind() const { return m_kind; }
     // The encoding the bytes are read with (a text frame's: UTF-8).
     QString encodingName() const;

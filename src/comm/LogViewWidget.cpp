@@ -126,7 +126,7 @@ QWidget* LogViewWidget::createCounterBar()
 {
     auto* bar = new QFrame(this);
     bar->setObjectName(QStringLiteral("statusBar"));
-    auto* barLayout = new QHBoxLayout(bar);
+    barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(12, 4, 12, 4);
     barLayout->setSpacing(8);
 
@@ -161,6 +161,12 @@ QWidget* LogViewWidget::createCounterBar()
     connect(clearButton, &QPushButton::clicked, this, &LogViewWidget::clearAll);
     connect(exportButton, &QPushButton::clicked, this, &LogViewWidget::exportLog);
     return bar;
+}
+
+void LogViewWidget::addBarButton(QPushButton* button)
+{
+    button->setParent(barLayout->parentWidget());
+    barLayout->addWidget(button);
 }
 
 QColor LogViewWidget::directionColor(LogEntry::Direction direction)
@@ -503,6 +509,8 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
         frame = english ? QStringLiteral("binary frame, ") : QStringLiteral("二进制帧，");
     lines.append(frame + (english ? QStringLiteral("%1 bytes") : QStringLiteral("%1 字节"))
                              .arg(entry.rawData().size()));
+    if (!entry.source().isEmpty())
+        lines.append(entry.source());
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -15,6 +15,7 @@ class LogFinder;
 class LogRowDelegate;
 class QAbstractItemView;
 class QMenu;
+class QHBoxLayout;
 class QLabel;
 class QListView;
 class QListWidgetItem;
@@ -76,6 +77,8 @@ public:
     // Who sent or got the entry and in which kind of frame; empty for system
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
+    // Another button on the counter bar, after the log's own.
+    void addBarButton(QPushButton* button);
 
     // "详情": whether choosing a row shows its entry in the detail pane.
     QPushButton* detailToggle() const { return m_detailToggle; }
@@ -130,6 +133,7 @@ private:
     QPushButton* clearButton = nullptr;
     QPushButton* exportButton = nullptr;
     QPushButton* resetButton = nullptr;
+    QHBoxLayout* barLayout = nullptr;
     QTimer* flushTimer = nullptr;
     QTimer* counterTimer = nullptr;
     FindBar* findBar = nullptr;

@@ -20,16 +20,37 @@ ConnectionManager::ConnectionManager(QObject* parent)
         refreshState();
         emit reconnectScheduled(number);
     });
-    connect(m_client, &ClientSession::connected, this, &ConnectionManager::refreshState);
+    connect(m_client, &ClientSession::connected, this, [this] {
+        refreshState();
+        emit connectionOpened(m_client->peer());
+    });
     connect(m_client, &ClientSession::disconnected, this, &ConnectionManager::refreshState);
-    connect(m_client, &ClientSession::textReceived, this, &ConnectionManager::textReceived);
-    connect(m_client, &ClientSession::binaryReceived, this, &ConnectionManager::binaryReceived);
+    // One call per frame for both signals: the one with the id costs next to
+    // nothing while no one answers frames.
+    connect(m_client, &ClientSession::textReceived, this,
+            [this](const QString& text, const QString& peer) {
+                emit textReceived(text, peer);
+                emit textReceivedFrom(everyClient, text, peer);
+            });
+    connect(m_client, &ClientSession::binaryReceived, this,
+            [this](const QByteArray& data, const QString& peer) {
+                emit binaryReceived(data, peer);
+                emit binaryReceivedFrom(everyClient, data, peer);
+            });
 
     connect(m_server, &ServerSession::happened, this, &ConnectionManager::happened);
     connect(m_server, &ServerSession::clientJoined, this, &ConnectionManager::clientJoined);
     connect(m_server, &ServerSession::clientLeft, this, &ConnectionManager::clientLeft);
-    connect(m_server, &ServerSession::textReceived, this, &ConnectionManager::textReceived);
-    connect(m_server, &ServerSession::binaryReceived, this, &ConnectionManager::binaryReceived);
+    connect(m_server, &ServerSession::textReceivedFrom, this,
+            [this](ClientId id, const QString& text, const QString& peer) {
+                emit textReceived(text, peer);
+                emit textReceivedFrom(id, text, peer);
+            });
+    connect(m_server, &ServerSession::binaryReceivedFrom, this,
+            [this](ClientId id, const QByteArray& data, const QString& peer) {
+                emit binaryReceived(data, peer);
+                emit binaryReceivedFrom(id, data, peer);
+            });
 }
 
 ConnectionManager::~ConnectionManager() = default;

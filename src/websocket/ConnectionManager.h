@@ -120,6 +120,13 @@ signals:
     void clientLeft(ConnectionManager::ClientId id, const QString& text);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
+    // The same frames with the sender's id (everyClient: the server of client
+    // mode), for whatever answers them.
+    void textReceivedFrom(ConnectionManager::ClientId id, const QString& text, const QString& peer);
+    void binaryReceivedFrom(ConnectionManager::ClientId id, const QByteArray& data,
+                            const QString& peer);
+    // Client mode's connection is open (each time a retry opens it too).
+    void connectionOpened(const QString& peer);
     // The client or server options were set to something else.
     void optionsChanged();
 

@@ -28,8 +28,18 @@ void ReceiveRouter::routeBinary(const QByteArray& message, const QString& peer)
         feed(m_log->decode(message), QByteArray(), evaluator);
 }
 
+void ReceiveRouter::routeRecorded(const LogEntry& entry)
+{
+    const RuleEvaluator evaluator = m_rules();
+    if (entry.direction() != LogEntry::RX || evaluator.rules().isEmpty())
+        return;
+    const bool text = entry.frameKind() == LogEntry::FrameKind::Text;
+    feed(entry.text(), text ? entry.rawData() : QByteArray(), evaluator,
+         entry.timestamp().isValid() ? entry.timestamp() : QDateTime::currentDateTime());
+}
+
 void ReceiveRouter::feed(const QString& text, const QByteArray& utf8,
-                         const RuleEvaluator& evaluator)
+                         const RuleEvaluator& evaluator, const QDateTime& recordedAt)
 {
     const QStringList lines = splitChartLines(text);
     const QList<ChartRule>& rules = evaluator.rules();
@@ -39,7 +49,11 @@ void ReceiveRouter::feed(const QString& text, const QByteArray& utf8,
         const QList<std::optional<double>> values =
             evaluator.valuesIn(line, whole ? utf8 : QByteArray());
         for (qsizetype k = 0; k < rules.size(); ++k) {
-            if (values.at(k))
+            if (!values.at(k))
+                continue;
+            if (recordedAt.isValid())
+                emit recordedValueFound(rules.at(k), *values.at(k), recordedAt);
+            else
                 emit valueFound(rules.at(k), *values.at(k));
         }
     }

@@ -2,6 +2,7 @@
 
 #include "chart/ChartRule.h"
 #include "chart/RuleEvaluator.h"
+#include "comm/LogEntry.h"
 
 #include <QList>
 #include <QObject>
@@ -24,12 +25,18 @@ public:
 
     void routeText(const QString& message, const QString& peer);
     void routeBinary(const QByteArray& message, const QString& peer);
+    // A received frame of an opened recording, already in the log: only its
+    // values, at its recorded time.
+    void routeRecorded(const LogEntry& entry);
 
 signals:
     void valueFound(const ChartRule& rule, double value);
+    void recordedValueFound(const ChartRule& rule, double value, const QDateTime& time);
 
 private:
-    void feed(const QString& text, const QByteArray& utf8, const RuleEvaluator& evaluator);
+    // `recordedAt`: a recorded frame's time; invalid for a live frame.
+    void feed(const QString& text, const QByteArray& utf8, const RuleEvaluator& evaluator,
+              const QDateTime& recordedAt = QDateTime());
 
     CommunicationBase* m_log;
     RuleSource m_rules;

@@ -46,6 +46,10 @@ SendArea::SendArea(QWidget* parent)
     m_enterSendCheck = new QCheckBox(QStringLiteral("Enter发送"), this);
     m_enterSendCheck->setObjectName(QStringLiteral("enterSendCheck"));
     m_enterSendCheck->setChecked(true);
+    m_templateCheck = new QCheckBox(QStringLiteral("变量"), this);
+    m_templateCheck->setObjectName(QStringLiteral("templateCheck"));
+    m_templateCheck->setToolTip(
+        QStringLiteral("{{seq}} {{now}} {{time}} {{iso}} {{uuid}} {{random:1-100}}"));
     m_sendButton = new QPushButton(QStringLiteral("刷新"), this);
     m_sendButton->setObjectName(QStringLiteral("accentButton"));
     m_sendButton->setFixedSize(120, 32);
@@ -54,6 +58,7 @@ SendArea::SendArea(QWidget* parent)
     options->addWidget(m_textRadio);
     options->addWidget(m_binaryRadio);
     options->addWidget(m_enterSendCheck);
+    options->addWidget(m_templateCheck);
     options->addStretch();
     options->addWidget(m_sendButton);
     layout->addLayout(options);
@@ -72,6 +77,13 @@ SendArea::SendArea(QWidget* parent)
     autoRow->addWidget(m_intervalSpin);
     autoRow->addStretch();
     layout->addLayout(autoRow);
+    m_autoRow = autoRow;
+}
+
+void SendArea::addRowWidget(QWidget* widget)
+{
+    widget->setParent(this);
+    m_autoRow->addWidget(widget);
 }
 
 SendBoxContent SendArea::content() const

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 
 class QCheckBox;
+class QHBoxLayout;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -28,8 +29,12 @@ public:
     QRadioButton* textRadio() const { return m_textRadio; }
     QRadioButton* binaryRadio() const { return m_binaryRadio; }
     QCheckBox* enterSendCheck() const { return m_enterSendCheck; }
+    // "变量": the box's text is a template filled in at each send.
+    QCheckBox* templateCheck() const { return m_templateCheck; }
     QCheckBox* autoSendCheck() const { return m_autoSendCheck; }
     QSpinBox* intervalSpin() const { return m_intervalSpin; }
+    // Another control at the end of the auto-send row.
+    void addRowWidget(QWidget* widget);
 
 signals:
     void sendRequested();
@@ -44,7 +49,9 @@ private:
     QRadioButton* m_textRadio = nullptr;
     QRadioButton* m_binaryRadio = nullptr;
     QCheckBox* m_enterSendCheck = nullptr;
+    QCheckBox* m_templateCheck = nullptr;
     QPushButton* m_sendButton = nullptr;
     QCheckBox* m_autoSendCheck = nullptr;
     QSpinBox* m_intervalSpin = nullptr;
+    QHBoxLayout* m_autoRow = nullptr;
 };

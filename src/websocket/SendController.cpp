@@ -1,6 +1,7 @@
 #include "websocket/SendController.h"
 
 #include "comm/CommunicationBase.h"
+#include "reply/TemplateExpander.h"
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/SendComposer.h"
 
@@ -15,7 +16,13 @@ SendController::SendController(ConnectionManager* connection, CommunicationBase*
 void SendController::sendFromBox(const SendBoxContent& content, ConnectionManager::ClientId target,
                                  bool byUser)
 {
-    if (!send(content, target, byUser) || !byUser)
+    SendBoxContent filled = content;
+    if (m_templates && TemplateExpander::hasVariables(content.text)) {
+        TemplateExpander::Context context;
+        context.seq = ++m_boxSeq;
+        filled.text = TemplateExpander::expand(content.text, context);
+    }
+    if (!send(filled, target, byUser) || !byUser)
         return;
     if (m_history.record(content)) {
         emit historyChanged();

@@ -30,6 +30,9 @@ public:
     // as any send by the user; returns whether it left.
     bool resend(const QByteArray& data, LogEntry::FrameKind kind,
                 ConnectionManager::ClientId target);
+    // On: the box's text is a template, filled in anew at each send (the
+    // history keeps the template).
+    void setTemplates(bool on) { m_templates = on; }
 
     SendHistory& history() { return m_history; }
     const SendHistory& history() const { return m_history; }
@@ -47,4 +50,6 @@ private:
     AutoSendPolicy* m_autoSend;
     SendHistory m_history;
     bool m_largePayloadReported = false;
+    bool m_templates = false;
+    qint64 m_boxSeq = 0;
 };

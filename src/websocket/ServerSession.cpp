@@ -295,9 +295,15 @@ void ServerSession::onNewConnection()
         m_order.append(id);
         FrameLimits::apply(socket);
         connect(socket, &QWebSocket::textMessageReceived, this,
-                [this, text](const QString& message) { emit textReceived(message, text); });
+                [this, id, text](const QString& message) {
+                    emit textReceived(message, text);
+                    emit textReceivedFrom(id, message, text);
+                });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
-                [this, text](const QByteArray& data) { emit binaryReceived(data, text); });
+                [this, id, text](const QByteArray& data) {
+                    emit binaryReceived(data, text);
+                    emit binaryReceivedFrom(id, data, text);
+                });
         // Not through sender(): its cost grows with the number of clients.
         connect(socket, &QWebSocket::disconnected, this, [this, socket] { dropClient(socket); });
         ReadBufferTuner::attachToTransport(socket, arrival.transport, FrameLimits::maxFrameSize,

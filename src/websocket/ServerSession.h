@@ -70,6 +70,10 @@ signals:
     void happened(const ConnectionEvent& event);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
+    // The same frames with the client's id.
+    void textReceivedFrom(ServerSession::ClientId id, const QString& text, const QString& peer);
+    void binaryReceivedFrom(ServerSession::ClientId id, const QByteArray& data,
+                            const QString& peer);
 
 private slots:
     void onNewConnection();

@@ -9,6 +9,8 @@
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 #include "websocket/AddressOptionsController.h"
+#include "reply/AutoReplyPanel.h"
+#include "session/SessionBar.h"
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/BodySplitter.h"
 #include "websocket/ConnectionOptionsDialog.h"
@@ -28,6 +30,8 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -178,6 +182,8 @@ QWidget* WebSocketWidget::createSettingsPanel()
         [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     connect(chartEngine, &ChartEngine::notice, comm, &CommunicationBase::logSystem);
+    connect(router, &ReceiveRouter::recordedValueFound, chartEngine,
+            &ChartEngine::addRecordedValue);
     return p;
 }
 
@@ -215,8 +221,22 @@ QWidget* WebSocketWidget::createLogArea()
     connect(quickSendPanel, &QuickSendPanel::saveFromSendBoxRequested, this,
             [this] { quickSendPanel->addMessage(sendBoxContent()); });
     connect(quickSendPanel, &QuickSendPanel::notice, comm, &CommunicationBase::logSystem);
+    autoReplyPanel = new AutoReplyPanel(m_connection, comm, tabWidget);
+    autoReplyPanel->setObjectName(QStringLiteral("autoReplyPanel"));
+    tabWidget->addTab(autoReplyPanel, QStringLiteral("自动回复"));
     layout->addWidget(besideLog, 1);
     layout->addWidget(createSendArea(), 0);
+    SessionBar::Parts parts{comm, m_connection, logView, sendArea};
+    parts.clientMode = [this] {
+        return settingsPanel->clientRadio()->isChecked();
+    };
+    parts.target = [this] {
+        return selectedClient();
+    };
+    parts.opened = [this](const LogEntry& entry) {
+        router->routeRecorded(entry);
+    };
+    layout->insertWidget(1, new SessionBar(parts, area));
     return area;
 }
 
@@ -228,6 +248,7 @@ QGroupBox* WebSocketWidget::createSendArea()
     connect(sendArea->autoSendCheck(), &QCheckBox::toggled, autoSend, &AutoSendPolicy::setArmed);
     connect(sendArea->intervalSpin(), &QSpinBox::valueChanged, autoSend,
             &AutoSendPolicy::setInterval);
+    connect(sendArea->templateCheck(), &QCheckBox::toggled, sender, &SendController::setTemplates);
     return sendArea;
 }
 
@@ -488,6 +509,7 @@ void WebSocketWidget::useSettingsFile(const QString& path)
                             .arg(rejected.join(QStringLiteral(", ")), path));
     }
 
+    autoReplyPanel->useFile(QFileInfo(path).dir().filePath(QStringLiteral("auto-reply.json")));
     m_settingsStore = new SettingsStore(
         path, [this](QSettings& file) { settings().write(file); }, this);
     connect(m_settingsStore, &SettingsStore::saved, this, [this](bool ok) {

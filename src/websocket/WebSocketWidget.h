@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class AddressOptionsController;
+class AutoReplyPanel;
 class AutoSendPolicy;
 class BodySplitter;
 class ChartEngine;
@@ -111,6 +112,7 @@ private:
     ReceiveRouter* router = nullptr;
     QComboBox* languageCombo = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
+    AutoReplyPanel* autoReplyPanel = nullptr;
 
     // Remembered across starts
     SettingsStore* m_settingsStore = nullptr;

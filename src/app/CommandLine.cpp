@@ -1,0 +1,116 @@
+#include "app/CommandLine.h"
+
+#include "reply/MockCommand.h"
+#include "session/ReplayCommand.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here; the loop reads the byte.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void writeOut(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+QList<CommandLine::Subcommand> CommandLine::subcommands()
+{
+    return {
+        {QStringLiteral("mock"), MockCommand::summary(), &MockCommand::run},
+        {QStringLiteral("replay"), ReplayCommand::summary(), &ReplayCommand::run},
+    };
+}
+
+QString CommandLine::versionText()
+{
+    return QStringLiteral("sockwise " SOCKWISE_VERSION "\n");
+}
+
+QString CommandLine::helpText()
+{
+    QString text = QStringLiteral("Usage: sockwise [COMMAND] [OPTIONS]\n"
+                                  "Without a command, opens the window.\n\nCommands:\n");
+    for (const Subcommand& command : subcommands())
+        text += QStringLiteral("  %1  %2\n").arg(command.name, -8).arg(command.summary);
+    text += QStringLiteral("\nOptions:\n"
+                           "  -h, --help     Show this help\n"
+                           "  -v, --version  Show the version\n"
+                           "\n`sockwise COMMAND --help` describes a command's options.\n");
+    return text;
+}
+
+int CommandLine::refuse(const QString& message)
+{
+    const QByteArray line = QStringLiteral("sockwise: %1\n").arg(message).toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+    return refusedExitCode;
+}
+
+void CommandLine::quitOnTerminationSignals()
+{
+    if (signalPipe[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier =
+        new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(), [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int CommandLine::run(int argc, char** argv, const WindowMain& window)
+{
+    const QString first = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const bool help = first == QLatin1String("--help") || first == QLatin1String("-h");
+    const bool version = first == QLatin1String("--version") || first == QLatin1String("-v");
+    const QList<Subcommand> commands = subcommands();
+    const Subcommand* chosen = nullptr;
+    for (const Subcommand& command : commands) {
+        if (command.name == first)
+            chosen = &command;
+    }
+    // Anything else (Qt's own -platform, -style…) is the window's, as always.
+    if (!help && !version && !chosen)
+        return window(argc, argv);
+
+    QCoreApplication app(argc, argv);
+    if (help) {
+        writeOut(helpText());
+        return 0;
+    }
+    if (version) {
+        writeOut(versionText());
+        return 0;
+    }
+    QStringList args = QCoreApplication::arguments();
+    args = args.mid(2);
+    return chosen->run(args);
+}
