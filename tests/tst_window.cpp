@@ -698,6 +698,8 @@ void WindowTest::shouldKeepTheWidenedSettingsColumnWithoutGapsAcrossStarts()
     const QString path = dir.filePath(QStringLiteral("Sockwise.conf"));
     auto window = std::make_unique<WebSocketWidget>();
     window->useSettingsFile(path);
+    // Room for the log's own minimum beside a column 150 px wider.
+    window->resize(1600, 900);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto c = std::make_unique<WindowControls>(window.get());
