@@ -493,7 +493,18 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
         frame = english ? QStringLiteral("binary frame, ") : QStringLiteral("二进制帧，");
     lines.append(frame + (english ? QStringLiteral("%1 bytes") : QStringLiteral("%1 字节"))
                              .arg(entry.rawData().size()));
+    if (m_reader) {
+        if (const std::optional<EntryReading> reading = m_reader(entry);
+            reading && !reading->summary.isEmpty())
+            lines.append(reading->summary);
+    }
     return lines.join(QLatin1Char('\n'));
+}
+
+void LogViewWidget::setEntryReader(const EntryReader& reader)
+{
+    m_reader = reader;
+    detailPane->setReader(reader);
 }
 
 QString LogViewWidget::fullRowText(const QListWidgetItem* item) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comm/EntryReading.h"
 #include "comm/LogEntry.h"
 
 #include <QList>
@@ -73,6 +74,8 @@ public:
     // Who sent or got the entry and in which kind of frame; empty for system
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
+    // What a protocol reads in an entry: a line of the tooltip, a detail tab.
+    void setEntryReader(const EntryReader& reader);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -119,6 +122,7 @@ private:
     LogFinder* finder = nullptr;
     QSplitter* splitter = nullptr;
     EntryDetailPane* detailPane = nullptr;
+    EntryReader m_reader;
 
     // Entries wait here for their row. A large frame waits with only the
     // start of its bytes (cutSize is then its whole size), so the queue never

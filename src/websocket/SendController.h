@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class AutoSendPolicy;
 class CommunicationBase;
 
@@ -26,6 +28,10 @@ public:
     void sendFromBox(const SendBoxContent& content, ConnectionManager::ClientId target,
                      bool byUser);
 
+    // The name and answer request of a message in a protocol of its own
+    // (Socket.IO's event field and "需要确认").
+    void setMessageFields(std::function<OutgoingMessage()> fields) { m_fields = std::move(fields); }
+
     SendHistory& history() { return m_history; }
     const SendHistory& history() const { return m_history; }
 
@@ -40,4 +46,5 @@ private:
     AutoSendPolicy* m_autoSend;
     SendHistory m_history;
     bool m_largePayloadReported = false;
+    std::function<OutgoingMessage()> m_fields;
 };

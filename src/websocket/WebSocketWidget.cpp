@@ -8,6 +8,7 @@
 #include "comm/LogViewWidget.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "protocol/SocketIoPanel.h"
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/ConnectionOptionsDialog.h"
 #include "websocket/EventFormatter.h"
@@ -69,6 +70,7 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
             &WebSocketWidget::updateServerOptionsTip);
 
     setupUI();
+    socketIo = new SocketIoPanel({m_connection, comm, logView, sendArea, sender, router}, this);
 }
 
 WebSocketWidget::~WebSocketWidget()
@@ -168,7 +170,11 @@ QWidget* WebSocketWidget::createSettingsPanel()
 
     // "智能分析" looks at what arrived lately.
     chartEngine->setAnalysisProvider(
-        [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
+        [this] {
+            return DataAnalyzer::analyze(DataAnalyzer::recentReceived(
+                comm->entries(), DataAnalyzer::recentCount,
+                socketIo ? socketIo->textReader() : nullptr));
+        });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     return p;
 }
@@ -370,7 +376,7 @@ void WebSocketWidget::pingServer()
 void WebSocketWidget::updateAddressToolTip()
 {
     // A wrong address is marked while it is typed, not first when connecting.
-    const QString problem = ConnectionManager::addressProblem(urlEdit->text().trimmed());
+    const QString problem = m_connection->clientAddressProblem(urlEdit->text().trimmed());
     if (urlEdit->property("invalid").toBool() != !problem.isEmpty()) {
         urlEdit->setProperty("invalid", !problem.isEmpty());
         urlEdit->style()->unpolish(urlEdit);

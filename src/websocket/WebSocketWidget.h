@@ -24,6 +24,7 @@ class SendController;
 class SettingsBinder;
 class SettingsPanel;
 class SettingsStore;
+class SocketIoPanel;
 class ServerOptionsDialog;
 
 // The tool's one window: settings column, log and chart tabs, send area. It
@@ -107,6 +108,7 @@ private:
     ReceiveRouter* router = nullptr;
     QComboBox* languageCombo = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
+    SocketIoPanel* socketIo = nullptr;
 
     // Remembered across starts
     SettingsStore* m_settingsStore = nullptr;
