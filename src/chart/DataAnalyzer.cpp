@@ -122,9 +122,9 @@ QString uniqueName(const QString& name, const QSet<QString>& taken)
 
 } // namespace
 
-QList<AnalysisSample> DataAnalyzer::recentReceived(
-    const QList<LogEntry>& entries, int count,
-    const std::function<QString(const LogEntry&)>& textOf)
+QList<AnalysisSample>
+DataAnalyzer::recentReceived(const QList<LogEntry>& entries, int count,
+                             const std::function<QString(const LogEntry&)>& textOf)
 {
     QList<AnalysisSample> samples;
     for (auto it = entries.crbegin(); it != entries.crend() && samples.size() < count; ++it) {

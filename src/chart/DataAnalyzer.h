@@ -43,9 +43,9 @@ public:
 
     // The newest `count` received (RX) entries, oldest first.
     // `textOf` gives what is read of an entry (default: its text).
-    static QList<AnalysisSample> recentReceived(
-        const QList<LogEntry>& entries, int count = recentCount,
-        const std::function<QString(const LogEntry&)>& textOf = {});
+    static QList<AnalysisSample>
+    recentReceived(const QList<LogEntry>& entries, int count = recentCount,
+                   const std::function<QString(const LogEntry&)>& textOf = {});
 
     // The values found in at least two samples. Names are unique.
     static QList<ValueProposal> analyze(const QList<AnalysisSample>& samples);

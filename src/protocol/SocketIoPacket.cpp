@@ -54,8 +54,8 @@ QJsonValue filled(const QJsonValue& value, const QList<QByteArray>& attachments,
         object.value(QLatin1String("num")).isDouble()) {
         const double num = object.value(QLatin1String("num")).toDouble();
         if (num >= 0 && num < attachments.size() && num == int(num))
-            return QJsonObject{{QStringLiteral("_binary"),
-                                SocketIoPacket::bytesText(attachments.at(int(num)))}};
+            return QJsonObject{
+                {QStringLiteral("_binary"), SocketIoPacket::bytesText(attachments.at(int(num)))}};
         *ok = false;
         return value;
     }
@@ -83,7 +83,7 @@ QString typeName(const SocketIoPacket& p)
     case SocketIoPacket::Engine::Message:
         break;
     }
-    static const char* const names[] = {"CONNECT", "DISCONNECT", "EVENT",        "ACK",
+    static const char* const names[] = {"CONNECT",       "DISCONNECT",   "EVENT",     "ACK",
                                         "CONNECT_ERROR", "BINARY_EVENT", "BINARY_ACK"};
     const int index = int(p.type) - '0';
     return QStringLiteral("%1 (4%2)").arg(QLatin1String(names[index])).arg(index);
@@ -118,8 +118,7 @@ std::optional<SocketIoPacket> SocketIoPacket::parse(const QByteArray& frame)
             return std::nullopt;
         bool ok = false;
         p.attachments = frame.mid(at, dash - at).toInt(&ok);
-        if (!ok || p.attachments < 0 || p.attachments > kMaxAttachments ||
-            !isDigit(frame.at(at)))
+        if (!ok || p.attachments < 0 || p.attachments > kMaxAttachments || !isDigit(frame.at(at)))
             return std::nullopt;
         at = dash + 1;
     }
@@ -188,8 +187,8 @@ QByteArray SocketIoPacket::document() const
     const std::optional<QString> name = eventName();
     if (!isEvent() || !name)
         return {};
-    return QJsonDocument(QJsonObject{{QStringLiteral("event"), *name},
-                                     {QStringLiteral("args"), arguments()}})
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("event"), *name}, {QStringLiteral("args"), arguments()}})
         .toJson(QJsonDocument::Compact);
 }
 

@@ -56,9 +56,11 @@ SocketIoPanel::SocketIoPanel(const Parts& parts, QObject* parent)
         message.wantAnswer = m_ackCheck->isChecked();
         return message;
     });
-    connect(parts.connection, &ConnectionManager::protocolSent, parts.log,
-            [log = parts.log](const QByteArray& data, LogEntry::FrameKind kind,
-                              const QString& peer) { log->logFrame(LogEntry::TX, data, kind, peer); });
+    connect(
+        parts.connection, &ConnectionManager::protocolSent, parts.log,
+        [log = parts.log](const QByteArray& data, LogEntry::FrameKind kind, const QString& peer) {
+            log->logFrame(LogEntry::TX, data, kind, peer);
+        });
     connect(parts.log, &CommunicationBase::logEntryAdded, this, &SocketIoPanel::noteEntry);
     connect(parts.log, &CommunicationBase::logCleared, this, [this] {
         m_ranges.clear();

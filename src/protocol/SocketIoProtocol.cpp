@@ -179,7 +179,8 @@ void SocketIoProtocol::onOpen(const SocketIoPacket& packet, qint64 nowMs, Protoc
         if (connect.nsp == QLatin1String("/"))
             return;
     } else if (!m_options.auth.trimmed().isEmpty()) {
-        connect.data = QJsonDocument::fromJson(m_options.auth.toUtf8()).toJson(QJsonDocument::Compact);
+        connect.data =
+            QJsonDocument::fromJson(m_options.auth.toUtf8()).toJson(QJsonDocument::Compact);
     }
     const WireFrame frame = WireFrame::ofText(QString::fromUtf8(connect.encode()));
     step.writes.append(frame);
@@ -281,11 +282,13 @@ ProtocolStep SocketIoProtocol::send(const OutgoingMessage& message, qint64 nowMs
     }
     QJsonArray data{name};
     if (message.binary) {
-        data.append(QJsonObject{{QStringLiteral("_placeholder"), true}, {QStringLiteral("num"), 0}});
+        data.append(
+            QJsonObject{{QStringLiteral("_placeholder"), true}, {QStringLiteral("num"), 0}});
     } else if (!message.payload.trimmed().isEmpty()) {
         const std::optional<QJsonValue> args = SocketIoPacket::json(message.payload);
         if (!args) {
-            step.problem = QStringLiteral("未发送：参数不是有效的 JSON（一个值，或多个参数的数组）");
+            step.problem =
+                QStringLiteral("未发送：参数不是有效的 JSON（一个值，或多个参数的数组）");
             return step;
         }
         if (args->isArray()) {
@@ -329,9 +332,9 @@ ProtocolStep SocketIoProtocol::due(qint64 nowMs)
     if (m_deadline < 0 || nowMs < m_deadline)
         return step;
     if (!m_options.engineIo3 || m_awaitingPong) {
-        step.events.append(ConnectionEvent(
-            Code::SocketIoPingTimeout, QString(), QString(),
-            m_options.engineIo3 ? m_pingTimeout : m_pingInterval + m_pingTimeout));
+        step.events.append(
+            ConnectionEvent(Code::SocketIoPingTimeout, QString(), QString(),
+                            m_options.engineIo3 ? m_pingTimeout : m_pingInterval + m_pingTimeout));
         step.end = ProtocolStep::End::Drop;
         m_deadline = -1;
         return step;

@@ -31,8 +31,7 @@ public:
 
 private:
     void onOpen(const SocketIoPacket& packet, qint64 nowMs, ProtocolStep& step);
-    void onMessage(SocketIoPacket packet, const WireFrame& frame, qint64 nowMs,
-                   ProtocolStep& step);
+    void onMessage(SocketIoPacket packet, const WireFrame& frame, qint64 nowMs, ProtocolStep& step);
     // An event or ack complete with its attachments.
     void onComplete(const SocketIoPacket& packet, const WireFrame& shown, qint64 nowMs,
                     ProtocolStep& step);

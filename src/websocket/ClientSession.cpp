@@ -448,7 +448,8 @@ void ClientSession::apply(const ProtocolStep& step)
     if (deadline < 0)
         m_protocolTimer.stop();
     else
-        m_protocolTimer.start(int(qBound<qint64>(qint64(0), deadline - m_clock.elapsed(), qint64(1) << 30)));
+        m_protocolTimer.start(
+            int(qBound<qint64>(qint64(0), deadline - m_clock.elapsed(), qint64(1) << 30)));
 }
 
 void ClientSession::onDisconnected(QWebSocket* socket)

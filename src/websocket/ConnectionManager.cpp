@@ -27,8 +27,8 @@ ConnectionManager::ConnectionManager(QObject* parent)
     connect(m_client, &ClientSession::binaryReceived, this, &ConnectionManager::binaryReceived);
     connect(m_client, &ClientSession::protocolSent, this,
             [this](const QByteArray& data, bool binary, const QString& peer) {
-                emit protocolSent(data, binary ? LogEntry::FrameKind::Binary : LogEntry::FrameKind::Text,
-                                  peer);
+                emit protocolSent(
+                    data, binary ? LogEntry::FrameKind::Binary : LogEntry::FrameKind::Text, peer);
             });
 
     connect(m_server, &ServerSession::happened, this, &ConnectionManager::happened);
@@ -234,8 +234,9 @@ ConnectionManager::SendResult ConnectionManager::sendMessage(const OutgoingMessa
     result.status = shown.isEmpty() ? SendStatus::Failed : SendStatus::Sent;
     result.frames = int(shown.size());
     for (const WireFrame& frame : shown)
-        result.shown.append({frame.binary ? frame.bytes : frame.text.toUtf8(),
-                             frame.binary ? LogEntry::FrameKind::Binary : LogEntry::FrameKind::Text});
+        result.shown.append(
+            {frame.binary ? frame.bytes : frame.text.toUtf8(),
+             frame.binary ? LogEntry::FrameKind::Binary : LogEntry::FrameKind::Text});
     return result;
 }
 

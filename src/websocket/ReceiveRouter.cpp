@@ -17,8 +17,7 @@ void ReceiveRouter::routeText(const QString& message, const QString& peer)
     const RuleEvaluator evaluator = m_rules();
     if (evaluator.rules().isEmpty())
         return;
-    if (const QString document = m_document ? m_document(message) : QString();
-        !document.isNull())
+    if (const QString document = m_document ? m_document(message) : QString(); !document.isNull())
         feed(document, QByteArray(), evaluator);
     else
         feed(message, utf8, evaluator);

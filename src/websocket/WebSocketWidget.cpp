@@ -169,12 +169,11 @@ QWidget* WebSocketWidget::createSettingsPanel()
     connect(p->autoScrollCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setAutoScroll);
 
     // "智能分析" looks at what arrived lately.
-    chartEngine->setAnalysisProvider(
-        [this] {
-            return DataAnalyzer::analyze(DataAnalyzer::recentReceived(
-                comm->entries(), DataAnalyzer::recentCount,
-                socketIo ? socketIo->textReader() : nullptr));
-        });
+    chartEngine->setAnalysisProvider([this] {
+        return DataAnalyzer::analyze(
+            DataAnalyzer::recentReceived(comm->entries(), DataAnalyzer::recentCount,
+                                         socketIo ? socketIo->textReader() : nullptr));
+    });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     return p;
 }
