@@ -73,21 +73,17 @@ class SocketIoTest : public QObject
         return QTest::qWaitFor([this] { return c->isConnected(); }, kTimeout);
     }
 
+    // The first entry of that direction that starts so; serial 0 when none does.
+    LogEntry row(LogEntry::Direction direction, const QString& start) const
+    {
+        for (const LogEntry& e : c->comm->entries())
+            if (e.direction() == direction && e.text().startsWith(start))
+                return e;
+        return LogEntry();
+    }
     bool logHas(LogEntry::Direction direction, const QString& start) const
     {
-        const QList<LogEntry> entries = c->comm->entries();
-        return std::any_of(entries.begin(), entries.end(), [&](const LogEntry& e) {
-            return e.direction() == direction && e.text().startsWith(start);
-        });
-    }
-
-    LogEntry lastRow(LogEntry::Direction direction) const
-    {
-        const QList<LogEntry> entries = c->comm->entries();
-        for (auto it = entries.crbegin(); it != entries.crend(); ++it)
-            if (it->direction() == direction)
-                return *it;
-        return LogEntry();
+        return row(direction, start).serial() != 0;
     }
 
     void send(const QString& event, const QString& args, bool ack = false, bool hex = false)
@@ -229,8 +225,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(logHas(LogEntry::RX, uR"(42["chat",{"msg":5}])"_s), kTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(values.size(), 1, kTimeout);
         QCOMPARE(values.first().at(1).toDouble(), 5.0);
-        const LogEntry chat = lastRow(LogEntry::RX);
-        QVERIFY(c->logView->rowToolTip(chat.serial()).endsWith(u"事件: chat"_s));
+        const quint64 chat = row(LogEntry::RX, uR"(42["chat")"_s).serial();
+        QVERIFY(c->logView->rowToolTip(chat).endsWith(u"事件: chat"_s));
 
         send(u"ask"_s, u"[1, 2]"_s, true);
         QVERIFY(logHas(LogEntry::TX, uR"(420["ask",1,2])"_s));

@@ -17,11 +17,7 @@ io.on("connection", (socket) => {
     emit("EVENT chat " + argsText(args));
     socket.emit("chat", ...args);
   });
-  socket.on("ask", (...args) => {
-    const answer = args.pop();
-    emit("EVENT ask " + argsText(args));
-    answer("ok", args);
-  });
+  socket.on("ask", (...args) => args.pop()("ok", args));
   socket.onAny((event, ...args) => {
     if (args.some((a) => Buffer.isBuffer(a)))
       emit("BINARY " + event + " " + args.filter(Buffer.isBuffer).map((a) => a.toString("hex")).join(""));
@@ -31,10 +27,7 @@ io.on("connection", (socket) => {
 const admin = io.of("/admin");
 admin.use((socket, next) =>
   socket.handshake.auth.token === "secret" ? next() : next(new Error("not authorized")));
-admin.on("connection", (socket) => {
-  emit("CONNECT /admin");
-  socket.on("disconnect", () => emit("DISCONNECT /admin"));
-});
+admin.on("connection", () => emit("CONNECT /admin"));
 
 readline.createInterface({ input: process.stdin }).on("line", (line) => {
   if (line === "question")
