@@ -195,7 +195,6 @@ QMap<QString, QString> buildDictionary()
          u"The log no longer keeps this row's entry; shown here is only the row's text."_s},
         // Socket.IO: its options, the send area's event field, its problems.
         {u"协议"_s, u"Protocol"_s},
-        {u"路径"_s, u"Path"_s},
         {u"Engine.IO 3 (Socket.IO 2 服务器)"_s, u"Engine.IO 3 (Socket.IO 2 servers)"_s},
         {u"命名空间"_s, u"Namespace"_s},
         {u"认证 JSON"_s, u"Auth JSON"_s},
