@@ -3,7 +3,7 @@
 #
 #   scripts/fuzz.sh [SECONDS] [HARNESS...]
 #
-# SECONDS per harness (default 10); harnesses: hex codec rule feed chart json saved settings replyfile template har
+# SECONDS per har socketioness (default 10); har socketionesses: hex codec rule feed chart json saved settings replyfile template har socketio
 # (default all). Each starts from the committed seeds in fuzz/corpus/<name>;
 # inputs it finds go to build-fuzz/corpus/<name>, crash reproducers to
 # build-fuzz/artifacts. Prints one line per harness; exits non-zero when any
@@ -17,7 +17,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${SOCKWISE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-10}"
 shift || true
-all=(hex codec rule feed chart json saved settings replyfile template har)
+all=(hex codec rule feed chart json saved settings replyfile template har socketio)
 harnesses=("$@")
 [ "${#harnesses[@]}" -eq 0 ] && harnesses=("${all[@]}")
 

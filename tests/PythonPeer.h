@@ -26,6 +26,13 @@ public:
     }
 
     PythonPeer(const QString& script, const QStringList& args)
+        : PythonPeer(QStringList{interpreter(), QStringLiteral("-u"),
+                                 QStringLiteral(SOCKWISE_TESTS_DIR "/peers/") + script} +
+                     args)
+    {}
+    // Any other program read the same way (node's peers): the program, then
+    // its arguments.
+    explicit PythonPeer(const QStringList& command)
     {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         connect(&process, &QProcess::readyReadStandardOutput, this, [this] {
@@ -33,10 +40,7 @@ public:
             for (qsizetype end; (end = buffer.indexOf('\n')) >= 0; buffer.remove(0, end + 1))
                 lines.append(QString::fromUtf8(buffer.left(end)));
         });
-        process.start(interpreter(),
-                      QStringList{QStringLiteral("-u"),
-                                  QStringLiteral(SOCKWISE_TESTS_DIR "/peers/") + script} +
-                          args);
+        process.start(command.value(0), command.mid(1));
     }
     ~PythonPeer() override
     {

@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 220);
+        QCOMPARE(LanguageManager::dictionarySize(), 233);
     }
 
     void cleanup()

@@ -122,12 +122,14 @@ QString uniqueName(const QString& name, const QSet<QString>& taken)
 
 } // namespace
 
-QList<AnalysisSample> DataAnalyzer::recentReceived(const QList<LogEntry>& entries, int count)
+QList<AnalysisSample>
+DataAnalyzer::recentReceived(const QList<LogEntry>& entries, int count,
+                             const std::function<QString(const LogEntry&)>& textOf)
 {
     QList<AnalysisSample> samples;
     for (auto it = entries.crbegin(); it != entries.crend() && samples.size() < count; ++it) {
         if (it->direction() == LogEntry::RX)
-            samples.append(AnalysisSample{it->timestamp(), it->text()});
+            samples.append(AnalysisSample{it->timestamp(), textOf ? textOf(*it) : it->text()});
     }
     std::reverse(samples.begin(), samples.end());
     return samples;

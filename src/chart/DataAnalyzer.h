@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class LogEntry;
 
 // One received text and when it arrived.
@@ -42,8 +44,10 @@ public:
     static constexpr int maxSampleChars = 64 * 1024;
 
     // The newest `count` received (RX) entries, oldest first.
-    static QList<AnalysisSample> recentReceived(const QList<LogEntry>& entries,
-                                                int count = recentCount);
+    // `textOf` gives what is read of an entry (default: its text).
+    static QList<AnalysisSample>
+    recentReceived(const QList<LogEntry>& entries, int count = recentCount,
+                   const std::function<QString(const LogEntry&)>& textOf = {});
 
     // The values found in at least two samples. Names are unique.
     static QList<ValueProposal> analyze(const QList<AnalysisSample>& samples);

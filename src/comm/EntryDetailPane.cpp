@@ -168,6 +168,12 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     m_tabs->addTab(m_textPage, QStringLiteral("文本"));
     m_tabs->addTab(m_hexPage, QStringLiteral("十六进制"));
     m_tabs->addTab(m_jsonPage, QStringLiteral("JSON"));
+    auto* protocolView = new DetailTextView(this);
+    protocolView->setObjectName(QStringLiteral("detailProtocol"));
+    protocolView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_protocolPage = new DetailPage(protocolView, QStringLiteral("复制"), m_tabs);
+    m_tabs->addTab(m_protocolPage, QString());
+    m_tabs->setTabVisible(m_tabs->indexOf(m_protocolPage), false);
     layout->addWidget(m_tabs, 1);
 
     // The pane's own buttons sit beside its tabs, where they take no line.
@@ -279,6 +285,13 @@ void EntryDetailPane::showEntry(const LogEntry& entry)
     // A system message has no bytes.
     m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), !detail.isMessage());
     indentJson(detail.text());
+    const std::optional<EntryReading> reading =
+        m_reader && !detail.isMessage() ? m_reader(entry) : std::nullopt;
+    if (reading) {
+        m_protocolPage->setText(reading->text);
+        m_tabs->setTabText(m_tabs->indexOf(m_protocolPage), reading->title);
+    }
+    m_tabs->setTabVisible(m_tabs->indexOf(m_protocolPage), reading.has_value());
 }
 
 void EntryDetailPane::stopIndenting()

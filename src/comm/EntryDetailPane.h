@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comm/EntryReading.h"
 #include "comm/LogEntry.h"
 
 #include <QFrame>
@@ -31,6 +32,8 @@ public:
     quint64 entrySerial() const { return m_entry.serial(); }
     // A row whose entry the log no longer keeps: its text is all there is.
     void showGoneRow(const QString& rowText);
+    // A tab of the protocol's own, shown for the entries it reads.
+    void setReader(const EntryReader& reader) { m_reader = reader; }
 
 signals:
     void closeRequested();
@@ -61,6 +64,8 @@ private:
     DetailPage* m_textPage = nullptr;
     DetailPage* m_hexPage = nullptr;
     DetailPage* m_jsonPage = nullptr;
+    DetailPage* m_protocolPage = nullptr;
+    EntryReader m_reader;
     // One indentation at a time, on a pool of one thread that the pane owns.
     QFutureWatcher<QString>* m_jsonWatcher = nullptr;
     QThreadPool* m_jsonPool = nullptr;

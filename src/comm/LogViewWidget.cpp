@@ -511,7 +511,18 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
                              .arg(entry.rawData().size()));
     if (!entry.source().isEmpty())
         lines.append(entry.source());
+    if (m_reader) {
+        if (const std::optional<EntryReading> reading = m_reader(entry);
+            reading && !reading->summary.isEmpty())
+            lines.append(reading->summary);
+    }
     return lines.join(QLatin1Char('\n'));
+}
+
+void LogViewWidget::setEntryReader(const EntryReader& reader)
+{
+    m_reader = reader;
+    detailPane->setReader(reader);
 }
 
 QString LogViewWidget::fullRowText(const QListWidgetItem* item) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comm/EntryReading.h"
 #include "comm/LogEntry.h"
 #include "comm/LogSearch.h"
 
@@ -86,6 +87,9 @@ public:
     // but not shown: the caller owns it.
     QMenu* createRowMenu(const QModelIndex& index, QWidget* parent);
 
+    // What a protocol reads in an entry: a line of the tooltip, a detail tab.
+    void setEntryReader(const EntryReader& reader);
+
 signals:
     // "重新发送": the entry's bytes, whole, to go out again in the same kind of frame.
     void resendRequested(const LogEntry& entry);
@@ -141,6 +145,7 @@ private:
     QSplitter* splitter = nullptr;
     EntryDetailPane* detailPane = nullptr;
     QPushButton* m_detailToggle = nullptr;
+    EntryReader m_reader;
 
     // Entries wait here for their row. A large frame waits with only the
     // start of its bytes (cutSize is then its whole size), so the queue never

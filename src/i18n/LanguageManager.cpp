@@ -252,6 +252,21 @@ QMap<QString, QString> buildDictionary()
         {u"保存失败"_s, u"Save Failed"_s},
         {u"发送到此客户端"_s, u"Send to This Client"_s},
         {u"断开此客户端"_s, u"Disconnect This Client"_s},
+        // Socket.IO: its options, the send area's event field, its problems.
+        {u"协议"_s, u"Protocol"_s},
+        {u"Engine.IO 3 (Socket.IO 2 服务器)"_s, u"Engine.IO 3 (Socket.IO 2 servers)"_s},
+        {u"命名空间"_s, u"Namespace"_s},
+        {u"认证 JSON"_s, u"Auth JSON"_s},
+        {u"认证数据"_s, u"Auth"_s},
+        {u"可留空，如 {\"token\":\"…\"}"_s, u"Optional, e.g. {\"token\":\"…\"}"_s},
+        {u"事件"_s, u"Event"_s},
+        {u"事件名称，如 chat"_s, u"Event name, e.g. chat"_s},
+        {u"需要确认"_s, u"Ask for Ack"_s},
+        {u"复制"_s, u"Copy"_s},
+        {u"Socket.IO 路径必须以 / 开头"_s, u"The Socket.IO path must start with /"_s},
+        {u"命名空间 %1 无效，应以 / 开头且不含逗号"_s,
+         u"Namespace %1 is invalid: it starts with / and has no comma"_s},
+        {u"认证数据不是 JSON 对象"_s, u"The auth is not a JSON object"_s},
     };
     QMap<QString, QString> map;
     for (const Entry& entry : table)

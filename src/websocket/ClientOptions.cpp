@@ -27,7 +27,7 @@ bool ClientOptions::operator==(const ClientOptions& o) const
            handshakeTimeoutSeconds == o.handshakeTimeoutSeconds &&
            autoReconnect == o.autoReconnect && heartbeatSeconds == o.heartbeatSeconds &&
            proxy == o.proxy && proxyHost == o.proxyHost && proxyPort == o.proxyPort &&
-           proxyUser == o.proxyUser && proxyPassword == o.proxyPassword;
+           proxyUser == o.proxyUser && proxyPassword == o.proxyPassword && protocol == o.protocol;
 }
 
 QVariantMap ClientOptions::toVariantMap(bool withSecrets) const
@@ -49,6 +49,7 @@ QVariantMap ClientOptions::toVariantMap(bool withSecrets) const
     };
     if (withSecrets)
         map.insert(QStringLiteral("proxyPassword"), proxyPassword);
+    protocol.write(map, withSecrets);
     return map;
 }
 
@@ -73,6 +74,7 @@ ClientOptions ClientOptions::fromVariantMap(const QVariantMap& map, QStringList*
     options.proxyPort = quint16(port);
     in.read("proxyUser", &options.proxyUser);
     in.read("proxyPassword", &options.proxyPassword);
+    options.protocol = ProtocolOptions::read(map, rejected);
     return options;
 }
 
@@ -89,6 +91,7 @@ QList<OptionProblem> ClientOptions::ownProblems() const
         if (proxyPort == 0)
             found.append({QStringLiteral("代理端口为 0"), {}});
     }
+    found += protocol.problems();
     return found;
 }
 
@@ -136,5 +139,6 @@ QList<QPair<QString, QString>> ClientOptions::differences() const
                       user, proxyHost)
                  .arg(proxyPort)});
     }
+    out += protocol.differences();
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/ProtocolOptions.h"
 #include "websocket/OptionProblem.h"
 
 #include <QList>
@@ -39,6 +40,7 @@ struct ClientOptions
     quint16 proxyPort = 0;
     QString proxyUser;
     QString proxyPassword;
+    ProtocolOptions protocol;
 
     bool operator==(const ClientOptions& other) const;
     bool operator!=(const ClientOptions& other) const { return !(*this == other); }

@@ -81,6 +81,9 @@ ClientSession::ClientSession(QObject* parent)
     // has returned, as any other failed attempt does.
     m_giveUpTimer.setSingleShot(true);
     connect(&m_giveUpTimer, &QTimer::timeout, this, [this] { ended(false); });
+    m_protocolTimer.setSingleShot(true);
+    connect(&m_protocolTimer, &QTimer::timeout, this, &ClientSession::onProtocolDue);
+    m_clock.start();
 }
 
 ClientSession::~ClientSession()
@@ -140,6 +143,7 @@ void ClientSession::stopTimers()
     m_heartbeatTimer.stop();
     m_retryTimer.stop();
     m_giveUpTimer.stop();
+    m_protocolTimer.stop();
 }
 
 QWebSocket* ClientSession::release(bool keepErrorReport)
@@ -149,6 +153,7 @@ QWebSocket* ClientSession::release(bool keepErrorReport)
     m_socketOpen = false;
     m_handshakeTimer.stop();
     m_heartbeatTimer.stop();
+    m_protocolTimer.stop();
     m_pings.clear();
     if (m_writeCap) {
         m_writeCap->disconnect(this);
@@ -263,11 +268,12 @@ void ClientSession::startAttempt()
     connect(socket, &QWebSocket::pong, this,
             [this](quint64, const QByteArray& payload) { onPong(payload); });
     connect(socket, &QWebSocket::textMessageReceived, this,
-            [this](const QString& text) { emit textReceived(text, m_peer); });
+            [this](const QString& text) { onFrame(WireFrame::ofText(text)); });
     connect(socket, &QWebSocket::binaryMessageReceived, this,
-            [this](const QByteArray& data) { emit binaryReceived(data, m_peer); });
+            [this](const QByteArray& data) { onFrame(WireFrame::ofBytes(data)); });
 
-    QNetworkRequest request(m_url);
+    m_protocol = WireProtocol::create(m_options.protocol, m_answers);
+    QNetworkRequest request(m_protocol->url(m_url));
     for (const RequestHeaders::Header& header : RequestHeaders::parse(m_options.headers).headers)
         request.setRawHeader(header.first, header.second);
     QWebSocketHandshakeOptions handshake;
@@ -285,6 +291,13 @@ void ClientSession::close()
     stopTimers();
     m_phase = Phase::Idle;
     m_retry = 0;
+    if (isOpen() && m_protocol) {
+        for (const WireFrame& frame : m_protocol->closing()) {
+            if (write(frame))
+                emit protocolSent(frame.binary ? frame.bytes : frame.text.toUtf8(), frame.binary,
+                                  m_peer);
+        }
+    }
     if (QWebSocket* socket = release()) {
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
         // Without this a window closed right after would drop the close frame.
@@ -348,6 +361,95 @@ void ClientSession::onConnected()
     if (m_options.heartbeatSeconds > 0)
         m_heartbeatTimer.start(m_options.heartbeatSeconds * 1000);
     emit connected();
+    if (isOpen())
+        apply(m_protocol->opened(m_clock.elapsed()));
+}
+
+void ClientSession::onFrame(const WireFrame& frame)
+{
+    apply(m_protocol->received(frame, m_clock.elapsed()));
+}
+
+void ClientSession::onProtocolDue()
+{
+    if (isOpen())
+        apply(m_protocol->due(m_clock.elapsed()));
+}
+
+bool ClientSession::write(const WireFrame& frame)
+{
+    if (!isOpen())
+        return false;
+    return (frame.binary ? m_socket->sendBinaryMessage(frame.bytes)
+                         : m_socket->sendTextMessage(frame.text)) > 0;
+}
+
+QList<WireFrame> ClientSession::sendMessage(const OutgoingMessage& message, QString* problem)
+{
+    if (!isOpen() || !m_protocol)
+        return {};
+    const ProtocolStep step = m_protocol->send(message, m_clock.elapsed());
+    if (!step.problem.isEmpty()) {
+        *problem = step.problem;
+        return {};
+    }
+    qint64 size = 0;
+    for (const WireFrame& frame : step.writes)
+        size += frame.binary ? frame.bytes.size() : frame.text.size();
+    // All of the message or none of it: half an event is no event.
+    if (!m_writeCap->admits(size))
+        return {};
+    for (const WireFrame& frame : step.writes)
+        write(frame);
+    return step.shownSent;
+}
+
+void ClientSession::apply(const ProtocolStep& step)
+{
+    const QPointer<QWebSocket> socket = m_socket;
+    for (const WireFrame& frame : step.writes)
+        write(frame);
+    for (const WireFrame& frame : step.received) {
+        // A receiver may end the connection on the way.
+        if (m_socket != socket || !socket)
+            return;
+        if (frame.binary)
+            emit binaryReceived(frame.bytes, m_peer);
+        else
+            emit textReceived(frame.text, m_peer);
+    }
+    if (m_socket != socket || !socket)
+        return;
+    // Shown after what they answer.
+    for (const WireFrame& frame : step.shownSent)
+        emit protocolSent(frame.binary ? frame.bytes : frame.text.toUtf8(), frame.binary, m_peer);
+    for (const ConnectionEvent& event : step.events)
+        report(event);
+    switch (step.end) {
+    case ProtocolStep::End::None:
+        break;
+    case ProtocolStep::End::Drop:
+        dropped();
+        release()->abort();
+        ended(true);
+        return;
+    case ProtocolStep::End::Finish:
+        report(Code::Disconnected);
+        if (QWebSocket* closing = release()) {
+            closing->close(QWebSocketProtocol::CloseCodeNormal, QString());
+            closing->flush();
+        }
+        ended(false);
+        return;
+    }
+    if (m_protocol->isPlain())
+        return;
+    const qint64 deadline = m_protocol->deadline();
+    if (deadline < 0)
+        m_protocolTimer.stop();
+    else
+        m_protocolTimer.start(
+            int(qBound<qint64>(qint64(0), deadline - m_clock.elapsed(), qint64(1) << 30)));
 }
 
 void ClientSession::onDisconnected(QWebSocket* socket)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/WireProtocol.h"
 #include "websocket/ClientOptions.h"
 #include "websocket/ConnectionEvent.h"
 
@@ -13,6 +14,7 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include <memory>
 #include <optional>
 
 class QSslError;
@@ -64,6 +66,13 @@ public:
     // server has stopped reading (see WriteCap).
     qint64 sendText(const QString& text);
     qint64 sendBinary(const QByteArray& data);
+    // A message through the connection's protocol (an event for Socket.IO):
+    // the frames the log shows for it, or why it did not go.
+    QList<WireFrame> sendMessage(const OutgoingMessage& message, QString* problem);
+    // Whether the open connection speaks plain WebSocket (or nothing is open).
+    bool speaksPlain() const { return !m_protocol || m_protocol->isPlain() || !isOpen(); }
+    // Answers a peer's request for an acknowledgement; empty ones without it.
+    void setAnswerSource(const WireProtocol::AnswerSource& answers) { m_answers = answers; }
 
     // Retries wait `firstMs`, doubling up to `maxMs` (1 s and 30 s unless
     // set); the wait starts from `firstMs` again only after a connection that
@@ -83,8 +92,17 @@ signals:
     void happened(const ConnectionEvent& event);
     void textReceived(const QString& text, const QString& peer);
     void binaryReceived(const QByteArray& data, const QString& peer);
+    // A frame the protocol sent by itself (a namespace connect, an
+    // acknowledgement, a disconnect), as the log shows it.
+    void protocolSent(const QByteArray& data, bool binary, const QString& peer);
 
 private:
+    void onFrame(const WireFrame& frame);
+    // Writes, reports and delivers what the protocol asks, then waits for
+    // its next deadline.
+    void apply(const ProtocolStep& step);
+    void onProtocolDue();
+    bool write(const WireFrame& frame);
     void startAttempt();
     // Nothing when the proxy the user relies on cannot be used.
     std::optional<QNetworkProxy> proxyForAttempt();
@@ -122,6 +140,11 @@ private:
     QTimer m_heartbeatTimer;
     QTimer m_retryTimer;
     QTimer m_giveUpTimer;
+    // The current attempt's protocol; a new one for every attempt.
+    std::unique_ptr<WireProtocol> m_protocol;
+    WireProtocol::AnswerSource m_answers;
+    QTimer m_protocolTimer;
+    QElapsedTimer m_clock;
     QElapsedTimer m_openFor;
     int m_retry = 0;
     int m_retriesBeforeOpen = 0;

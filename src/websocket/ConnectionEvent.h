@@ -77,6 +77,13 @@ struct ConnectionEvent
         ClientTlsFailed,        // peer; detail: Qt's text
         AcceptFailed,           // detail: the system's text; number: seconds to the retry
         AcceptResumed,
+        // Client mode speaking Socket.IO.
+        SocketIoConnected,       // peer: namespace; detail: sid
+        SocketIoRefused,         // peer: namespace; detail: the server's message
+        SocketIoNamespaceClosed, // peer: namespace
+        SocketIoAck,             // number: ack id; attempt: round trip in ms
+        SocketIoPingTimeout,     // number: ms waited
+        SocketIoUnreadable,      // detail: why the frame is no packet
     };
 
     static constexpr int noSocketError = -1;

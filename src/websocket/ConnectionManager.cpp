@@ -1,5 +1,6 @@
 #include "websocket/ConnectionManager.h"
 
+#include "protocol/SocketIoProtocol.h"
 #include "websocket/AddressCheck.h"
 #include "websocket/ClientOptionsCheck.h"
 #include "websocket/ClientSession.h"
@@ -36,6 +37,11 @@ ConnectionManager::ConnectionManager(QObject* parent)
             [this](const QByteArray& data, const QString& peer) {
                 emit binaryReceived(data, peer);
                 emit binaryReceivedFrom(everyClient, data, peer);
+            });
+    connect(m_client, &ClientSession::protocolSent, this,
+            [this](const QByteArray& data, bool binary, const QString& peer) {
+                emit protocolSent(
+                    data, binary ? LogEntry::FrameKind::Binary : LogEntry::FrameKind::Text, peer);
             });
 
     connect(m_server, &ServerSession::happened, this, &ConnectionManager::happened);
@@ -111,7 +117,11 @@ QString ConnectionManager::addressProblem(const QString& address)
 bool ConnectionManager::connectTo(const QString& typed)
 {
     const QString address = typed.trimmed();
-    if (const std::optional<ConnectionEvent> fault = addressFault(address)) {
+    // Socket.IO servers are named by their http(s):// address as often as not.
+    const QString checked = m_clientOptions.protocol.isSocketIo()
+                                ? SocketIoProtocol::webSocketAddress(address)
+                                : address;
+    if (const std::optional<ConnectionEvent> fault = addressFault(checked)) {
         emit happened(*fault);
         return false;
     }
@@ -212,6 +222,43 @@ QWebSocket* ConnectionManager::clientModeSocket() const
 QWebSocket* ConnectionManager::serverClientSocket(ClientId id) const
 {
     return m_server->clientSocket(id);
+}
+
+QString ConnectionManager::clientAddressProblem(const QString& address) const
+{
+    return addressProblem(m_clientOptions.protocol.isSocketIo()
+                              ? SocketIoProtocol::webSocketAddress(address)
+                              : address);
+}
+
+bool ConnectionManager::speaksProtocol() const
+{
+    return !m_client->speaksPlain();
+}
+
+void ConnectionManager::setAnswerSource(const WireProtocol::AnswerSource& answers)
+{
+    m_client->setAnswerSource(answers);
+}
+
+ConnectionManager::SendResult ConnectionManager::sendMessage(const OutgoingMessage& message)
+{
+    SendResult result;
+    if (!m_client->isOpen())
+        return result; // NotConnected
+    result.recipients = m_client->peer();
+    const QList<WireFrame> shown = m_client->sendMessage(message, &result.problem);
+    if (!result.problem.isEmpty()) {
+        result.status = SendStatus::Refused;
+        return result;
+    }
+    result.status = shown.isEmpty() ? SendStatus::Failed : SendStatus::Sent;
+    result.frames = int(shown.size());
+    for (const WireFrame& frame : shown)
+        result.shown.append(
+            {frame.binary ? frame.bytes : frame.text.toUtf8(),
+             frame.binary ? LogEntry::FrameKind::Binary : LogEntry::FrameKind::Text});
+    return result;
 }
 
 ConnectionManager::SendResult ConnectionManager::sendText(const QString& text, ClientId target)

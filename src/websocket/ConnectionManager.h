@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comm/LogEntry.h"
+#include "protocol/WireProtocol.h"
 #include "websocket/ClientOptions.h"
 #include "websocket/ConnectionEvent.h"
 #include "websocket/ServerOptions.h"
@@ -46,6 +47,7 @@ public:
         NoClients,    // the server has no client (or the chosen one left)
         NotText,      // bytes for a text frame that are not UTF-8
         Failed,       // the socket took nothing
+        Refused,      // the protocol would not frame it: `problem` says why
     };
 
     struct SendResult
@@ -54,6 +56,10 @@ public:
         int frames = 0;
         // Who got it: the server in client mode, one client, or "全部 (N)".
         QString recipients;
+        QString problem;
+        // What the log shows as sent when the protocol framed the message
+        // (an event: one or more frames); empty for a plain frame.
+        QList<std::pair<QByteArray, LogEntry::FrameKind>> shown;
     };
 
     explicit ConnectionManager(QObject* parent = nullptr);
@@ -104,6 +110,14 @@ public:
                     ClientId target = everyClient);
     // A text frame of this text, on the wire as its UTF-8.
     SendResult sendText(const QString& text, ClientId target = everyClient);
+    // Whether client mode's open connection speaks a protocol of its own
+    // (Socket.IO): sends then go as messages of it.
+    bool speaksProtocol() const;
+    SendResult sendMessage(const OutgoingMessage& message);
+    // Who answers a server's request for an acknowledgement.
+    void setAnswerSource(const WireProtocol::AnswerSource& answers);
+    // addressProblem() for the address as the client options will use it.
+    QString clientAddressProblem(const QString& address) const;
 
     // What is wrong with an address that cannot be tried, or nothing.
     static std::optional<ConnectionEvent> addressFault(const QString& address);
@@ -127,6 +141,8 @@ signals:
                             const QString& peer);
     // Client mode's connection is open (each time a retry opens it too).
     void connectionOpened(const QString& peer);
+    // A frame the client's protocol sent by itself, for the log.
+    void protocolSent(const QByteArray& data, LogEntry::FrameKind kind, const QString& peer);
     // The client or server options were set to something else.
     void optionsChanged();
 

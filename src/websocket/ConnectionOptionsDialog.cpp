@@ -2,6 +2,7 @@
 
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "protocol/ProtocolOptionsBox.h"
 #include "websocket/ClientOptionsCheck.h"
 
 #include <QCheckBox>
@@ -114,6 +115,9 @@ ConnectionOptionsDialog::ConnectionOptionsDialog(const ClientOptions& options, Q
             &ConnectionOptionsDialog::updateProxyFields);
     updateProxyFields();
 
+    m_protocol = new ProtocolOptionsBox(options.protocol, this);
+    form->addRow(m_protocol);
+
     m_problems = new QLabel(this);
     m_problems->setObjectName(QStringLiteral("optionsProblems"));
     m_problems->setWordWrap(true);
@@ -156,6 +160,7 @@ ClientOptions ConnectionOptionsDialog::options() const
         options.proxyUser = m_proxyUser->text();
         options.proxyPassword = m_proxyPassword->text();
     }
+    options.protocol = m_protocol->options();
     return options;
 }
 

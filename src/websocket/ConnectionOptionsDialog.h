@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class ProtocolOptionsBox;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -53,4 +54,5 @@ private:
     QLineEdit* m_proxyUser = nullptr;
     QLineEdit* m_proxyPassword = nullptr;
     QLabel* m_problems = nullptr;
+    ProtocolOptionsBox* m_protocol = nullptr;
 };

@@ -115,6 +115,20 @@ QString EventFormatter::text(const ConnectionEvent& e)
         return QStringLiteral("证书错误: ") + e.detail;
     case Code::CertificateIgnored:
         return QStringLiteral("已忽略证书错误: ") + e.detail;
+    case Code::SocketIoConnected:
+        return e.detail.isEmpty()
+                   ? QStringLiteral("Socket.IO 已连接 命名空间 %1").arg(e.peer)
+                   : QStringLiteral("Socket.IO 已连接 命名空间 %1，sid %2").arg(e.peer, e.detail);
+    case Code::SocketIoRefused:
+        return QStringLiteral("Socket.IO 命名空间 %1 拒绝连接：%2").arg(e.peer, e.detail);
+    case Code::SocketIoNamespaceClosed:
+        return QStringLiteral("Socket.IO 服务器断开了命名空间 %1").arg(e.peer);
+    case Code::SocketIoAck:
+        return QStringLiteral("确认 #%1，%2 ms").arg(e.number).arg(e.attempt);
+    case Code::SocketIoPingTimeout:
+        return QStringLiteral("Socket.IO 心跳超时：%1 ms 内未收到心跳，已断开连接").arg(e.number);
+    case Code::SocketIoUnreadable:
+        return QStringLiteral("Socket.IO：收到的帧不是有效的数据包 (%1)").arg(e.detail);
     case Code::Pong:
         return QStringLiteral("Pong ") + roundTripText(e.number);
     case Code::HandshakeTimeout:

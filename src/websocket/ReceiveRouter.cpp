@@ -15,7 +15,11 @@ void ReceiveRouter::routeText(const QString& message, const QString& peer)
     const QByteArray utf8 = compactUtf8(message);
     m_log->logFrame(LogEntry::RX, utf8, LogEntry::FrameKind::Text, peer);
     const RuleEvaluator evaluator = m_rules();
-    if (!evaluator.rules().isEmpty())
+    if (evaluator.rules().isEmpty())
+        return;
+    if (const QString document = m_document ? m_document(message) : QString(); !document.isNull())
+        feed(document, QByteArray(), evaluator);
+    else
         feed(message, utf8, evaluator);
 }
 

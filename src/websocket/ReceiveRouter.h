@@ -23,6 +23,12 @@ public:
 
     ReceiveRouter(CommunicationBase* log, RuleSource rules, QObject* parent = nullptr);
 
+    // The document rules read of a received text frame, when a protocol
+    // gives it one (a Socket.IO event as {"event":…,"args":[…]}); null: the
+    // frame as it came.
+    using DocumentReader = std::function<QString(const QString& frame)>;
+    void setDocumentReader(DocumentReader reader) { m_document = std::move(reader); }
+
     void routeText(const QString& message, const QString& peer);
     void routeBinary(const QByteArray& message, const QString& peer);
     // A received frame of an opened recording, already in the log: only its
@@ -40,4 +46,5 @@ private:
 
     CommunicationBase* m_log;
     RuleSource m_rules;
+    DocumentReader m_document;
 };

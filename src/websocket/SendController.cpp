@@ -43,9 +43,17 @@ bool SendController::send(const SendBoxContent& content, ConnectionManager::Clie
         reportProblem(c.problem, byUser);
         return false;
     }
-    const ConnectionManager::SendResult result =
-        c.asText ? m_connection->sendText(c.text, target)
-                 : m_connection->send(c.payload, c.kind, target);
+    ConnectionManager::SendResult result;
+    if (m_connection->speaksProtocol()) {
+        OutgoingMessage message = m_fields ? m_fields() : OutgoingMessage();
+        // Hex bytes go as a binary argument; anything else is JSON text.
+        message.binary = content.hex;
+        message.payload = content.hex ? c.payload : content.text.toUtf8();
+        result = m_connection->sendMessage(message);
+    } else {
+        result = c.asText ? m_connection->sendText(c.text, target)
+                          : m_connection->send(c.payload, c.kind, target);
+    }
     return conclude(result, c.payload, c.kind, byUser);
 }
 
@@ -63,10 +71,16 @@ bool SendController::conclude(const ConnectionManager::SendResult& result,
     using Status = ConnectionManager::SendStatus;
     switch (result.status) {
     case Status::Sent:
-        m_log->logFrame(LogEntry::TX, payload, kind, result.recipients);
+        if (result.shown.isEmpty())
+            m_log->logFrame(LogEntry::TX, payload, kind, result.recipients);
+        for (const auto& [data, shownKind] : result.shown)
+            m_log->logFrame(LogEntry::TX, data, shownKind, result.recipients);
         if (!byUser)
             m_autoSend->tickSent();
         return true;
+    case Status::Refused:
+        reportProblem(result.problem, byUser);
+        return false;
     case Status::NotText:
         reportProblem(QStringLiteral("未发送：数据不是有效的 UTF-8，不能作为文本帧发送"), byUser);
         return false;

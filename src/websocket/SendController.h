@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class AutoSendPolicy;
 class CommunicationBase;
 
@@ -33,6 +35,9 @@ public:
     // On: the box's text is a template, filled in anew at each send (the
     // history keeps the template).
     void setTemplates(bool on) { m_templates = on; }
+    // The name and answer request of a message in a protocol of its own
+    // (Socket.IO's event field and "需要确认").
+    void setMessageFields(std::function<OutgoingMessage()> fields) { m_fields = std::move(fields); }
 
     SendHistory& history() { return m_history; }
     const SendHistory& history() const { return m_history; }
@@ -52,4 +57,5 @@ private:
     bool m_largePayloadReported = false;
     bool m_templates = false;
     qint64 m_boxSeq = 0;
+    std::function<OutgoingMessage()> m_fields;
 };

@@ -11,6 +11,7 @@
 #include "websocket/AddressOptionsController.h"
 #include "reply/AutoReplyPanel.h"
 #include "session/SessionBar.h"
+#include "protocol/SocketIoPanel.h"
 #include "websocket/AutoSendPolicy.h"
 #include "websocket/BodySplitter.h"
 #include "websocket/ConnectionOptionsDialog.h"
@@ -78,6 +79,7 @@ WebSocketWidget::WebSocketWidget(QWidget* parent)
             &WebSocketWidget::updateServerOptionsTip);
 
     setupUI();
+    socketIo = new SocketIoPanel({m_connection, comm, logView, sendArea, sender, router}, this);
 }
 
 WebSocketWidget::~WebSocketWidget()
@@ -178,8 +180,11 @@ QWidget* WebSocketWidget::createSettingsPanel()
     connect(p->autoScrollCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setAutoScroll);
 
     // "智能分析" looks at what arrived lately.
-    chartEngine->setAnalysisProvider(
-        [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
+    chartEngine->setAnalysisProvider([this] {
+        return DataAnalyzer::analyze(
+            DataAnalyzer::recentReceived(comm->entries(), DataAnalyzer::recentCount,
+                                         socketIo ? socketIo->textReader() : nullptr));
+    });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     connect(chartEngine, &ChartEngine::notice, comm, &CommunicationBase::logSystem);
     connect(router, &ReceiveRouter::recordedValueFound, chartEngine,
@@ -403,7 +408,7 @@ void WebSocketWidget::pingServer()
 void WebSocketWidget::updateAddressToolTip()
 {
     // A wrong address is marked while it is typed, not first when connecting.
-    const QString problem = ConnectionManager::addressProblem(urlEdit->text().trimmed());
+    const QString problem = m_connection->clientAddressProblem(urlEdit->text().trimmed());
     if (urlEdit->property("invalid").toBool() != !problem.isEmpty()) {
         urlEdit->setProperty("invalid", !problem.isEmpty());
         urlEdit->style()->unpolish(urlEdit);

@@ -27,6 +27,7 @@ class SendController;
 class SettingsBinder;
 class SettingsPanel;
 class SettingsStore;
+class SocketIoPanel;
 class ServerOptionsDialog;
 
 // The tool's one window: settings column, log and chart tabs, send area. It
@@ -113,6 +114,7 @@ private:
     QComboBox* languageCombo = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
     AutoReplyPanel* autoReplyPanel = nullptr;
+    SocketIoPanel* socketIo = nullptr;
 
     // Remembered across starts
     SettingsStore* m_settingsStore = nullptr;

@@ -1,12 +1,9 @@
-"""Socket.IO server (python-socketio on aiohttp) for the client's Socket.IO.
-
-Binds 127.0.0.1 on a free port and prints "PORT <n>". Namespace "/" echoes
-"chat" back to its sender and answers "ask" acknowledgements with
-["ok", <args>]; binary events print "BINARY <event> <hex>". Namespace
-"/admin" admits only the auth {"token": "secret"}. Prints "CONNECT <nsp>",
-"EVENT <name> <json args>" and "DISCONNECT <nsp>". Commands on stdin:
-"question" asks every client of "/" for an acknowledgement ("ACK <json>"
-when it comes); "binary" sends "upload" with the bytes 01 02 03.
+"""python-socketio on aiohttp: prints "PORT <n>", then "CONNECT <nsp>",
+"DISCONNECT /", "EVENT <name> <json args>" and, for events with bytes,
+"BINARY <name> <hex>". "chat" is echoed to its sender, "ask" acknowledged
+with ["ok", <args>]; "/admin" admits only the auth {"token": "secret"}.
+Stdin: "question" asks each client for an ack ("ACK <json>"), "binary" sends
+"upload" with the bytes 01 02 03.
 """
 import asyncio
 import json
@@ -22,15 +19,11 @@ sio.attach(app)
 
 
 def emit(line):
-    sys.stdout.write(line + "\n")
-    sys.stdout.flush()
+    print(line, flush=True)
 
 
-def args_text(args):
-    out = []
-    for arg in args:
-        out.append(arg.hex() if isinstance(arg, bytes) else arg)
-    return json.dumps(out, separators=(",", ":"))
+def text(args):
+    return json.dumps(list(args), separators=(",", ":"))
 
 
 @sio.event
@@ -45,44 +38,32 @@ async def disconnect(sid):
 
 @sio.on("chat")
 async def chat(sid, *args):
-    emit("EVENT chat " + args_text(args))
-    await sio.emit("chat", args[0] if len(args) == 1 else list(args), to=sid)
+    emit("EVENT chat " + text(args))
+    await sio.emit("chat", args[0], to=sid)
 
 
 @sio.on("ask")
 async def ask(sid, *args):
-    emit("EVENT ask " + args_text(args))
     return "ok", list(args)
 
 
 @sio.on("*")
 async def other(event, sid, *args):
-    if any(isinstance(arg, bytes) for arg in args):
-        emit("BINARY %s %s" % (event, "".join(a.hex() for a in args if isinstance(a, bytes))))
-    else:
-        emit("EVENT %s %s" % (event, args_text(args)))
+    emit("BINARY %s %s" % (event, "".join(a.hex() for a in args if isinstance(a, bytes))))
 
 
 @sio.on("connect", namespace="/admin")
-async def admin_connect(sid, environ, auth=None):
+async def admin(sid, environ, auth=None):
     if not auth or auth.get("token") != "secret":
         raise socketio.exceptions.ConnectionRefusedError("not authorized")
     emit("CONNECT /admin")
 
 
 async def command(line):
-    words = line.split()
-    if words == ["question"]:
-        def answered(*args):
-            emit("ACK " + args_text(args))
-        await sio.emit("question", {"q": 1}, namespace="/", callback=answered)
-    elif words == ["binary"]:
+    if line.strip() == "question":
+        await sio.emit("question", {"q": 1}, callback=lambda *a: emit("ACK " + text(a)))
+    elif line.strip() == "binary":
         await sio.emit("upload", {"name": "x", "data": b"\x01\x02\x03"})
-
-
-def read_stdin(loop):
-    for line in sys.stdin:
-        asyncio.run_coroutine_threadsafe(command(line), loop)
 
 
 async def main():
@@ -91,7 +72,9 @@ async def main():
     site = web.TCPSite(runner, "127.0.0.1", 0)
     await site.start()
     emit("PORT %d" % site._server.sockets[0].getsockname()[1])
-    threading.Thread(target=read_stdin, args=(asyncio.get_running_loop(),), daemon=True).start()
+    loop = asyncio.get_running_loop()
+    threading.Thread(target=lambda: [asyncio.run_coroutine_threadsafe(command(l), loop)
+                                     for l in sys.stdin], daemon=True).start()
     await asyncio.Future()
 
 
