@@ -64,11 +64,12 @@ class SocketIoTest : public QObject
 
     bool connectWith(const QString& address, const ProtocolOptions& protocol, bool retry = false)
     {
+        // Options belong to the address shown: the address first.
+        c->urlEdit->setText(address);
         ClientOptions options;
         options.protocol = protocol;
         options.autoReconnect = retry;
         window->connection()->setClientOptions(options);
-        c->urlEdit->setText(address);
         c->connectButton->click();
         return QTest::qWaitFor([this] { return c->isConnected(); }, kTimeout);
     }
