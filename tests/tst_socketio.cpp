@@ -10,6 +10,8 @@
 #include "comm/LogViewWidget.h"
 #include "protocol/SocketIoPacket.h"
 #include "protocol/SocketIoProtocol.h"
+#include "reply/AutoReplyPanel.h"
+#include "reply/RuleFile.h"
 #include "websocket/ReceiveRouter.h"
 #include "websocket/WebSocketWidget.h"
 
@@ -238,6 +240,18 @@ private slots:
 
         peer->send(u"question"_s);
         QVERIFY(peer->waitForLine(u"ACK []"_s));
+        // With auto reply on, a rule on the event answers the request.
+        const auto rules = RuleFile::read(
+            "{\"format\": \"sockwise-auto-reply\", \"version\": 1, \"rules\": [{\"name\": \"q\", "
+            "\"match\": {\"type\": \"json\", \"path\": \"event\", \"value\": \"question\"}, "
+            "\"reply\": {\"content\": \"[\\\"yes\\\", {{json:args.0.q}}]\"}}]}",
+            nullptr);
+        QVERIFY(rules);
+        window->findChild<AutoReplyPanel*>(u"autoReplyPanel"_s)->setRules(*rules);
+        c->find<QCheckBox>("autoReplyEnabled")->setChecked(true);
+        peer->send(u"question"_s);
+        QVERIFY(peer->waitForLine(uR"(ACK ["yes",1])"_s));
+        c->find<QCheckBox>("autoReplyEnabled")->setChecked(false);
 
         const int rowsBefore = c->comm->entryCount();
         peer->send(u"binary"_s);

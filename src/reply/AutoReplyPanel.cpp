@@ -7,10 +7,12 @@
 #include "reply/RuleEditor.h"
 #include "reply/RuleFile.h"
 #include "reply/TemplateExpander.h"
+#include "websocket/ConnectionManager.h"
 
 #include <QCheckBox>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -46,6 +48,14 @@ AutoReplyPanel::AutoReplyPanel(ConnectionManager* connection, CommunicationBase*
         log->logFrame(LogEntry::TX, sent.data, sent.kind, sent.recipients, sent.source);
     });
     connect(m_host, &ReplyHost::notice, log, &CommunicationBase::logSystem);
+    // A Socket.IO server that asks for an acknowledgement gets the matching
+    // rule's reply while auto reply is on, else an empty one.
+    connection->setAnswerSource([this](const QString& event, const QJsonArray& args) {
+        if (m_enabled && m_enabled->isChecked())
+            if (std::optional<QByteArray> answer = m_responder.acknowledgement(event, args))
+                return *answer;
+        return QByteArrayLiteral("[]");
+    });
 
     auto* root = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;

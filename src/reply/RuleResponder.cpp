@@ -262,3 +262,30 @@ RuleResponder::Preview RuleResponder::preview(const Incoming& frame) const
             build(hit.rule, m_prepared.at(hit.rule).seq + 1, &frame, hit.captures, json, nullptr);
     return preview;
 }
+
+std::optional<QByteArray> RuleResponder::acknowledgement(const QString& event,
+                                                         const QJsonArray& args)
+{
+    Incoming frame;
+    frame.data =
+        QJsonDocument(QJsonObject{{QStringLiteral("event"), event}, {QStringLiteral("args"), args}})
+            .toJson(QJsonDocument::Compact);
+    frame.text = QString::fromUtf8(frame.data);
+    const std::optional<Replies> replies = received(frame);
+    if (!replies)
+        return std::nullopt;
+    // A rule past its guard answers nothing; the server still gets its ack.
+    if (replies->isEmpty())
+        return QByteArrayLiteral("[]");
+    const QByteArray content = replies->first().data;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(content, &error);
+    if (error.error == QJsonParseError::NoError && document.isArray())
+        return document.toJson(QJsonDocument::Compact);
+    // One value (a number or an object parses only inside an array).
+    const QJsonDocument wrapped =
+        QJsonDocument::fromJson(QByteArray("[") + content + QByteArray("]"), &error);
+    if (error.error == QJsonParseError::NoError && wrapped.array().size() == 1)
+        return wrapped.toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonArray{QString::fromUtf8(content)}).toJson(QJsonDocument::Compact);
+}

@@ -5,6 +5,7 @@
 #include "reply/Responder.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QList>
 #include <QRegularExpression>
 
@@ -26,6 +27,12 @@ public:
     QList<int> timerIntervals() const override;
     Replies timerFired(int index) override;
     QStringList takeNotices() override;
+
+    // A Socket.IO server's acknowledgement request answered by the first
+    // rule that matches {"event": name, "args": [...]}: its first reply's
+    // content as the acknowledgement's arguments (a JSON array, or one value,
+    // or a string). Nothing when no rule matches.
+    std::optional<QByteArray> acknowledgement(const QString& event, const QJsonArray& args);
 
     // What a frame would get, counting nothing: the rule's index (-1: none)
     // and its replies as they would be sent now.
