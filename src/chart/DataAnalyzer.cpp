@@ -179,10 +179,11 @@ QList<ValueProposal> DataAnalyzer::analyze(const QList<AnalysisSample>& samples)
     for (ValueProposal& proposal : found) {
         const QList<DataPoint>& points = proposal.points;
         // Two values that differ by one are no sequence yet.
-        proposal.counter = points.size() >= 3 && std::adjacent_find(points.cbegin(), points.cend(),
-                                              [](const DataPoint& a, const DataPoint& b) {
-                                                  return b.value - a.value != 1.0;
-                                              }) == points.cend();
+        proposal.counter =
+            points.size() >= 3 && std::adjacent_find(points.cbegin(), points.cend(),
+                                                     [](const DataPoint& a, const DataPoint& b) {
+                                                         return b.value - a.value != 1.0;
+                                                     }) == points.cend();
         const qsizetype excess = proposal.points.size() - SeriesPoints::MaxPoints;
         if (excess > 0)
             proposal.points.remove(0, excess);
