@@ -191,7 +191,7 @@ DISPLAY_CROP=258x196+14+384
 HEX_DISPLAY_BOX=(40 431)
 TIMESTAMP_BOX=(40 457)
 LINE_SPACING_UP=(245 507)
-EXPORT_BUTTON=(1049 510)
+EXPORT_BUTTON=(860 456)
 # A hover changes less than a click: a border and a small background.
 HOVER_MIN_DIFF=40
 
@@ -508,7 +508,7 @@ POPUP_URL_EDIT=(175 207)
 POPUP_CROP=900x330+0+40
 ROWS_URL_EDIT=(175 207)
 ROWS_CONNECT_BUTTON=(143 347)
-ROWS_SEND_EDIT=(700 650)
+ROWS_SEND_EDIT=(700 608)
 
 kill "$app_pid" 2>/dev/null
 wait "$app_pid" 2>/dev/null || true
@@ -594,7 +594,7 @@ echo_pid=""
 # marked and its client choice on the second client.
 SERVER_LISTEN_BUTTON=(143 363)
 SERVER_SECOND_CLIENT=(143 469)
-SERVER_SEND_EDIT=(695 615)
+SERVER_SEND_EDIT=(695 608)
 FIND_CLIENT_COMBO=(927 149)
 
 kill "$app_pid" 2>/dev/null
