@@ -280,6 +280,17 @@ private slots:
             QVERIFY(
                 mock.out.join(u'\n').contains(word == u"--help"_s ? u"mock"_s : u"sockwise 1."_s));
         }
+        // Words the window does not take are refused before any display is sought.
+        for (const QString& word : {u"frob"_s, u"--bogus"_s}) {
+            Mock mock;
+            mock.start({word});
+            QVERIFY(mock.process.waitForFinished(PythonPeer::defaultTimeout));
+            QCOMPARE(mock.process.exitCode(), 2);
+            const QStringList errors = QString::fromUtf8(mock.process.readAllStandardError())
+                                           .split(u'\n', Qt::SkipEmptyParts);
+            QCOMPARE(errors.size(), 1);
+            QVERIFY2(errors.first().contains(word), qPrintable(errors.first()));
+        }
     }
 };
 

@@ -4,6 +4,7 @@
 #include "session/ReplayCommand.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -44,6 +45,15 @@ QString CommandLine::versionText()
     return QStringLiteral("sockwise " SOCKWISE_VERSION "\n");
 }
 
+QString CommandLine::commandHelp(const QCommandLineParser& parser, const QString& name)
+{
+    // Qt names the executable's path; a reader wants the command to type.
+    QString help = parser.helpText().trimmed();
+    help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                 QStringLiteral("Usage: sockwise ") + name);
+    return help;
+}
+
 QString CommandLine::helpText()
 {
     QString text = QStringLiteral("Usage: sockwise [COMMAND] [OPTIONS]\n"
@@ -53,8 +63,52 @@ QString CommandLine::helpText()
     text += QStringLiteral("\nOptions:\n"
                            "  -h, --help     Show this help\n"
                            "  -v, --version  Show the version\n"
+                           "  Qt's own options (-platform, -style, -reverse…) go to the window.\n"
                            "\n`sockwise COMMAND --help` describes a command's options.\n");
     return text;
+}
+
+QString CommandLine::windowArgumentProblem(const QStringList& words)
+{
+    // Qt's own options, which QGuiApplication and QApplication take away.
+    static const QStringList withValue = {QStringLiteral("platform"),
+                                          QStringLiteral("platformpluginpath"),
+                                          QStringLiteral("platformtheme"),
+                                          QStringLiteral("plugin"),
+                                          QStringLiteral("qwindowgeometry"),
+                                          QStringLiteral("geometry"),
+                                          QStringLiteral("qwindowicon"),
+                                          QStringLiteral("qwindowtitle"),
+                                          QStringLiteral("title"),
+                                          QStringLiteral("display"),
+                                          QStringLiteral("style"),
+                                          QStringLiteral("stylesheet"),
+                                          QStringLiteral("session"),
+                                          QStringLiteral("name"),
+                                          QStringLiteral("font"),
+                                          QStringLiteral("fn")};
+    static const QStringList flags = {QStringLiteral("reverse"),     QStringLiteral("widgetcount"),
+                                      QStringLiteral("nograb"),      QStringLiteral("dograb"),
+                                      QStringLiteral("testability"), QStringLiteral("sync")};
+    for (int i = 0; i < words.size(); ++i) {
+        const QString& word = words.at(i);
+        QString name = word;
+        while (name.startsWith(QLatin1Char('-')))
+            name.remove(0, 1);
+        const bool isOption = word.startsWith(QLatin1Char('-')) && !name.isEmpty();
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        const QString bare = equals < 0 ? name : name.left(equals);
+        if (isOption && (flags.contains(bare) || name.startsWith(QLatin1String("qmljsdebugger="))))
+            continue;
+        if (isOption && withValue.contains(bare)) {
+            if (equals < 0)
+                ++i;
+            continue;
+        }
+        return isOption ? QStringLiteral("unknown option %1 (see sockwise --help)").arg(word)
+                        : QStringLiteral("unknown command %1 (see sockwise --help)").arg(word);
+    }
+    return {};
 }
 
 int CommandLine::refuse(const QString& message)
@@ -98,8 +152,14 @@ int CommandLine::run(int argc, char** argv, const WindowMain& window)
             chosen = &command;
     }
     // Anything else (Qt's own -platform, -style…) is the window's, as always.
-    if (!help && !version && !chosen)
+    if (!help && !version && !chosen) {
+        QStringList words;
+        for (int i = 1; i < argc; ++i)
+            words.append(QString::fromLocal8Bit(argv[i]));
+        if (const QString problem = windowArgumentProblem(words); !problem.isEmpty())
+            return refuse(problem);
         return window(argc, argv);
+    }
 
     QCoreApplication app(argc, argv);
     if (help) {

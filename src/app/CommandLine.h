@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCommandLineParser>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -28,7 +29,13 @@ public:
 
     static int run(int argc, char** argv, const WindowMain& window);
 
+    // What stands in the way of opening the window with these words: a word
+    // that is neither a command nor one of Qt's own options. Empty when none.
+    static QString windowArgumentProblem(const QStringList& words);
+
     static QString helpText();
+    // A subcommand's `--help`, its usage line naming `sockwise NAME`.
+    static QString commandHelp(const QCommandLineParser& parser, const QString& name);
     static QString versionText();
 
     // The event loop ends with exit code 0 on SIGINT or SIGTERM.

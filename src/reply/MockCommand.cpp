@@ -10,7 +10,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <QTime>
 
 #include <cstdio>
@@ -81,11 +80,7 @@ int MockCommand::run(const QStringList& args)
         return CommandLine::refuse(QStringLiteral("mock: unexpected argument %1")
                                        .arg(parser.positionalArguments().first()));
     if (parser.isSet(QStringLiteral("help"))) {
-        // Named as it is typed, not by the executable's path.
-        QString help = parser.helpText().trimmed();
-        help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
-                     QStringLiteral("Usage: sockwise mock"));
-        printLine(help);
+        printLine(CommandLine::commandHelp(parser, QStringLiteral("mock")));
         std::fflush(stdout);
         return 0;
     }

@@ -62,7 +62,7 @@ int ReplayCommand::run(const QStringList& args)
     if (!parser.parse(QStringList{QStringLiteral("sockwise replay")} + args))
         return CommandLine::refuse(QStringLiteral("replay: ") + parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
-        writeLine(stdout, parser.helpText().trimmed());
+        writeLine(stdout, CommandLine::commandHelp(parser, QStringLiteral("replay")));
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
