@@ -1,5 +1,7 @@
 #include "chart/ChartCsv.h"
 
+#include "comm/CsvCell.h"
+
 #include <QLocale>
 
 #include <algorithm>
@@ -8,14 +10,7 @@ namespace {
 
 QByteArray quoted(const QString& text)
 {
-    // Series names come from the keys of received JSON, so a peer chooses
-    // them; a spreadsheet takes a cell starting like this for a formula.
-    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    QString cell = text;
-    if (!cell.isEmpty() && formulaStarts.contains(cell.at(0)))
-        cell.prepend(QLatin1Char('\''));
-    cell.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return '"' + cell.toUtf8() + '"';
+    return '"' + csvCellText(text).toUtf8() + '"';
 }
 
 struct Row

@@ -1,5 +1,7 @@
 #include "comm/CommunicationBase.h"
 
+#include "comm/CsvCell.h"
+
 #include "comm/TextCodec.h"
 
 #include <QFile>
@@ -164,22 +166,6 @@ LogEntry CommunicationBase::entryBySerial(quint64 serial) const
     return m_ring.at((m_head + qsizetype(serial - first)) % m_ring.size());
 }
 
-namespace {
-
-QString csvQuoted(const QString& data)
-{
-    // A spreadsheet takes a cell that starts like this for a formula, and a
-    // peer chooses what its payload starts with.
-    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    QString quoted = data;
-    if (!data.isEmpty() && formulaStarts.contains(data.at(0)))
-        quoted.prepend(QLatin1Char('\''));
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return quoted;
-}
-
-} // namespace
-
 bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) const
 {
     QMutexLocker lock(&m_entriesMutex);
@@ -205,7 +191,7 @@ bool CommunicationBase::exportToFile(const QString& path, bool hex, bool csv) co
         const QString data = entry.shownText(hex);
         if (csv) {
             out << '"' << entry.timeString() << "\",\"" << entry.directionTag() << "\",\""
-                << csvQuoted(data) << "\"\n";
+                << csvCellText(data) << "\"\n";
         } else {
             out << entry.timeString() << ' ' << entry.directionTag() << ' ' << data << '\n';
         }
