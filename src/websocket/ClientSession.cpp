@@ -367,6 +367,15 @@ void ClientSession::onConnected()
 
 void ClientSession::onFrame(const WireFrame& frame)
 {
+    // Plain WebSocket passes every frame on as it came: no step to build per
+    // frame of a flood.
+    if (m_protocol->isPlain()) {
+        if (frame.binary)
+            emit binaryReceived(frame.bytes, m_peer);
+        else
+            emit textReceived(frame.text, m_peer);
+        return;
+    }
     apply(m_protocol->received(frame, m_clock.elapsed()));
 }
 
