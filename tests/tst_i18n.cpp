@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 232);
+        QCOMPARE(LanguageManager::dictionarySize(), 246);
     }
 
     void cleanup()
