@@ -1,6 +1,8 @@
 #include "chart/DataAnalyzer.h"
 
 #include "chart/RuleEvaluator.h"
+#include "decode/FrameDecoder.h"
+#include "decode/RuleInput.h"
 
 #include "comm/LogEntry.h"
 
@@ -122,12 +124,16 @@ QString uniqueName(const QString& name, const QSet<QString>& taken)
 
 } // namespace
 
-QList<AnalysisSample> DataAnalyzer::recentReceived(const QList<LogEntry>& entries, int count)
+QList<AnalysisSample> DataAnalyzer::recentReceived(const QList<LogEntry>& entries, int count,
+                                                   const FrameDecoder* decoder)
 {
     QList<AnalysisSample> samples;
     for (auto it = entries.crbegin(); it != entries.crend() && samples.size() < count; ++it) {
-        if (it->direction() == LogEntry::RX)
-            samples.append(AnalysisSample{it->timestamp(), it->text()});
+        if (it->direction() != LogEntry::RX)
+            continue;
+        const QString decoded =
+            decoder ? RuleInput::forFrame(it->rawData(), it->frameKind(), *decoder) : QString();
+        samples.append(AnalysisSample{it->timestamp(), decoded.isEmpty() ? it->text() : decoded});
     }
     std::reverse(samples.begin(), samples.end());
     return samples;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+class FrameDecoder;
 class LogEntry;
 
 // One received text and when it arrived.
@@ -39,9 +40,11 @@ public:
     // Texts longer than this are passed over: parsing them is no quick look.
     static constexpr int maxSampleChars = 64 * 1024;
 
-    // The newest `count` received (RX) entries, oldest first.
+    // The newest `count` received (RX) entries, oldest first; with a
+    // decoder, binary ones as their decoded value.
     static QList<AnalysisSample> recentReceived(const QList<LogEntry>& entries,
-                                                int count = recentCount);
+                                                int count = recentCount,
+                                                const FrameDecoder* decoder = nullptr);
 
     // The values found in at least two samples. Names are unique.
     static QList<ValueProposal> analyze(const QList<AnalysisSample>& samples);

@@ -2,6 +2,7 @@
 
 #include "chart/ChartRule.h"
 #include "chart/RuleEvaluator.h"
+#include "decode/FrameDecoder.h"
 
 #include <QList>
 #include <QObject>
@@ -24,6 +25,8 @@ public:
 
     void routeText(const QString& message, const QString& peer);
     void routeBinary(const QByteArray& message, const QString& peer);
+    // With a decoder on, the rules read a binary frame's decoded value.
+    void setDecoder(const FrameDecoder& decoder) { m_decoder = decoder; }
 
 signals:
     void valueFound(const ChartRule& rule, double value);
@@ -33,4 +36,5 @@ private:
 
     CommunicationBase* m_log;
     RuleSource m_rules;
+    FrameDecoder m_decoder;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decode/FrameEncoder.h"
 #include "websocket/ConnectionManager.h"
 #include "websocket/SendBoxContent.h"
 #include "websocket/SendHistory.h"
@@ -26,6 +27,9 @@ public:
     void sendFromBox(const SendBoxContent& content, ConnectionManager::ClientId target,
                      bool byUser);
 
+    // Binary frames' plain text goes as this encoding of its JSON.
+    void setEncoder(const FrameEncoder& encoder) { m_encoder = encoder; }
+
     SendHistory& history() { return m_history; }
     const SendHistory& history() const { return m_history; }
 
@@ -39,5 +43,6 @@ private:
     CommunicationBase* m_log;
     AutoSendPolicy* m_autoSend;
     SendHistory m_history;
+    FrameEncoder m_encoder;
     bool m_largePayloadReported = false;
 };
