@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 166);
+        QCOMPARE(LanguageManager::dictionarySize(), 203);
     }
 
     void cleanup()

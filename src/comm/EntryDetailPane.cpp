@@ -5,6 +5,7 @@
 #include "comm/EntryDetail.h"
 #include "comm/HexDump.h"
 #include "comm/HexDumpModel.h"
+#include "decode/DecodePage.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 
@@ -168,6 +169,9 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     m_tabs->addTab(m_textPage, QStringLiteral("文本"));
     m_tabs->addTab(m_hexPage, QStringLiteral("十六进制"));
     m_tabs->addTab(m_jsonPage, QStringLiteral("JSON"));
+    m_decodePage = new DecodePage(m_tabs);
+    m_decodePage->setObjectName(QStringLiteral("detailDecode"));
+    m_tabs->addTab(m_decodePage, QStringLiteral("解码"));
     layout->addWidget(m_tabs, 1);
 
     // The pane's own buttons sit beside its tabs, where they take no line.
@@ -279,6 +283,12 @@ void EntryDetailPane::showEntry(const LogEntry& entry)
     // A system message has no bytes.
     m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), !detail.isMessage());
     indentJson(detail.text());
+    const bool decodable = DecodePage::offers(entry);
+    m_tabs->setTabVisible(m_tabs->indexOf(m_decodePage), decodable);
+    if (decodable)
+        m_decodePage->showFrame(entry.rawData(), entry.frameKind() == LogEntry::FrameKind::Text);
+    if (!m_tabs->isTabVisible(m_tabs->currentIndex()))
+        m_tabs->setCurrentWidget(m_textPage);
 }
 
 void EntryDetailPane::stopIndenting()
@@ -342,6 +352,7 @@ void EntryDetailPane::showGoneRow(const QString& rowText)
     m_goneNote->show();
     m_textPage->setText(rowText);
     m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), false);
+    m_tabs->setTabVisible(m_tabs->indexOf(m_decodePage), false);
     stopIndenting();
     showJson(QString());
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class DecodePage;
 class DetailPage;
 class QLabel;
 class QLineEdit;
@@ -29,6 +30,7 @@ public:
     void showEntry(const LogEntry& entry);
     // A row whose entry the log no longer keeps: its text is all there is.
     void showGoneRow(const QString& rowText);
+    DecodePage* decodePage() const { return m_decodePage; }
 
 signals:
     void closeRequested();
@@ -59,6 +61,7 @@ private:
     DetailPage* m_textPage = nullptr;
     DetailPage* m_hexPage = nullptr;
     DetailPage* m_jsonPage = nullptr;
+    DecodePage* m_decodePage = nullptr;
     // One indentation at a time, on a pool of one thread that the pane owns.
     QFutureWatcher<QString>* m_jsonWatcher = nullptr;
     QThreadPool* m_jsonPool = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comm/LogEntry.h"
+#include "decode/FrameDecoder.h"
 
 #include <QList>
 #include <QMutex>
@@ -73,6 +74,10 @@ public:
     // Who sent or got the entry and in which kind of frame; empty for system
     // messages and entries the log no longer keeps.
     QString rowToolTip(quint64 serial) const;
+    // Binary rows added from now on show their decoded value on one line;
+    // copies and exports keep the bytes.
+    void setRowDecoder(const FrameDecoder& decoder) { m_rowDecoder = decoder; }
+    EntryDetailPane* entryDetailPane() const { return detailPane; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -136,4 +141,5 @@ private:
     bool countersDirty = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
+    FrameDecoder m_rowDecoder;
 };

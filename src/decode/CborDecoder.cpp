@@ -41,27 +41,27 @@ public:
     const QString& problem() const { return m_problem; }
 
 private:
-    void fail(const QString& why)
+    void fail(const QString& why, const QStringList& args = {})
     {
         if (m_problem.isEmpty())
-            m_problem = DecodeProblem::at(kName, m_reader.currentOffset(), why);
+            m_problem = DecodeProblem::at(kName, m_reader.currentOffset(), why, args);
     }
 
     bool counted()
     {
         if (++m_items <= m_limits.maxItems)
             return true;
-        fail(QStringLiteral("值的个数超过 %1").arg(m_limits.maxItems));
+        fail(QStringLiteral("值的个数超过 %1"), {QString::number(m_limits.maxItems)});
         return false;
     }
 
     // A container's length must fit the bytes left: each member takes one.
-    bool lengthFits(quint64 members)
+    bool lengthFits(quint64 members, quint64 bytesEach = 1)
     {
         const quint64 left = quint64(m_size - m_reader.currentOffset());
-        if (members <= left)
+        if (members <= left / bytesEach)
             return true;
-        fail(QStringLiteral("长度 %1 超出帧长度").arg(members));
+        fail(QStringLiteral("长度 %1 超出帧长度"), {QString::number(members)});
         return false;
     }
 
@@ -82,7 +82,7 @@ private:
         if (!m_problem.isEmpty())
             return {};
         if (depth > m_limits.maxDepth) {
-            fail(QStringLiteral("嵌套超过 %1 层").arg(m_limits.maxDepth));
+            fail(QStringLiteral("嵌套超过 %1 层"), {QString::number(m_limits.maxDepth)});
             return {};
         }
         if (!counted())
@@ -133,9 +133,7 @@ private:
         }
         case QCborStreamReader::Map: {
             // A key and a value each: two bytes at least per entry.
-            if (m_reader.isLengthKnown() &&
-                !lengthFits(m_reader.length() > quint64(m_size) ? m_reader.length()
-                                                                : m_reader.length() * 2))
+            if (m_reader.isLengthKnown() && !lengthFits(m_reader.length(), 2))
                 return {};
             QCborMap map;
             m_reader.enterContainer();

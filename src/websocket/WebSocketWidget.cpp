@@ -6,6 +6,7 @@
 #include "chart/DataAnalyzer.h"
 #include "comm/CommunicationBase.h"
 #include "comm/LogViewWidget.h"
+#include "decode/DecodePanel.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 #include "websocket/AutoSendPolicy.h"
@@ -114,6 +115,9 @@ void WebSocketWidget::setupUI()
     body->addWidget(settingsScroll, 0);
     body->addWidget(createLogArea(), 1);
     root->addLayout(body, 1);
+    decodePanel = new DecodePanel({logView, router, sender, sendArea}, settingsPanel);
+    settingsPanel->layout()->addWidget(decodePanel);
+    settingsPanel->adjustSize();
 
     connect(settingsPanel->lineSpacingSpin(), &QSpinBox::valueChanged, logView,
             &LogViewWidget::setLineSpacing);
@@ -167,8 +171,11 @@ QWidget* WebSocketWidget::createSettingsPanel()
     connect(p->autoScrollCheck(), &QCheckBox::toggled, comm, &CommunicationBase::setAutoScroll);
 
     // "智能分析" looks at what arrived lately.
-    chartEngine->setAnalysisProvider(
-        [this] { return DataAnalyzer::analyze(DataAnalyzer::recentReceived(comm->entries())); });
+    chartEngine->setAnalysisProvider([this] {
+        const FrameDecoder decoder = decodePanel ? decodePanel->decoder() : FrameDecoder();
+        return DataAnalyzer::analyze(
+            DataAnalyzer::recentReceived(comm->entries(), DataAnalyzer::recentCount, &decoder));
+    });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     return p;
 }

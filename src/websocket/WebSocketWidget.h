@@ -19,6 +19,7 @@ class QSpinBox;
 class QTabWidget;
 class QuickSendPanel;
 class ReceiveRouter;
+class DecodePanel;
 class SendArea;
 class SendController;
 class SettingsBinder;
@@ -105,6 +106,7 @@ private:
     AutoSendPolicy* autoSend = nullptr;
     SendController* sender = nullptr;
     ReceiveRouter* router = nullptr;
+    DecodePanel* decodePanel = nullptr;
     QComboBox* languageCombo = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
 
