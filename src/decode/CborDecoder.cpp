@@ -96,12 +96,12 @@ private:
                                                                    : QCborValue(qint64(n));
         }
         case QCborStreamReader::NegativeInteger: {
-            // -1 - n, which needs a double below the range of qint64.
+            // Qt gives the magnitude (1 for -1); past -2^63 only a double holds it.
             const quint64 n = quint64(m_reader.toNegativeInteger());
             m_reader.next();
-            if (n <= quint64(std::numeric_limits<qint64>::max()))
-                return QCborValue(-1 - qint64(n));
-            return QCborValue(-1.0 - double(n));
+            if (n <= quint64(1) << 63)
+                return QCborValue(qint64(0 - n));
+            return QCborValue(-double(n));
         }
         case QCborStreamReader::ByteArray: {
             if (m_reader.isLengthKnown() && !lengthFits(m_reader.length()))

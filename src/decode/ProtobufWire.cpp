@@ -210,7 +210,9 @@ private:
         Reader numbers(p, n, m_base + at, m_limits, m_items);
         while (numbers.m_at < n) {
             quint64 v = 0;
-            if (!numbers.varint(&v)) {
+            const qint64 start = numbers.m_at;
+            // An encoder writes varints in their fewest bytes: ff 00 is bytes.
+            if (!numbers.varint(&v) || (numbers.m_at - start > 1 && p[numbers.m_at - 1] == 0)) {
                 packed = QJsonArray();
                 break;
             }
