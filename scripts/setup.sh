@@ -30,6 +30,13 @@ SOCKWISE_PACKAGES=(
     desktop-file-utils
     python3
     python3-websockets
+    python3-cbor2
+    python3-msgpack
+    python3-protobuf
+    protobuf-compiler
+    libprotobuf-dev
+    libprotoc-dev
+    zlib1g-dev
     openssl
     clang
     libclang-rt-14-dev

@@ -5,6 +5,7 @@
 #include "comm/EntryDetail.h"
 #include "comm/HexDump.h"
 #include "comm/HexDumpModel.h"
+#include "decode/DecodePage.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 
@@ -174,6 +175,9 @@ EntryDetailPane::EntryDetailPane(QWidget* parent)
     m_protocolPage = new DetailPage(protocolView, QStringLiteral("复制"), m_tabs);
     m_tabs->addTab(m_protocolPage, QString());
     m_tabs->setTabVisible(m_tabs->indexOf(m_protocolPage), false);
+    m_decodePage = new DecodePage(m_tabs);
+    m_decodePage->setObjectName(QStringLiteral("detailDecode"));
+    m_tabs->addTab(m_decodePage, QStringLiteral("解码"));
     layout->addWidget(m_tabs, 1);
 
     // The pane's own buttons sit beside its tabs, where they take no line.
@@ -292,6 +296,12 @@ void EntryDetailPane::showEntry(const LogEntry& entry)
         m_tabs->setTabText(m_tabs->indexOf(m_protocolPage), reading->title);
     }
     m_tabs->setTabVisible(m_tabs->indexOf(m_protocolPage), reading.has_value());
+    const bool decodable = DecodePage::offers(entry);
+    m_tabs->setTabVisible(m_tabs->indexOf(m_decodePage), decodable);
+    if (decodable)
+        m_decodePage->showFrame(entry.rawData(), entry.frameKind() == LogEntry::FrameKind::Text);
+    if (!m_tabs->isTabVisible(m_tabs->currentIndex()))
+        m_tabs->setCurrentWidget(m_textPage);
 }
 
 void EntryDetailPane::stopIndenting()
@@ -355,6 +365,7 @@ void EntryDetailPane::showGoneRow(const QString& rowText)
     m_goneNote->show();
     m_textPage->setText(rowText);
     m_tabs->setTabVisible(m_tabs->indexOf(m_hexPage), false);
+    m_tabs->setTabVisible(m_tabs->indexOf(m_decodePage), false);
     stopIndenting();
     showJson(QString());
 }

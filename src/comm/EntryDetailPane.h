@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class DecodePage;
 class DetailPage;
 class QLabel;
 class QLineEdit;
@@ -34,6 +35,7 @@ public:
     void showGoneRow(const QString& rowText);
     // A tab of the protocol's own, shown for the entries it reads.
     void setReader(const EntryReader& reader) { m_reader = reader; }
+    DecodePage* decodePage() const { return m_decodePage; }
 
 signals:
     void closeRequested();
@@ -66,6 +68,7 @@ private:
     DetailPage* m_jsonPage = nullptr;
     DetailPage* m_protocolPage = nullptr;
     EntryReader m_reader;
+    DecodePage* m_decodePage = nullptr;
     // One indentation at a time, on a pool of one thread that the pane owns.
     QFutureWatcher<QString>* m_jsonWatcher = nullptr;
     QThreadPool* m_jsonPool = nullptr;

@@ -374,6 +374,23 @@ void LogViewWidget::flushPendingItems()
         const qsizetype i = batch;
         const PendingEntry& queued = pending.at(i);
         const LogEntry& entry = queued.entry;
+        // A frame cut short in the queue would not decode: it shows as before.
+        if (m_rowDecoder.isOn() && queued.cutSize < 0 &&
+            entry.frameKind() == LogEntry::FrameKind::Binary) {
+            const DecodedFrame decoded = m_rowDecoder.decode(entry.rawData());
+            if (decoded.ok) {
+                const QString value = decoded.compact();
+                const bool cut = value.size() > maxRowChars;
+                const QString shown = shownData(cut ? value.left(maxRowChars) : value, cut,
+                                                entry.rawData().size(), false);
+                auto* item =
+                    new LogRowItem(shown, entry, showTimestamp, true, hexDisplay || queued.asHex);
+                rowBytes += item->memoryCost();
+                pendingBytes -= queuedCost(queued);
+                logOutput->addItem(item);
+                continue;
+            }
+        }
         if (!hexDisplay && queued.cutSize < 0 && rowSharesBytes(entry)) {
             auto* item = new LogRowItem(entry.rawData(), entry, showTimestamp);
             rowBytes += item->memoryCost();
@@ -515,6 +532,12 @@ QString LogViewWidget::rowToolTip(quint64 serial) const
         if (const std::optional<EntryReading> reading = m_reader(entry);
             reading && !reading->summary.isEmpty())
             lines.append(reading->summary);
+    }
+    if (m_rowDecoder.isOn() && entry.frameKind() == LogEntry::FrameKind::Binary) {
+        const DecodedFrame decoded = m_rowDecoder.decode(entry.rawData());
+        if (decoded.ok)
+            lines.append((english ? QStringLiteral("Decoded: ") : QStringLiteral("解码: ")) +
+                         decoded.decoder);
     }
     return lines.join(QLatin1Char('\n'));
 }

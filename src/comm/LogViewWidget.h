@@ -3,6 +3,7 @@
 #include "comm/EntryReading.h"
 #include "comm/LogEntry.h"
 #include "comm/LogSearch.h"
+#include "decode/FrameDecoder.h"
 
 #include <QList>
 #include <QMutex>
@@ -90,6 +91,11 @@ public:
     // What a protocol reads in an entry: a line of the tooltip, a detail tab.
     void setEntryReader(const EntryReader& reader);
 
+    // Binary rows added from now on show their decoded value on one line;
+    // copies and exports keep the bytes.
+    void setRowDecoder(const FrameDecoder& decoder) { m_rowDecoder = decoder; }
+    EntryDetailPane* entryDetailPane() const { return detailPane; }
+
 signals:
     // "重新发送": the entry's bytes, whole, to go out again in the same kind of frame.
     void resendRequested(const LogEntry& entry);
@@ -163,4 +169,5 @@ private:
     bool countersDirty = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
+    FrameDecoder m_rowDecoder;
 };

@@ -2,6 +2,7 @@
 
 #include "comm/CommunicationBase.h"
 #include "comm/TextCodec.h"
+#include "decode/RuleInput.h"
 
 ReceiveRouter::ReceiveRouter(CommunicationBase* log, RuleSource rules, QObject* parent)
     : QObject(parent)
@@ -28,8 +29,10 @@ void ReceiveRouter::routeBinary(const QByteArray& message, const QString& peer)
     m_log->logFrame(LogEntry::RX, message, LogEntry::FrameKind::Binary, peer);
     // Without rules nothing can be plotted: spare a large frame its decoding.
     const RuleEvaluator evaluator = m_rules();
-    if (!evaluator.rules().isEmpty())
-        feed(m_log->decode(message), QByteArray(), evaluator);
+    if (evaluator.rules().isEmpty())
+        return;
+    const QString decoded = RuleInput::forFrame(message, LogEntry::FrameKind::Binary, m_decoder);
+    feed(decoded.isEmpty() ? m_log->decode(message) : decoded, QByteArray(), evaluator);
 }
 
 void ReceiveRouter::routeRecorded(const LogEntry& entry)

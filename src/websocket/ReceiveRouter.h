@@ -3,6 +3,7 @@
 #include "chart/ChartRule.h"
 #include "chart/RuleEvaluator.h"
 #include "comm/LogEntry.h"
+#include "decode/FrameDecoder.h"
 
 #include <QList>
 #include <QObject>
@@ -34,6 +35,8 @@ public:
     // A received frame of an opened recording, already in the log: only its
     // values, at its recorded time.
     void routeRecorded(const LogEntry& entry);
+    // With a decoder on, the rules read a binary frame's decoded value.
+    void setDecoder(const FrameDecoder& decoder) { m_decoder = decoder; }
 
 signals:
     void valueFound(const ChartRule& rule, double value);
@@ -47,4 +50,5 @@ private:
     CommunicationBase* m_log;
     RuleSource m_rules;
     DocumentReader m_document;
+    FrameDecoder m_decoder;
 };

@@ -3,7 +3,8 @@
 #include "comm/CommunicationBase.h"
 #include "comm/HexText.h"
 
-SendComposition SendComposer::compose(const SendBoxContent& content, const CommunicationBase& codec)
+SendComposition SendComposer::compose(const SendBoxContent& content, const CommunicationBase& codec,
+                                      const FrameEncoder& encoder)
 {
     SendComposition c;
     if (content.text.isEmpty())
@@ -17,6 +18,14 @@ SendComposition SendComposer::compose(const SendBoxContent& content, const Commu
             return c;
         }
         c.payload = hexToBytes(content.text);
+    } else if (content.binary && encoder.isOn()) {
+        QString problem;
+        if (!encoder.encode(content.text, &c.payload, &problem)) {
+            c.outcome = SendComposition::Outcome::Refused;
+            c.problem = QStringLiteral("未发送：") + problem;
+            c.payload.clear();
+            return c;
+        }
     } else if (content.binary) {
         c.payload = codec.encode(content.text);
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comm/LogEntry.h"
+#include "decode/FrameEncoder.h"
 #include "websocket/SendBoxContent.h"
 
 #include <QByteArray>
@@ -37,5 +38,7 @@ class SendComposer
 public:
     // A binary frame carries plain text in the log's selected encoding; a
     // text frame is UTF-8 whatever encoding is selected.
-    static SendComposition compose(const SendBoxContent& content, const CommunicationBase& codec);
+    // With an encoder on, a binary frame's plain text is JSON to encode.
+    static SendComposition compose(const SendBoxContent& content, const CommunicationBase& codec,
+                                   const FrameEncoder& encoder = FrameEncoder());
 };

@@ -36,7 +36,7 @@ void SendController::sendFromBox(const SendBoxContent& content, ConnectionManage
 bool SendController::send(const SendBoxContent& content, ConnectionManager::ClientId target,
                           bool byUser)
 {
-    const SendComposition c = SendComposer::compose(content, *m_log);
+    const SendComposition c = SendComposer::compose(content, *m_log, m_encoder);
     if (c.outcome == SendComposition::Outcome::Empty)
         return false;
     if (c.outcome == SendComposition::Outcome::Refused) {

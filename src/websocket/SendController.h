@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decode/FrameEncoder.h"
 #include "websocket/ConnectionManager.h"
 #include "websocket/SendBoxContent.h"
 #include "websocket/SendHistory.h"
@@ -38,6 +39,8 @@ public:
     // The name and answer request of a message in a protocol of its own
     // (Socket.IO's event field and "需要确认").
     void setMessageFields(std::function<OutgoingMessage()> fields) { m_fields = std::move(fields); }
+    // Binary frames' plain text goes as this encoding of its JSON.
+    void setEncoder(const FrameEncoder& encoder) { m_encoder = encoder; }
 
     SendHistory& history() { return m_history; }
     const SendHistory& history() const { return m_history; }
@@ -54,6 +57,7 @@ private:
     CommunicationBase* m_log;
     AutoSendPolicy* m_autoSend;
     SendHistory m_history;
+    FrameEncoder m_encoder;
     bool m_largePayloadReported = false;
     bool m_templates = false;
     qint64 m_boxSeq = 0;

@@ -6,6 +6,8 @@
 #include "chart/DataAnalyzer.h"
 #include "comm/CommunicationBase.h"
 #include "comm/LogViewWidget.h"
+#include "decode/DecodePanel.h"
+#include "decode/RuleInput.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
 #include "protocol/SocketIoPanel.h"
@@ -121,6 +123,9 @@ void WebSocketWidget::setupUI()
     bodySplitter = new BodySplitter(settingsScroll, createLogArea(), this);
     body->addWidget(bodySplitter, 1);
     root->addLayout(body, 1);
+    decodePanel = new DecodePanel({logView, router, sender, sendArea}, settingsPanel);
+    settingsPanel->layout()->addWidget(decodePanel);
+    settingsPanel->adjustSize();
 
     connect(settingsPanel->lineSpacingSpin(), &QSpinBox::valueChanged, logView,
             &LogViewWidget::setLineSpacing);
@@ -181,9 +186,18 @@ QWidget* WebSocketWidget::createSettingsPanel()
 
     // "智能分析" looks at what arrived lately.
     chartEngine->setAnalysisProvider([this] {
-        return DataAnalyzer::analyze(
-            DataAnalyzer::recentReceived(comm->entries(), DataAnalyzer::recentCount,
-                                         socketIo ? socketIo->textReader() : nullptr));
+        // A decoded binary frame reads as its value; a protocol's frame as its document.
+        const FrameDecoder decoder = decodePanel ? decodePanel->decoder() : FrameDecoder();
+        const auto protocolText = socketIo ? socketIo->textReader() : nullptr;
+        return DataAnalyzer::analyze(DataAnalyzer::recentReceived(
+            comm->entries(), DataAnalyzer::recentCount,
+            [decoder, protocolText](const LogEntry& entry) {
+                const QString decoded =
+                    RuleInput::forFrame(entry.rawData(), entry.frameKind(), decoder);
+                if (!decoded.isEmpty())
+                    return decoded;
+                return protocolText ? protocolText(entry) : entry.text();
+            }));
     });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     connect(chartEngine, &ChartEngine::notice, comm, &CommunicationBase::logSystem);

@@ -22,6 +22,7 @@ class QSpinBox;
 class QTabWidget;
 class QuickSendPanel;
 class ReceiveRouter;
+class DecodePanel;
 class SendArea;
 class SendController;
 class SettingsBinder;
@@ -111,6 +112,7 @@ private:
     AutoSendPolicy* autoSend = nullptr;
     SendController* sender = nullptr;
     ReceiveRouter* router = nullptr;
+    DecodePanel* decodePanel = nullptr;
     QComboBox* languageCombo = nullptr;
     QuickSendPanel* quickSendPanel = nullptr;
     AutoReplyPanel* autoReplyPanel = nullptr;

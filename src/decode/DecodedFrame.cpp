@@ -1,0 +1,32 @@
+#include "decode/DecodedFrame.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QString jsonText(const QJsonValue& value, QJsonDocument::JsonFormat format)
+{
+    // A document holds only an object or an array: a scalar goes in one and
+    // comes out of its brackets.
+    if (value.isObject())
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(format)).trimmed();
+    if (value.isArray())
+        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(format)).trimmed();
+    const QString wrapped =
+        QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+    return wrapped.mid(1, wrapped.size() - 2);
+}
+
+} // namespace
+
+QString DecodedFrame::compact() const
+{
+    return ok ? jsonText(json, QJsonDocument::Compact) : QString();
+}
+
+QString DecodedFrame::indented() const
+{
+    return ok ? jsonText(json, QJsonDocument::Indented) : QString();
+}

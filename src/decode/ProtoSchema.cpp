@@ -1,0 +1,142 @@
+#include "decode/ProtoSchema.h"
+
+#include <QFileInfo>
+
+#include <google/protobuf/compiler/importer.h>
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/dynamic_message.h>
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/util/json_util.h>
+
+namespace gp = google::protobuf;
+
+namespace {
+
+class Collector : public gp::compiler::MultiFileErrorCollector
+{
+public:
+    void AddError(const std::string& file, int line, int column,
+                  const std::string& message) override
+    {
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
+        text += QStringLiteral("%1:%2:%3: %4")
+                    .arg(QString::fromStdString(file))
+                    .arg(line + 1)
+                    .arg(column + 1)
+                    .arg(QString::fromStdString(message));
+    }
+    QString text;
+};
+
+void collectTypes(const gp::Descriptor* message, QStringList* names)
+{
+    // Map entries are the library's own, not types a user picks.
+    if (message->options().map_entry())
+        return;
+    names->append(QString::fromStdString(message->full_name()));
+    for (int k = 0; k < message->nested_type_count(); ++k)
+        collectTypes(message->nested_type(k), names);
+}
+
+} // namespace
+
+struct ProtoSchema::Parts
+{
+    gp::compiler::DiskSourceTree tree;
+    Collector errors;
+    gp::compiler::Importer importer{&tree, &errors};
+    gp::DynamicMessageFactory factory{importer.pool()};
+    const gp::FileDescriptor* file = nullptr;
+};
+
+ProtoSchema::ProtoSchema(const QString& path)
+    : m_path(path)
+    , m_parts(std::make_unique<Parts>())
+{}
+
+ProtoSchema::~ProtoSchema() = default;
+
+std::shared_ptr<const ProtoSchema> ProtoSchema::load(const QString& path, QString* error)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable()) {
+        *error = QStringLiteral("cannot read %1").arg(path);
+        return nullptr;
+    }
+    std::shared_ptr<ProtoSchema> schema(new ProtoSchema(info.absoluteFilePath()));
+    schema->m_parts->tree.MapPath("", info.absolutePath().toStdString());
+    schema->m_parts->file = schema->m_parts->importer.Import(info.fileName().toStdString());
+    if (!schema->m_parts->file) {
+        *error = schema->m_parts->errors.text;
+        return nullptr;
+    }
+    if (schema->messageTypes().isEmpty()) {
+        *error = QStringLiteral("%1 defines no message").arg(info.fileName());
+        return nullptr;
+    }
+    return schema;
+}
+
+QStringList ProtoSchema::messageTypes() const
+{
+    QStringList names;
+    const gp::FileDescriptor* file = m_parts->file;
+    for (int k = 0; file && k < file->message_type_count(); ++k)
+        collectTypes(file->message_type(k), &names);
+    return names;
+}
+
+bool ProtoSchema::decode(const QByteArray& bytes, const QString& type, QByteArray* json,
+                         QString* error) const
+{
+    const gp::Descriptor* descriptor =
+        m_parts->importer.pool()->FindMessageTypeByName(type.toStdString());
+    if (!descriptor) {
+        *error = QStringLiteral("no message %1").arg(type);
+        return false;
+    }
+    std::unique_ptr<gp::Message> message(m_parts->factory.GetPrototype(descriptor)->New());
+    gp::io::CodedInputStream input(reinterpret_cast<const quint8*>(bytes.constData()),
+                                   int(bytes.size()));
+    if (!message->ParseFromCodedStream(&input) || !input.ConsumedEntireMessage()) {
+        *error = QStringLiteral("not a %1").arg(type);
+        return false;
+    }
+    // Bytes the type does not know are kept as unknown fields; reading them
+    // as this type would be a guess.
+    if (!message->GetReflection()->GetUnknownFields(*message).empty()) {
+        *error = QStringLiteral("fields %1 does not define").arg(type);
+        return false;
+    }
+    std::string out;
+    gp::util::JsonPrintOptions options;
+    options.preserve_proto_field_names = true;
+    options.always_print_primitive_fields = true;
+    const auto status = gp::util::MessageToJsonString(*message, &out, options);
+    if (!status.ok()) {
+        *error = QString::fromStdString(std::string(status.message()));
+        return false;
+    }
+    *json = QByteArray::fromStdString(out);
+    return true;
+}
+
+bool ProtoSchema::encode(const QByteArray& json, const QString& type, QByteArray* bytes,
+                         QString* error) const
+{
+    const gp::Descriptor* descriptor =
+        m_parts->importer.pool()->FindMessageTypeByName(type.toStdString());
+    if (!descriptor) {
+        *error = QStringLiteral("no message %1").arg(type);
+        return false;
+    }
+    std::unique_ptr<gp::Message> message(m_parts->factory.GetPrototype(descriptor)->New());
+    const auto status = gp::util::JsonStringToMessage(json.toStdString(), message.get());
+    if (!status.ok()) {
+        *error = QString::fromStdString(std::string(status.message()));
+        return false;
+    }
+    *bytes = QByteArray::fromStdString(message->SerializeAsString());
+    return true;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "comm/LogEntry.h"
+
+#include <QByteArray>
+#include <QString>
+
+class FrameDecoder;
+
+// What chart rules and smart analysis read of a received frame: with a
+// decoder chosen, a binary frame's decoded value as JSON on one line, just
+// as they read a JSON text frame; otherwise (or when it does not decode)
+// the frame's own text.
+class RuleInput
+{
+public:
+    // Empty when the frame is to be read as it is.
+    static QString forFrame(const QByteArray& bytes, LogEntry::FrameKind kind,
+                            const FrameDecoder& decoder, bool* decoded = nullptr);
+
+    RuleInput() = delete;
+};

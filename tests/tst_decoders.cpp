@@ -1,0 +1,121 @@
+// Hostile frames: every decoder stops with where and why, within its limits.
+#include "decode/DecodeLimits.h"
+#include "decode/FrameDecoder.h"
+
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+class DecodersTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldStopHostileFramesSayingWhere_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("problem");
+        const int cbor = int(DecoderKind::Cbor);
+        const int msgpack = int(DecoderKind::MessagePack);
+        const int proto = int(DecoderKind::Protobuf);
+        QTest::newRow("msgpack length past frame")
+            << msgpack << QByteArray::fromHex("dbffffffff41")
+            << u"MessagePack: 第 0 字节处长度 4294967295 超出帧长度"_s;
+        QTest::newRow("msgpack array count past frame")
+            << msgpack << QByteArray::fromHex("ddffffffff") << u"长度 4294967295 超出帧长度"_s;
+        QTest::newRow("msgpack truncated") << msgpack << QByteArray::fromHex("82a174cb4035")
+                                           << u"MessagePack: 第 3 字节处长度 8 超出帧长度"_s;
+        QTest::newRow("msgpack never-used byte")
+            << msgpack << QByteArray::fromHex("c1") << u"类型字节 0xc1 无效"_s;
+        QTest::newRow("msgpack depth bomb")
+            << msgpack << QByteArray(1000, char(0x91)) + '\x01' << u"嵌套超过 256 层"_s;
+        QTest::newRow("msgpack trailing")
+            << msgpack << QByteArray::fromHex("0102") << u"之后还有 1 字节不属于这个值"_s;
+        QTest::newRow("cbor map past frame")
+            << cbor << QByteArray::fromHex("bbffffffffffffffff") << u"超出帧长度"_s;
+        QTest::newRow("cbor string past frame")
+            << cbor << QByteArray::fromHex("7a7fffffff61") << u"超出帧长度"_s;
+        QTest::newRow("cbor depth bomb") << cbor << QByteArray(1000, char(0x81)) + '\x01'
+                                         << u"CBOR: 第 257 字节处嵌套超过 256 层"_s;
+        QTest::newRow("cbor indefinite without end")
+            << cbor << QByteArray::fromHex("9f0102") << u"CBOR: "_s;
+        QTest::newRow("proto wrong wire type")
+            << proto << QByteArray::fromHex("0b01") << u"字段 1 的线路类型 3 无效"_s;
+        QTest::newRow("proto length past frame")
+            << proto << QByteArray::fromHex("0a8f0101") << u"长度 143 超出帧长度"_s;
+        QTest::newRow("proto varint cut off")
+            << proto << QByteArray::fromHex("08ff") << u"变长整数在帧末尾被截断"_s;
+        QByteArray nested = "\x08\x01";
+        for (int k = 0; k < 150; ++k) {
+            QByteArray outer("\x0a");
+            // Lengths up to 127 take one byte, past it two.
+            const int n = int(nested.size());
+            if (n < 128)
+                outer.append(char(n));
+            else
+                outer.append(char(0x80 | (n & 0x7f))).append(char(n >> 7));
+            nested = outer + nested;
+        }
+        QTest::newRow("proto depth bomb") << proto << nested << u"嵌套超过 100 层"_s;
+    }
+    void shouldStopHostileFramesSayingWhere()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, problem);
+        const DecodedFrame decoded = FrameDecoder(DecoderKind(kind)).decode(frame);
+        QVERIFY(!decoded.ok);
+        QVERIFY2(decoded.problem.contains(problem), qPrintable(decoded.problem));
+    }
+
+    void shouldStopInflationBombs()
+    {
+        // qCompress writes a zlib stream after its four bytes of length.
+        const QByteArray zeros = qCompress(QByteArray(8 * 1024 * 1024, '\0')).mid(4);
+        DecodedFrame decoded = FrameDecoder(DecoderKind::Auto).decode(zeros);
+        QVERIFY(!decoded.ok);
+        QVERIFY2(decoded.problem.contains(u"疑似压缩炸弹"_s), qPrintable(decoded.problem));
+
+        QByteArray noise(2 * 1024 * 1024, '\0');
+        quint32 x = 1;
+        for (char& byte : noise) {
+            x = x * 1103515245u + 12345u;
+            byte = char(x >> 24);
+        }
+        DecodeLimits small;
+        small.maxInflated = 1024 * 1024;
+        decoded = FrameDecoder(DecoderKind::Cbor, {}, {}, small).decode(qCompress(noise).mid(4));
+        QVERIFY(!decoded.ok);
+        QVERIFY2(decoded.problem.contains(u"解压后超过 1 MiB"_s), qPrintable(decoded.problem));
+    }
+
+    void shouldReadBase64TextFramesOnly_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("json");
+        // {"n": 7} in CBOR, standard and URL-safe, padded and not.
+        QTest::newRow("standard") << QByteArray("oWFuBw==") << u"{\"n\":7}"_s;
+        QTest::newRow("unpadded") << QByteArray("oWFuBw") << QString();
+        QTest::newRow("url-safe") << QByteArray("v2FhAmFi_2Fj_w==") << QString();
+        QTest::newRow("too short") << QByteArray("oWFu") << QString();
+        QTest::newRow("not base64") << QByteArray("hello world!") << QString();
+    }
+    void shouldReadBase64TextFramesOnly()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, json);
+        const DecodedFrame decoded = FrameDecoder(DecoderKind::Cbor).decode(text, true);
+        if (json.isEmpty()) {
+            // Too short, not Base64, or Base64 that is no CBOR.
+            QVERIFY(!decoded.ok || text.size() >= 8);
+            return;
+        }
+        QVERIFY(decoded.ok);
+        QCOMPARE(decoded.decoder, u"Base64 \u2192 CBOR"_s);
+        QCOMPARE(decoded.compact(), json);
+    }
+};
+
+QTEST_GUILESS_MAIN(DecodersTest)
+#include "tst_decoders.moc"
