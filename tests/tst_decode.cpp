@@ -8,6 +8,7 @@
 #include "chart/ChartEngine.h"
 #include "chart/ChartSeriesData.h"
 #include "comm/ExportDialogs.h"
+#include "decode/DecodePage.h"
 #include "websocket/WebSocketWidget.h"
 
 #include <QtTest>
@@ -200,6 +201,80 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(peer->linesWith(u"GOT "_s).size() == 1,
                                   qPrintable(c->systemTexts().join(u'|')), kTimeout);
         QCOMPARE(jsonOf(peer->linesWith(u"GOT "_s).first()), jsonOf(json));
+    }
+
+    void shouldKeepEachConnectionsDecodingWithItAcrossStarts()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"Sockwise.conf"_s);
+        window->useSettingsFile(file);
+        auto* rowChoice = find<QComboBox>("rowDecoderCombo");
+        const QString device = u"ws://127.0.0.1:9/device"_s;
+        c->urlEdit->setText(device);
+        chooseProto();
+        rowChoice->setCurrentText(u"Protobuf (.proto)"_s);
+        c->binaryRadio->setChecked(true);
+        find<QComboBox>("sendEncodingCombo")->setCurrentText(u"MessagePack"_s);
+        QCOMPARE(c->connection->clientOptions().decode.rows, DecoderKind::ProtobufSchema);
+
+        // Another server, and the server mode, start with nothing chosen.
+        c->urlEdit->setText(u"ws://127.0.0.1:9/other"_s);
+        QCOMPARE(rowChoice->currentText(), u"无"_s);
+        QVERIFY(!find<QComboBox>("messageTypeCombo")->isEnabled());
+        c->serverRadio->setChecked(true);
+        QCOMPARE(rowChoice->currentText(), u"无"_s);
+        rowChoice->setCurrentText(u"CBOR"_s);
+        c->clientRadio->setChecked(true);
+        c->urlEdit->setText(device);
+        QCOMPARE(rowChoice->currentText(), u"Protobuf (.proto)"_s);
+
+        c.reset();
+        window = std::make_unique<WebSocketWidget>();
+        window->useSettingsFile(file);
+        c = std::make_unique<WindowControls>(window.get());
+        rowChoice = find<QComboBox>("rowDecoderCombo");
+        c->urlEdit->setText(device);
+        QCOMPARE(rowChoice->currentText(), u"Protobuf (.proto)"_s);
+        QCOMPARE(find<QComboBox>("messageTypeCombo")->currentText(), u"sw.Reading"_s);
+        QCOMPARE(find<QComboBox>("sendEncodingCombo")->currentText(), u"MessagePack"_s);
+        c->serverRadio->setChecked(true);
+        QCOMPARE(rowChoice->currentText(), u"CBOR"_s);
+        // And the rows read with it.
+        c->comm->logFrame(LogEntry::RX, QByteArray::fromHex("a1616101"),
+                          LogEntry::FrameKind::Binary, u"peer"_s);
+        QTRY_COMPARE(receivedRows().size(), 1);
+        QVERIFY2(receivedRows().first()->text().endsWith(u"{\"a\":1}"_s),
+                 qPrintable(receivedRows().first()->text()));
+    }
+
+    void shouldDecodeLargeFramesOffTheWindowAndShowTheLatestChosen()
+    {
+        QCborArray many;
+        for (int k = 0; k < 40000; ++k)
+            many.append(k);
+        const QByteArray large = QCborValue(many).toCbor();
+        QVERIFY(large.size() > DecodePage::inlineBytes);
+        c->comm->logFrame(LogEntry::RX, large, LogEntry::FrameKind::Binary, u"peer"_s);
+        c->comm->logFrame(LogEntry::RX, QByteArray::fromHex("a1616101"),
+                          LogEntry::FrameKind::Binary, u"peer"_s);
+        QTRY_COMPARE(receivedRows().size(), 2);
+        find<QPushButton>("detailToggle")->setChecked(true);
+        rows()->setCurrentItem(receivedRows().at(0));
+        auto* tabs = find<QTabWidget>("detailTabs");
+        tabs->setCurrentWidget(find<QWidget>("detailDecode"));
+        auto* decoded = find<QPlainTextEdit>("detailDecoded");
+        QTRY_VERIFY(!decoded->toPlainText().isEmpty());
+        find<QPushButton>("detailDecodedCopy")->click();
+        QCOMPARE(
+            QJsonDocument::fromJson(QGuiApplication::clipboard()->text().toUtf8()).array().size(),
+            40000);
+        // A worker still reading the large one must not overwrite the small one.
+        find<QComboBox>("detailDecoder")->setCurrentText(u"CBOR"_s);
+        rows()->setCurrentItem(receivedRows().at(1));
+        QTRY_COMPARE(find<QWidget>("detailDecode")->findChild<QThreadPool*>()->activeThreadCount(),
+                     0);
+        QCoreApplication::processEvents();
+        QCOMPARE(jsonOf(decoded->toPlainText()), jsonOf(u"{\"a\":1}"_s));
     }
 
     void shouldSayWhyJsonDoesNotFitAndSendNothing_data()

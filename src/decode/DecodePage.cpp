@@ -11,6 +11,11 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <memory>
 #include <QVBoxLayout>
 
 DecodePage::DecodePage(QWidget* parent)
@@ -48,6 +53,8 @@ DecodePage::DecodePage(QWidget* parent)
     footer->addWidget(copy);
     layout->addLayout(footer);
 
+    m_pool = new QThreadPool(this);
+    m_pool->setMaxThreadCount(1);
     connect(m_kind, &QComboBox::currentIndexChanged, this, &DecodePage::decode);
     connect(copy, &QPushButton::clicked, this, [this] {
         if (m_decoded.ok)
@@ -88,7 +95,34 @@ void DecodePage::setSchema(std::shared_ptr<const ProtoSchema> schema, const QStr
 void DecodePage::decode()
 {
     const auto kind = DecoderKind(m_kind->currentData().toInt());
-    m_decoded = FrameDecoder(kind, m_schema, m_type).decode(m_bytes, m_textFrame);
+    const FrameDecoder decoder(kind, m_schema, m_type);
+    const quint64 generation = ++m_generation;
+    if (m_bytes.size() <= inlineBytes) {
+        show(decoder.decode(m_bytes, m_textFrame), kind);
+        return;
+    }
+    // Until the worker is done nothing stale shows, nor can be copied.
+    m_decoded = DecodedFrame();
+    setRuntimeText(m_status, QString(), QString());
+    m_view->setFullText(QString());
+    auto promise = std::make_shared<QPromise<DecodedFrame>>();
+    promise->start();
+    auto* watcher = new QFutureWatcher<DecodedFrame>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, kind, generation] {
+        watcher->deleteLater();
+        if (m_generation == generation && watcher->future().resultCount() > 0)
+            show(watcher->result(), kind);
+    });
+    watcher->setFuture(promise->future());
+    m_pool->start([promise, decoder, bytes = m_bytes, textFrame = m_textFrame] {
+        promise->addResult(decoder.decode(bytes, textFrame));
+        promise->finish();
+    });
+}
+
+void DecodePage::show(const DecodedFrame& decoded, DecoderKind kind)
+{
+    m_decoded = decoded;
     QString chinese;
     QString english;
     if (m_decoded.ok) {

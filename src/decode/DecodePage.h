@@ -12,6 +12,7 @@ class LogEntry;
 class ProtoSchema;
 class QComboBox;
 class QLabel;
+class QThreadPool;
 
 // The detail pane's "解码" tab: the entry's bytes read by the decoder picked
 // here (Auto by default, saying which one it took), the value indented, and
@@ -30,8 +31,13 @@ public:
     // The .proto and type that "Protobuf (.proto)" reads with.
     void setSchema(std::shared_ptr<const ProtoSchema> schema, const QString& messageType);
 
+    // Frames up to this size decode at once; larger ones on a worker, so
+    // inflating megabytes does not hold the window.
+    static constexpr qsizetype inlineBytes = 64 * 1024;
+
 private:
     void decode();
+    void show(const DecodedFrame& decoded, DecoderKind kind);
 
     QComboBox* m_kind = nullptr;
     QLabel* m_status = nullptr;
@@ -43,4 +49,7 @@ private:
     std::shared_ptr<const ProtoSchema> m_schema;
     QString m_type;
     DecodedFrame m_decoded;
+    QThreadPool* m_pool = nullptr;
+    // Counts decodings asked for: a worker's result for an earlier one is dropped.
+    quint64 m_generation = 0;
 };

@@ -7,10 +7,12 @@
 #include "decode/ProtoSchema.h"
 #include "i18n/LanguageManager.h"
 #include "i18n/Retranslate.h"
+#include "websocket/ConnectionManager.h"
 #include "websocket/ReceiveRouter.h"
 #include "websocket/SendArea.h"
 #include "websocket/SendController.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -59,15 +61,21 @@ DecodePanel::DecodePanel(const Targets& targets, QWidget* parent)
     layout->addLayout(sendRow);
 
     connect(protoButton, &QPushButton::clicked, this, &DecodePanel::chooseProto);
-    connect(m_rowDecoder, &QComboBox::currentIndexChanged, this, &DecodePanel::apply);
-    connect(m_messageType, &QComboBox::currentIndexChanged, this, &DecodePanel::apply);
-    connect(m_sendEncoding, &QComboBox::currentIndexChanged, this, &DecodePanel::apply);
+    connect(m_rowDecoder, &QComboBox::currentIndexChanged, this, &DecodePanel::keepOptions);
+    connect(m_messageType, &QComboBox::currentIndexChanged, this, &DecodePanel::keepOptions);
+    connect(m_sendEncoding, &QComboBox::currentIndexChanged, this, &DecodePanel::keepOptions);
+    if (m_targets.connection)
+        connect(m_targets.connection, &ConnectionManager::optionsChanged, this,
+                &DecodePanel::takeOptions);
+    if (m_targets.serverMode)
+        connect(m_targets.serverMode, &QAbstractButton::toggled, this, &DecodePanel::takeOptions);
     if (SendArea* area = m_targets.sendArea) {
         // The encodings are of the box's JSON into a binary frame.
         connect(area->binaryRadio(), &QRadioButton::toggled, this, &DecodePanel::updateSendChoice);
         connect(area->hexSendCheck(), &QCheckBox::toggled, this, &DecodePanel::updateSendChoice);
     }
     updateSendChoice();
+    takeOptions();
 }
 
 FrameDecoder DecodePanel::decoder() const
@@ -87,25 +95,98 @@ void DecodePanel::chooseProto()
 
 bool DecodePanel::loadProto(const QString& path)
 {
+    const bool read = readProto(path);
+    keepOptions();
+    return read;
+}
+
+bool DecodePanel::readProto(const QString& path)
+{
+    m_protoPath = path;
     QString error;
     std::shared_ptr<const ProtoSchema> schema = ProtoSchema::load(path, &error);
+    const QSignalBlocker quiet(m_messageType);
+    m_messageType->clear();
+    m_messageType->setEnabled(bool(schema));
+    m_schema = schema;
     if (!schema) {
         const QString form = QStringLiteral("无法读取 .proto：%1");
         setRuntimeText(m_protoLabel, form.arg(error), LanguageManager::translate(form).arg(error));
         m_protoLabel->setToolTip(error);
         return false;
     }
-    m_schema = schema;
-    m_protoLabel->setText(QFileInfo(path).fileName());
+    const QString name = QFileInfo(path).fileName();
+    setRuntimeText(m_protoLabel, name, name);
     m_protoLabel->setToolTip(schema->path());
+    m_messageType->addItems(schema->messageTypes());
+    return true;
+}
+
+DecodeOptions DecodePanel::shownOptions() const
+{
+    ConnectionManager* connection = m_targets.connection;
+    if (!connection)
+        return {};
+    const bool server = m_targets.serverMode && m_targets.serverMode->isChecked();
+    return server ? connection->serverOptions().decode : connection->clientOptions().decode;
+}
+
+void DecodePanel::takeOptions()
+{
+    if (m_taking || !m_targets.connection)
+        return;
+    const DecodeOptions options = shownOptions();
     {
-        const QSignalBlocker quiet(m_messageType);
-        m_messageType->clear();
-        m_messageType->addItems(schema->messageTypes());
-        m_messageType->setEnabled(true);
+        m_taking = true;
+        const QSignalBlocker quietRows(m_rowDecoder);
+        const QSignalBlocker quietSend(m_sendEncoding);
+        m_rowDecoder->setCurrentIndex(m_rowDecoder->findData(int(options.rows)));
+        m_sendEncoding->setCurrentIndex(m_sendEncoding->findData(int(options.send)));
+        // Read again only when another file is named: a choice of type or
+        // decoder must not cost a parse.
+        if (options.protoFile != m_protoPath) {
+            if (options.protoFile.isEmpty()) {
+                const QSignalBlocker quiet(m_messageType);
+                m_protoPath.clear();
+                m_schema.reset();
+                m_messageType->clear();
+                m_messageType->setEnabled(false);
+                setRuntimeText(m_protoLabel, QString(), QString());
+                m_protoLabel->setToolTip(QString());
+            } else {
+                readProto(options.protoFile);
+            }
+        }
+        const QSignalBlocker quietType(m_messageType);
+        if (const int type = m_messageType->findText(options.messageType); type >= 0)
+            m_messageType->setCurrentIndex(type);
+        m_taking = false;
     }
     apply();
-    return true;
+}
+
+void DecodePanel::keepOptions()
+{
+    apply();
+    ConnectionManager* connection = m_targets.connection;
+    if (m_taking || !connection)
+        return;
+    DecodeOptions options;
+    options.rows = DecoderKind(m_rowDecoder->currentData().toInt());
+    options.send = FrameEncoder::Format(m_sendEncoding->currentData().toInt());
+    options.protoFile = m_protoPath;
+    options.messageType = m_messageType->currentText();
+    m_taking = true;
+    if (m_targets.serverMode && m_targets.serverMode->isChecked()) {
+        ServerOptions server = connection->serverOptions();
+        server.decode = options;
+        connection->setServerOptions(server);
+    } else {
+        ClientOptions client = connection->clientOptions();
+        client.decode = options;
+        connection->setClientOptions(client);
+    }
+    m_taking = false;
 }
 
 void DecodePanel::updateSendChoice()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decode/DecodeOptions.h"
 #include "decode/FrameDecoder.h"
 #include "decode/FrameEncoder.h"
 
@@ -7,7 +8,9 @@
 
 #include <memory>
 
+class ConnectionManager;
 class LogViewWidget;
+class QAbstractButton;
 class ProtoSchema;
 class QComboBox;
 class QLabel;
@@ -18,7 +21,9 @@ class SendController;
 // "二进制解码": how this connection's binary frames read in the rows, the
 // chart rules and smart analysis, the .proto and message type that
 // Protocol Buffers use, and how a binary send encodes the box's JSON. Hands
-// each choice to the parts that use it.
+// each choice to the parts that use it, and keeps it in the options of the
+// connection shown (the address in client mode, the server in server mode),
+// so it comes back with them.
 class DecodePanel : public QGroupBox
 {
     Q_OBJECT
@@ -30,6 +35,9 @@ public:
         ReceiveRouter* router = nullptr;
         SendController* sender = nullptr;
         SendArea* sendArea = nullptr;
+        ConnectionManager* connection = nullptr;
+        // Checked: the choices are the server's.
+        QAbstractButton* serverMode = nullptr;
     };
 
     DecodePanel(const Targets& targets, QWidget* parent = nullptr);
@@ -41,6 +49,11 @@ public:
 
 private:
     void chooseProto();
+    // The shown connection's choices into the controls, and back.
+    void takeOptions();
+    void keepOptions();
+    DecodeOptions shownOptions() const;
+    bool readProto(const QString& path);
     void apply();
     void updateSendChoice();
 
@@ -50,4 +63,7 @@ private:
     QComboBox* m_messageType = nullptr;
     QComboBox* m_sendEncoding = nullptr;
     std::shared_ptr<const ProtoSchema> m_schema;
+    // The .proto chosen, read or not.
+    QString m_protoPath;
+    bool m_taking = false;
 };

@@ -27,7 +27,8 @@ bool ClientOptions::operator==(const ClientOptions& o) const
            handshakeTimeoutSeconds == o.handshakeTimeoutSeconds &&
            autoReconnect == o.autoReconnect && heartbeatSeconds == o.heartbeatSeconds &&
            proxy == o.proxy && proxyHost == o.proxyHost && proxyPort == o.proxyPort &&
-           proxyUser == o.proxyUser && proxyPassword == o.proxyPassword && protocol == o.protocol;
+           proxyUser == o.proxyUser && proxyPassword == o.proxyPassword && protocol == o.protocol &&
+           decode == o.decode;
 }
 
 QVariantMap ClientOptions::toVariantMap(bool withSecrets) const
@@ -50,6 +51,7 @@ QVariantMap ClientOptions::toVariantMap(bool withSecrets) const
     if (withSecrets)
         map.insert(QStringLiteral("proxyPassword"), proxyPassword);
     protocol.write(map, withSecrets);
+    decode.write(map);
     return map;
 }
 
@@ -75,6 +77,7 @@ ClientOptions ClientOptions::fromVariantMap(const QVariantMap& map, QStringList*
     in.read("proxyUser", &options.proxyUser);
     in.read("proxyPassword", &options.proxyPassword);
     options.protocol = ProtocolOptions::read(map, rejected);
+    options.decode = DecodeOptions::read(map, rejected);
     return options;
 }
 
@@ -140,5 +143,6 @@ QList<QPair<QString, QString>> ClientOptions::differences() const
                  .arg(proxyPort)});
     }
     out += protocol.differences();
+    out += decode.differences();
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decode/DecodeOptions.h"
 #include "protocol/ProtocolOptions.h"
 #include "websocket/OptionProblem.h"
 
@@ -41,6 +42,7 @@ struct ClientOptions
     QString proxyUser;
     QString proxyPassword;
     ProtocolOptions protocol;
+    DecodeOptions decode;
 
     bool operator==(const ClientOptions& other) const;
     bool operator!=(const ClientOptions& other) const { return !(*this == other); }

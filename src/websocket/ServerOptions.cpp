@@ -18,7 +18,7 @@ bool ServerOptions::operator==(const ServerOptions& o) const
     return bind == o.bind && address == o.address && restrictPath == o.restrictPath &&
            subprotocols == o.subprotocols && certificateFile == o.certificateFile &&
            privateKeyFile == o.privateKeyFile &&
-           handshakeTimeoutSeconds == o.handshakeTimeoutSeconds;
+           handshakeTimeoutSeconds == o.handshakeTimeoutSeconds && decode == o.decode;
 }
 
 QList<QPair<QString, QString>> ServerOptions::summary() const
@@ -39,7 +39,7 @@ QList<QPair<QString, QString>> ServerOptions::summary() const
         listenOn = address;
         break;
     }
-    return {
+    QList<QPair<QString, QString>> out{
         {QStringLiteral("监听地址"), listenOn},
         {QStringLiteral("路径"),
          restrictPath ? QStringLiteral("只接受监听路径") : QStringLiteral("接受任何路径")},
@@ -49,11 +49,14 @@ QList<QPair<QString, QString>> ServerOptions::summary() const
         {QStringLiteral("私钥文件"), privateKeyFile.isEmpty() ? none : privateKeyFile},
         {QStringLiteral("握手超时"), QStringLiteral("%1 s").arg(handshakeTimeoutSeconds)},
     };
+    // Named only when chosen: the plain server's summary stays as it was.
+    out += decode.differences();
+    return out;
 }
 
 QVariantMap ServerOptions::toVariantMap() const
 {
-    return {
+    QVariantMap map{
         {QStringLiteral("bind"), bindNames().at(int(bind))},
         {QStringLiteral("address"), address},
         {QStringLiteral("restrictPath"), restrictPath},
@@ -62,6 +65,8 @@ QVariantMap ServerOptions::toVariantMap() const
         {QStringLiteral("privateKeyFile"), privateKeyFile},
         {QStringLiteral("handshakeTimeoutSeconds"), handshakeTimeoutSeconds},
     };
+    decode.write(map);
+    return map;
 }
 
 ServerOptions ServerOptions::fromVariantMap(const QVariantMap& map, QStringList* rejected)
@@ -77,5 +82,6 @@ ServerOptions ServerOptions::fromVariantMap(const QVariantMap& map, QStringList*
     in.read("certificateFile", &options.certificateFile);
     in.read("privateKeyFile", &options.privateKeyFile);
     in.read("handshakeTimeoutSeconds", &options.handshakeTimeoutSeconds, 1, 3600);
+    options.decode = DecodeOptions::read(map, rejected);
     return options;
 }

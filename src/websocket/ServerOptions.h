@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decode/DecodeOptions.h"
+
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -28,6 +30,7 @@ struct ServerOptions
     QString privateKeyFile;
     // For clients that connect and never finish the upgrade.
     int handshakeTimeoutSeconds = 10;
+    DecodeOptions decode;
 
     bool operator==(const ServerOptions& other) const;
     bool operator!=(const ServerOptions& other) const { return !(*this == other); }

@@ -123,7 +123,9 @@ void WebSocketWidget::setupUI()
     bodySplitter = new BodySplitter(settingsScroll, createLogArea(), this);
     body->addWidget(bodySplitter, 1);
     root->addLayout(body, 1);
-    decodePanel = new DecodePanel({logView, router, sender, sendArea}, settingsPanel);
+    decodePanel = new DecodePanel(
+        {logView, router, sender, sendArea, m_connection, settingsPanel->serverRadio()},
+        settingsPanel);
     settingsPanel->layout()->addWidget(decodePanel);
     settingsPanel->adjustSize();
 
@@ -331,8 +333,12 @@ void WebSocketWidget::openServerOptions()
 {
     if (!serverOptionsDialog) {
         serverOptionsDialog = new ServerOptionsDialog(this);
-        connect(serverOptionsDialog, &QDialog::accepted, this,
-                [this] { m_connection->setServerOptions(serverOptionsDialog->options()); });
+        connect(serverOptionsDialog, &QDialog::accepted, this, [this] {
+            // The decoding is chosen beside the log, not in the dialog.
+            ServerOptions options = serverOptionsDialog->options();
+            options.decode = m_connection->serverOptions().decode;
+            m_connection->setServerOptions(options);
+        });
     }
     serverOptionsDialog->setOptions(m_connection->serverOptions());
     // Window-modal without a nested loop: nothing waits on it.
@@ -408,8 +414,11 @@ void WebSocketWidget::openConnectionOptions()
     auto* dialog = new ConnectionOptionsDialog(m_connection->clientOptions(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
-    connect(dialog, &QDialog::accepted, this,
-            [this, dialog] { m_connection->setClientOptions(dialog->options()); });
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        ClientOptions options = dialog->options();
+        options.decode = m_connection->clientOptions().decode;
+        m_connection->setClientOptions(options);
+    });
     dialog->open();
 }
 
