@@ -707,3 +707,60 @@ sleep "$TWO_AXES_SECONDS"
 settle "" "$work/chart-two-axes.png" || { echo "the two-axes chart never settled" >&2; exit 1; }
 save "$work/chart-two-axes.png" chart-two-axes.png
 # --- end of the two-axes block ---------------------------------------------------
+
+# --- Binary payloads decoded -----------------------------------------------------
+# decode.png: a fresh window whose settings file keeps "Auto" decoding for the
+# address of the codec peer (tests/peers/codec_peer.py, frames from cbor2,
+# msgpack, python3-protobuf, gzip and zlib); connected, the rows show the
+# decoded values, and one CBOR row is open on the detail pane's "解码" tab.
+DECODE_CONNECT_BUTTON=(143 347)
+DECODE_DETAIL_TOGGLE=(639 456)
+DECODE_ROW=(600 142)
+DECODE_TAB=(472 257)
+
+kill "$app_pid" 2>/dev/null
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+kill "$sensor_pid" 2>/dev/null
+wait "$sensor_pid" 2>/dev/null || true
+sensor_pid=""
+codec_log="$work/codec.log"
+/usr/bin/python3 -u "$root/tests/peers/codec_peer.py" --push-on-open </dev/null >"$codec_log" 2>&1 &
+echo_pid=$!
+codec_port() { grep -q '^PORT ' "$codec_log"; }
+wait_for "$START_TIMEOUT" codec_port || { echo "the codec peer did not start:" >&2; cat "$codec_log" >&2; exit 1; }
+codec_url="ws://127.0.0.1:$(awk '/^PORT /{ print $2; exit }' "$codec_log")/"
+mkdir -p "$XDG_CONFIG_HOME/Sockwise"
+cat >"$XDG_CONFIG_HOME/Sockwise/Sockwise.conf" <<SETTINGS
+[connection]
+address=$codec_url
+
+[client]
+decodeRows=auto
+
+[addressOptions]
+1\\address=$codec_url
+1\\decodeRows=auto
+size=1
+SETTINGS
+"$program" >"$work/program-decode.log" 2>&1 &
+app_pid=$!
+wid=""
+wait_for "$START_TIMEOUT" find_window || { echo "the decode window did not appear" >&2; exit 1; }
+xdotool windowmove --sync "$wid" 0 0
+park_pointer
+settle "" "$work/decode-fresh.png" || { echo "the decode window never settled" >&2; exit 1; }
+click_at "${DECODE_CONNECT_BUTTON[@]}"
+pushed() { [ "$(grep -c '^CASE ' "$codec_log")" -ge 10 ]; }
+wait_for 10 pushed || { echo "the decode window did not connect" >&2; exit 1; }
+click_at "${DECODE_CONNECT_BUTTON[@]}"
+settle "" "$work/decode-rows.png" || { echo "the decoded rows never settled" >&2; exit 1; }
+click_at "${DECODE_DETAIL_TOGGLE[@]}"
+click_at "${DECODE_ROW[@]}"
+settle "$work/decode-rows.png" "$work/decode-pane.png" \
+    || { echo "selecting a row showed no detail pane: has it moved?" >&2; exit 1; }
+click_at "${DECODE_TAB[@]}"
+settle "$work/decode-pane.png" "$work/decode.png" \
+    || { echo "the 解码 tab did not open: has it moved?" >&2; exit 1; }
+save "$work/decode.png" decode.png
+# --- end of the decode block ------------------------------------------------------

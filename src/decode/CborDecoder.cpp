@@ -17,6 +17,14 @@ namespace {
 
 const QString kName = QStringLiteral("CBOR");
 
+QByteArray magnitudeBytes(quint64 n)
+{
+    QByteArray bytes;
+    for (; n; n >>= 8)
+        bytes.prepend(char(n & 0xff));
+    return bytes;
+}
+
 class Reader
 {
 public:
@@ -92,16 +100,19 @@ private:
         case QCborStreamReader::UnsignedInteger: {
             const quint64 n = m_reader.toUnsignedInteger();
             m_reader.next();
-            return n > quint64(std::numeric_limits<qint64>::max()) ? QCborValue(double(n))
-                                                                   : QCborValue(qint64(n));
+            // Past qint64 a double would round it: kept as the big number it is.
+            return n > quint64(std::numeric_limits<qint64>::max())
+                       ? QCborValue(QCborKnownTags::PositiveBignum, magnitudeBytes(n))
+                       : QCborValue(qint64(n));
         }
         case QCborStreamReader::NegativeInteger: {
-            // Qt gives the magnitude (1 for -1); past -2^63 only a double holds it.
+            // Qt gives the magnitude (1 for -1, 0 for -2^64).
             const quint64 n = quint64(m_reader.toNegativeInteger());
             m_reader.next();
-            if (n <= quint64(1) << 63)
+            if (n != 0 && n <= quint64(1) << 63)
                 return QCborValue(qint64(0 - n));
-            return QCborValue(-double(n));
+            // Tag 3 holds -1 - m.
+            return QCborValue(QCborKnownTags::NegativeBignum, magnitudeBytes(n - 1));
         }
         case QCborStreamReader::ByteArray: {
             if (m_reader.isLengthKnown() && !lengthFits(m_reader.length()))
@@ -204,13 +215,43 @@ private:
     QString m_problem;
 };
 
-// Tags 2 and 3: the unsigned magnitude, big-endian, as a double.
-double bigNumber(const QByteArray& magnitude, bool negative)
+// Tags 2 and 3 in decimal, every digit exact (a JSON number would round
+// them); magnitudes past this many bytes stay hex.
+constexpr qsizetype maxDecimalBytes = 16;
+
+QString bigNumber(const QByteArray& magnitude, bool negative)
 {
-    double value = 0;
+    if (magnitude.size() > maxDecimalBytes)
+        return (negative ? QStringLiteral("-1-0x") : QStringLiteral("0x")) +
+               QString::fromLatin1(magnitude.toHex());
+    // Base 256 to base 10 by long division; tag 3 adds one to the magnitude.
+    QList<quint8> digits{0};
+    const auto addTimes256Plus = [&digits](unsigned carry) {
+        for (quint8& digit : digits) {
+            const unsigned v = digit * 256u + carry;
+            digit = quint8(v % 10);
+            carry = v / 10;
+        }
+        for (; carry; carry /= 10)
+            digits.append(quint8(carry % 10));
+    };
     for (const char byte : magnitude)
-        value = value * 256 + double(quint8(byte));
-    return negative ? -1 - value : value;
+        addTimes256Plus(quint8(byte));
+    if (negative) {
+        qsizetype k = 0;
+        for (; k < digits.size() && digits[k] == 9; ++k)
+            digits[k] = 0;
+        if (k == digits.size())
+            digits.append(1);
+        else
+            ++digits[k];
+    }
+    while (digits.size() > 1 && digits.last() == 0)
+        digits.removeLast();
+    QString text = negative ? QStringLiteral("-") : QString();
+    for (auto it = digits.crbegin(); it != digits.crend(); ++it)
+        text += QChar(u'0' + *it);
+    return text;
 }
 
 } // namespace

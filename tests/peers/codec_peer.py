@@ -5,7 +5,7 @@ Binds 127.0.0.1 on a free port and prints "PORT <n>". On "push" it sends the
 connection every case as a binary frame and prints "CASE <name> <json>": the
 value a decoder is to show, bytes as hex. A command "expect cbor|msgpack|proto"
 reads the next binary frame received with that format and prints
-"GOT <json>".
+"GOT <json>". With --push-on-open it pushes as soon as a client connects.
 """
 import asyncio
 import datetime
@@ -46,15 +46,16 @@ def cases():
     raw = zlib.compressobj(wbits=-15)
     yield "cbor-scalars", cbor2.dumps(
         {"u": 2**63 - 1, "neg": -2**63, "f": 1.5, "s": "数据", "t": True, "z": None,
-         "a": [0, 23, 24, 255, 65536, -1, -25]}), \
+         "a": [0, 23, 24, 255, 65536, -1, -25], "u64": 2**64 - 1, "n64": -2**64}), \
         {"u": 2**63 - 1, "neg": -2**63, "f": 1.5, "s": "数据", "t": True, "z": None,
-         "a": [0, 23, 24, 255, 65536, -1, -25]}
+         "a": [0, 23, 24, 255, 65536, -1, -25], "u64": str(2**64 - 1), "n64": str(-2**64)}
     yield "cbor-tags", cbor2.dumps(
         {"b": b"\x01\xfe", "d": datetime.datetime(2024, 3, 15, 14, 3, 7, 215000, tzinfo=UTC),
-         "e": datetime.datetime.fromtimestamp(1710511387, UTC), "big": 2**64, 7: "seven"},
+         "e": datetime.datetime.fromtimestamp(1710511387, UTC), "big": 2**64, "nbig": -2**70,
+         7: "seven"},
         datetime_as_timestamp=False), \
         {"b": "01fe", "d": "2024-03-15T14:03:07.215Z", "e": "2024-03-15T14:03:07.000Z",
-         "big": float(2**64), "7": "seven"}
+         "big": str(2**64), "nbig": str(-2**70), "7": "seven"}
     # cbor2 writes definite lengths only: these are by hand, as RFC 8949 shows them.
     yield "cbor-indefinite", bytes.fromhex("bf6161 9f0102ff 6162 7f6161 6162ff ff"), \
         {"a": [1, 2], "b": "ab"}
@@ -115,6 +116,8 @@ async def handler(ws, path=None):
     global connection
     connection = ws
     emit("OPEN")
+    if "--push-on-open" in sys.argv:
+        await push()
     try:
         async for message in ws:
             if isinstance(message, bytes) and expecting:
