@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -475,6 +476,16 @@ void WindowTest::shouldKeepRuntimeTextsCurrentAcrossLanguageSwitches()
     QTRY_COMPARE(c.sendEdit->placeholderText(), QStringLiteral("Enter data to send..."));
     chooseLanguage(window, false);
     QCOMPARE(c.sendEdit->placeholderText(), QStringLiteral("输入要发送的数据..."));
+
+    // Texts no walk reaches: a progress format, and two buttons that mean different things.
+    auto* replay = window.findChild<QProgressBar*>(QStringLiteral("replayProgress"));
+    chooseLanguage(window, true);
+    QCOMPARE(replay->format(), QStringLiteral("Replay %v / %m"));
+    QCOMPARE(window.findChild<QPushButton*>(QStringLiteral("autoReplyDuplicate"))->text(),
+             QStringLiteral("Duplicate"));
+    QCOMPARE(LanguageManager::translate(QStringLiteral("复制")), QStringLiteral("Copy"));
+    chooseLanguage(window, false);
+    QCOMPARE(replay->format(), QStringLiteral("回放 %v / %m"));
 }
 
 void WindowTest::shouldPassSettingsToLogAndView()

@@ -78,7 +78,7 @@ AutoReplyPanel::AutoReplyPanel(ConnectionManager* connection, CommunicationBase*
     leftLayout->addWidget(m_list, 1);
     auto* listButtons = new QHBoxLayout;
     auto* add = button(left, QStringLiteral("添加"), "autoReplyAdd");
-    auto* duplicate = button(left, QStringLiteral("复制"), "autoReplyDuplicate");
+    auto* duplicate = button(left, QStringLiteral("复制规则"), "autoReplyDuplicate");
     auto* remove = button(left, QStringLiteral("删除"), "autoReplyRemove");
     auto* up = button(left, QStringLiteral("上移"), "autoReplyUp");
     auto* down = button(left, QStringLiteral("下移"), "autoReplyDown");

@@ -3,6 +3,7 @@
 #include "comm/CommunicationBase.h"
 #include "comm/ExportDialogs.h"
 #include "comm/LogViewWidget.h"
+#include "i18n/LanguageManager.h"
 #include "reply/ReplyHost.h"
 #include "session/HarFile.h"
 #include "session/ReplayRunner.h"
@@ -90,7 +91,10 @@ SessionBar::SessionBar(const Parts& parts, QWidget* parent)
     m_compareCheck->setObjectName(QStringLiteral("compareRepliesCheck"));
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("replayProgress"));
-    m_progress->setFormat(QStringLiteral("回放 %v / %m"));
+    LanguageManager::addListener(this, [this] {
+        m_progress->setFormat(LanguageManager::translate(QStringLiteral("回放 %v / %m")));
+    });
+    m_progress->setFormat(LanguageManager::translate(QStringLiteral("回放 %v / %m")));
     m_progress->setRange(0, 1);
     m_progress->setValue(0);
     m_progress->setMaximumHeight(20);
