@@ -13,7 +13,11 @@ void QuickSendItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     const QString form = QuickSendPanel::formText(index.data(QuickSendPanel::HexRole).toBool(),
                                                   index.data(QuickSendPanel::BinaryRole).toBool());
     QFont small = item.font;
-    small.setPointSizeF(small.pointSizeF() * 0.85);
+    // A style sheet may size the font in pixels: then it has no point size.
+    if (small.pointSizeF() > 0)
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    else if (small.pixelSize() > 0)
+        small.setPixelSize(std::max(1, qRound(small.pixelSize() * 0.85)));
     const int formWidth = QFontMetrics(small).horizontalAdvance(form) + 16;
     item.text = item.fontMetrics.elidedText(item.text, Qt::ElideRight,
                                             std::max(0, item.rect.width() - formWidth - 12));
