@@ -5,7 +5,8 @@
 # the log's find bar (find.png), an entry's detail pane (detail.png), the
 # recent-address popup (address-popup.png), a long row among short ones
 # (rows-long.png), server mode followed client by client (server-filter.png)
-# and a chart on two value axes (chart-two-axes.png) from the real program
+# a chart on two value axes (chart-two-axes.png) and decoded binary frames
+# (decode.png) from the real program
 # running under Xvfb.
 #
 #   scripts/screenshot.sh [path/to/sockwise]
@@ -362,8 +363,8 @@ CHART_URL_EDIT=(175 207)
 CHART_CONNECT_BUTTON=(143 347)
 CHART_ENABLE_CHECK=(31 622)
 SETTINGS_SCROLLBAR=(270 300)
-ANALYZE_BUTTON=(190 564)
-CHART_TYPE_COMBO=(142 414)
+ANALYZE_BUTTON=(190 368)
+CHART_TYPE_COMBO=(142 221)
 CHART_TAB=(425 76)
 CHART_TYPES=(line spline scatter area bar pie)   # in the order of the combo box
 DATA_SECONDS=20   # readings to collect before the analysis, one a second
@@ -377,7 +378,7 @@ rm -f "$XDG_CONFIG_HOME/Sockwise/Sockwise.conf"
 sensor_log="$work/sensor.log"
 /usr/bin/python3 -u "$root/scripts/sensor_server.py" 0 1 >"$sensor_log" 2>&1 &
 sensor_pid=$!
-sensor_port() { awk '/^PORT /{ print $2; exit }' "$sensor_log" | grep -q .; }
+sensor_port() { awk '/^PORT /{ print $2; exit }' "$sensor_log" 2>/dev/null | grep -q .; }
 wait_for "$START_TIMEOUT" sensor_port || { echo "the sensor server did not start:" >&2; cat "$sensor_log" >&2; exit 1; }
 port="$(awk '/^PORT /{ print $2; exit }' "$sensor_log")"
 
