@@ -284,7 +284,7 @@ save "$work/english.png" english.png
 # server; the "快捷发送" panel opened beside the log and its first message sent
 # with a double-click, so that the log shows it going out and coming back.
 QUICK_SEND_TOGGLE=(1064 74)
-QUICK_SEND_FIRST_ITEM=(900 70)
+QUICK_SEND_FIRST_ITEM=(1120 70)
 QUICK_SEND_CONNECT_BUTTON=(143 347)
 
 kill "$app_pid" 2>/dev/null || true

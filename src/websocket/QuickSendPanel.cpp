@@ -69,6 +69,8 @@ QuickSendPanel::QuickSendPanel(QWidget* parent)
     m_nameEdit = new QLineEdit(m_editor);
     m_nameEdit->setObjectName(QStringLiteral("quickSendName"));
     nameRow->addWidget(m_nameEdit, 1);
+    // Beside the name, where it leaves the frame choices their width.
+    QPushButton* sendButton = addButton(nameRow, QStringLiteral("发送"), "quickSendSend", m_editor);
     editorLayout->addLayout(nameRow);
     editorLayout->addWidget(new QLabel(QStringLiteral("内容"), m_editor));
     m_contentEdit = new QPlainTextEdit(m_editor);
@@ -86,7 +88,6 @@ QuickSendPanel::QuickSendPanel(QWidget* parent)
     formRow->addWidget(m_textRadio);
     formRow->addWidget(m_binaryRadio);
     formRow->addStretch();
-    QPushButton* sendButton = addButton(formRow, QStringLiteral("发送"), "quickSendSend", m_editor);
     editorLayout->addLayout(formRow);
     root->addWidget(m_editor, 2);
 

@@ -2,7 +2,9 @@
 
 #include "websocket/QuickSendPanel.h"
 
+#include <QLayout>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 
 QuickSendSplitter::QuickSendSplitter(QWidget* log, QuickSendPanel* panel, QWidget* parent)
@@ -45,6 +47,7 @@ void QuickSendSplitter::setPanelOpen(bool open)
         return;
     }
     m_panel->show();
+    makeRoomForPanel();
     // Back at the width it had, the log keeping the rest.
     const int total = sizes().value(0) + sizes().value(1);
     int width = m_panelWidth;
@@ -64,4 +67,33 @@ void QuickSendSplitter::followHandle()
     } else if (width > 0) {
         m_panelWidth = width;
     }
+}
+
+void QuickSendSplitter::makeRoomForPanel()
+{
+    // The window's minimum is set below what its layout needs (the settings
+    // column scrolls), so a window too narrow for the log bar beside the panel
+    // would squeeze the bar's buttons: it widens instead, as far as the
+    // screen allows.
+    QWidget* top = window();
+    if (!top || top->isMaximized() || top->isFullScreen())
+        return;
+    // The panel just shown is not in the layouts' cached sizes yet.
+    updateGeometry();
+    int missing = 0;
+    for (QWidget* w = this; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
+        if (QLayout* layout = w->layout()) {
+            layout->activate();
+            missing = std::max(missing, layout->totalMinimumSize().width() - w->width());
+        }
+    }
+    if (missing <= 0)
+        return;
+    int width = top->width() + missing;
+    if (const QScreen* screen = top->screen()) {
+        const int frame = top->frameGeometry().width() - top->width();
+        width = std::min(width, screen->availableGeometry().width() - frame);
+    }
+    if (width > top->width())
+        top->resize(width, top->height());
 }

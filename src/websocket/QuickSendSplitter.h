@@ -24,6 +24,7 @@ public slots:
     void setPanelOpen(bool open);
 
 private:
+    void makeRoomForPanel();
     void followHandle();
 
     QuickSendPanel* m_panel;
