@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QUrl>
 #include <QUuid>
+#include <QtEndian>
 
 #include <cmath>
 
@@ -92,16 +93,19 @@ private:
         case QCborStreamReader::UnsignedInteger: {
             const quint64 n = m_reader.toUnsignedInteger();
             m_reader.next();
-            return n > quint64(std::numeric_limits<qint64>::max()) ? QCborValue(double(n))
-                                                                   : QCborValue(qint64(n));
+            if (n <= quint64(std::numeric_limits<qint64>::max()))
+                return QCborValue(qint64(n));
+            // As the bignum it is: a double would pass for the exact value.
+            return bignum(QCborKnownTags::PositiveBignum, n);
         }
         case QCborStreamReader::NegativeInteger: {
-            // Qt gives the magnitude (1 for -1); past -2^63 only a double holds it.
-            const quint64 n = quint64(m_reader.toNegativeInteger());
+            // Qt gives the magnitude (1 for -1), which wraps to 0 for -2^64:
+            // the argument of -1 - a is one less.
+            const quint64 a = quint64(m_reader.toNegativeInteger()) - 1;
             m_reader.next();
-            if (n <= quint64(1) << 63)
-                return QCborValue(qint64(0 - n));
-            return QCborValue(-double(n));
+            if (a <= quint64(std::numeric_limits<qint64>::max()))
+                return QCborValue(-1 - qint64(a));
+            return bignum(QCborKnownTags::NegativeBignum, a);
         }
         case QCborStreamReader::ByteArray: {
             if (m_reader.isLengthKnown() && !lengthFits(m_reader.length()))
@@ -195,6 +199,13 @@ private:
                 kName, at,
                 error == QCborError::NoError ? QStringLiteral("不是 CBOR 数据") : error.toString());
         return {};
+    }
+
+    static QCborValue bignum(QCborKnownTags tag, quint64 magnitude)
+    {
+        QByteArray bytes(8, Qt::Uninitialized);
+        qToBigEndian(magnitude, bytes.data());
+        return QCborValue(tag, QCborValue(bytes));
     }
 
     QCborStreamReader m_reader;
