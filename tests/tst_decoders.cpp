@@ -152,6 +152,24 @@ private slots:
         QVERIFY2(decoded.compact().size() < 4096, qPrintable(decoded.compact().left(300)));
     }
 
+    void shouldReadAFieldRepeatedManyTimesInOnePass()
+    {
+        // Field 1 as 40000 varints: the row's whole budget of values.
+        QByteArray frame;
+        for (int k = 0; k < 40000; ++k)
+            frame.append("\x08").append(char(k % 100));
+        QElapsedTimer clock;
+        clock.start();
+        const DecodedFrame decoded =
+            FrameDecoder(DecoderKind::Protobuf, {}, {}, DecodeLimits::forRows()).decode(frame);
+        QVERIFY2(decoded.ok, qPrintable(decoded.problem));
+        const QJsonArray values = decoded.json[QLatin1String("1")].toArray();
+        QCOMPARE(values.size(), 40000);
+        QCOMPARE(values.last()[QLatin1String("varint")].toInt(), 99);
+        // Rows decode on the window's thread; this took 15 s.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    }
+
     void shouldReadBase64TextFramesOnly_data()
     {
         QTest::addColumn<QByteArray>("text");
