@@ -8,6 +8,8 @@
 //   bare    a QWebSocket counting frames and bytes (several runs, best kept)
 //   window  the real window in client mode, driven through its own controls
 //   rules   the same with the chart template "JSON 多字段" chosen
+//   rules-cbor  the same rules with the flood's frames CBOR in binary frames
+//           and the row decoder set to CBOR, so that the rules read them decoded
 //   rss     the window taking 1,000,000 frames: memory after 200,000 and at the end
 //   large   the window taking 8 text frames of 1 MiB (large-text), then, in a
 //           fresh process, 2 binary frames of 16 MiB (large-bin): every byte
@@ -31,6 +33,7 @@
 // --no-large, --clients N, --only RUN,RUN (e.g. --only accept). The flood runs
 // end with the line
 //   ingest: window/bare=R1 rules/bare=R2 stall_ms=S rss_mb=M
+// and, with rules-cbor, "cbor: rules-cbor/rules=R".
 #include "app/StartUp.h"
 #include "banner/AdBanner.h"
 #include "chart/ChartEngine.h"
@@ -108,6 +111,7 @@ struct Options
     quint16 port = 0;
     qint64 frames = 200000;
     qint64 frameBytes = 0;
+    qint64 cborFrameBytes = 0;
     int timeoutSeconds = 600;
     int bareRuns = 3;
     bool withRss = true;
@@ -132,10 +136,11 @@ qint64 statusKb(const char* key, qint64 pid = 0)
     return -1;
 }
 
-QUrl floodUrl(const Options& o, qint64 frames)
+QUrl floodUrl(const Options& o, qint64 frames, bool cbor = false)
 {
-    return QUrl(QStringLiteral("ws://127.0.0.1:%1/?frames=%2")
-                    .arg(QString::number(o.port), QString::number(frames)));
+    return QUrl(QStringLiteral("ws://127.0.0.1:%1/?frames=%2%3")
+                    .arg(QString::number(o.port), QString::number(frames),
+                         cbor ? QStringLiteral("&cbor=1") : QString()));
 }
 
 QUrl largeUrl(const Options& o, const LargeRun& run)
@@ -320,7 +325,7 @@ bool watchUntil(QEventLoop& loop, QElapsedTimer& clock, QElapsedTimer& gap,
     return finished;
 }
 
-int runWindow(const Options& o, bool withRules, bool rssRun)
+int runWindow(const Options& o, bool withRules, bool rssRun, bool cbor = false)
 {
     WebSocketWidget window;
     Controls controls;
@@ -335,10 +340,19 @@ int runWindow(const Options& o, bool withRules, bool rssRun)
         std::fprintf(stderr, "window: chart template not found or gave no rules\n");
         return 1;
     }
+    if (cbor) {
+        auto* decoder = window.findChild<QComboBox*>(QStringLiteral("rowDecoderCombo"));
+        if (decoder)
+            decoder->setCurrentText(QStringLiteral("CBOR"));
+        if (!decoder || decoder->currentText() != QStringLiteral("CBOR")) {
+            std::fprintf(stderr, "window: no row decoder CBOR to choose\n");
+            return 1;
+        }
+    }
 
     const qint64 frames = rssRun ? kRssFrames : o.frames;
     const qint64 expected = frames * o.frameBytes;
-    urlEdit->setText(floodUrl(o, frames).toString());
+    urlEdit->setText(floodUrl(o, frames, cbor).toString());
 
     qint64 entries = 0;
     QObject::connect(comm, &CommunicationBase::logEntryAdded, &window, [&] { ++entries; });
@@ -370,8 +384,10 @@ int runWindow(const Options& o, bool withRules, bool rssRun)
             status = QStringLiteral("rx_mismatch");
 
         printResult(
-            {{"mode", rssRun ? QStringLiteral("rss")
-                             : (withRules ? QStringLiteral("rules") : QStringLiteral("window"))},
+            {{"mode", rssRun      ? QStringLiteral("rss")
+                      : cbor      ? QStringLiteral("rules-cbor")
+                      : withRules ? QStringLiteral("rules")
+                                  : QStringLiteral("window")},
              {"frames", QString::number(frames)},
              {"received", QString::number(o.frameBytes > 0 ? rx / o.frameBytes : 0)},
              {"rx_bytes", QString::number(rx)},
@@ -1174,11 +1190,12 @@ Fields runChild(const Options& o, const QString& mode)
 {
     QProcess child;
     child.setProcessEnvironment(childEnvironment());
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--mode"), mode, QStringLiteral("--port"), QString::number(o.port),
-                 QStringLiteral("--frames"), QString::number(o.frames),
-                 QStringLiteral("--frame-bytes"), QString::number(o.frameBytes),
-                 QStringLiteral("--timeout"), QString::number(o.timeoutSeconds)});
+    child.start(
+        QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--mode"), mode, QStringLiteral("--port"), QString::number(o.port),
+         QStringLiteral("--frames"), QString::number(o.frames), QStringLiteral("--frame-bytes"),
+         QString::number(mode == QStringLiteral("rules-cbor") ? o.cborFrameBytes : o.frameBytes),
+         QStringLiteral("--timeout"), QString::number(o.timeoutSeconds)});
     // The child keeps its own time limit; this one only catches a hang.
     if (!child.waitForFinished((o.timeoutSeconds + 120) * 1000)) {
         child.kill();
@@ -1234,6 +1251,8 @@ bool startFloodServer(QProcess& server, Options& o)
             const QList<QByteArray> words = line.split(' ');
             if (words.value(0) == "FRAMES" && words.value(2) == "FRAME_BYTES")
                 o.frameBytes = words.value(3).toLongLong();
+            if (words.value(0) == "CBOR_FRAME_BYTES")
+                o.cborFrameBytes = words.value(1).toLongLong();
             if (words.value(0) == "PORT") {
                 o.port = quint16(words.value(1).toUInt());
                 return o.port != 0 && o.frameBytes > 0;
@@ -1323,9 +1342,10 @@ int runDriver(Options o)
     StartUp::raiseFileLimit();
     const bool window = asked(o, "window", true);
     const bool rules = asked(o, "rules", true);
+    const bool rulesCbor = asked(o, "rules-cbor", true);
     const bool rss = asked(o, "rss", o.withRss);
     QStringList order;
-    if (window || rules || rss || asked(o, "bare", false)) {
+    if (window || rules || rulesCbor || rss || asked(o, "bare", false)) {
         // Bare runs between the window runs, so that a machine getting busier
         // shows in the reference as well; the fastest is the reference.
         order << QStringLiteral("bare");
@@ -1335,6 +1355,8 @@ int runDriver(Options o)
             order << QStringLiteral("bare");
         if (rules)
             order << QStringLiteral("rules");
+        if (rulesCbor)
+            order << QStringLiteral("rules-cbor");
         for (int i = 2; i < o.bareRuns; ++i)
             order << QStringLiteral("bare");
         if (rss)
@@ -1396,10 +1418,10 @@ int runDriver(Options o)
             bareRate = std::max(bareRate, framesPerSecond(f));
     }
 
-    const QStringList tableModes = {QStringLiteral("bare"),       QStringLiteral("window"),
-                                    QStringLiteral("rules"),      QStringLiteral("rss"),
-                                    QStringLiteral("large-text"), QStringLiteral("large-bin"),
-                                    QStringLiteral("accept")};
+    const QStringList tableModes = {QStringLiteral("bare"),      QStringLiteral("window"),
+                                    QStringLiteral("rules"),     QStringLiteral("rules-cbor"),
+                                    QStringLiteral("rss"),       QStringLiteral("large-text"),
+                                    QStringLiteral("large-bin"), QStringLiteral("accept")};
     bool table = false;
     for (const Fields& f : std::as_const(runs))
         table = table || tableModes.contains(f.value(QStringLiteral("mode")));
@@ -1408,6 +1430,8 @@ int runDriver(Options o)
                     "shown_s", "frames/s", "/bare", "stall_ms", "peak_mb", "notes");
     double windowRatio = 0;
     double rulesRatio = 0;
+    double rulesCborRate = -1;
+    double rulesRate = -1;
     qint64 worstStall = 0;
     double worstRssMb = 0;
     double windowEndKb = -1;
@@ -1473,6 +1497,10 @@ int runDriver(Options o)
                     number(f, "counted_ms", 0) / 1000.0, qPrintable(shown), rate,
                     isLarge || isAccept ? "-" : ratioText(ratio).constData(), qPrintable(stall),
                     peakMb, qPrintable(notes));
+        if (mode == QStringLiteral("rules"))
+            rulesRate = rate;
+        if (mode == QStringLiteral("rules-cbor"))
+            rulesCborRate = rate;
         if (mode == QStringLiteral("window") || mode == QStringLiteral("rules")) {
             if (mode == QStringLiteral("window"))
                 windowRatio = ratio;
@@ -1503,6 +1531,9 @@ int runDriver(Options o)
         std::printf("\ningest: window/bare=%s rules/bare=%s stall_ms=%lld rss_mb=%.0f\n",
                     ratioText(windowRatio).constData(), ratioText(rulesRatio).constData(),
                     static_cast<long long>(worstStall), worstRssMb);
+    if (rulesCborRate >= 0 && rulesRate > 0)
+        std::printf("\ncbor: rules-cbor/rules=%s\n",
+                    ratioText(rulesCborRate / rulesRate).constData());
     for (const QString& line : std::as_const(closing))
         std::printf("\n%s\n", qPrintable(line));
     std::fflush(stdout);
@@ -1523,7 +1554,7 @@ QString modeOf(int argc, char** argv)
 int main(int argc, char** argv)
 {
     const QString mode = modeOf(argc, argv);
-    const bool gui = mode == QStringLiteral("window") || mode == QStringLiteral("rules") ||
+    const bool gui = mode == QStringLiteral("window") || mode.startsWith(QStringLiteral("rules")) ||
                      mode == QStringLiteral("rss") || mode.startsWith(QStringLiteral("large-")) ||
                      mode == QStringLiteral("feed") || mode == QStringLiteral("picture") ||
                      mode == QStringLiteral("server") || mode == QStringLiteral("find") ||
@@ -1535,7 +1566,8 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption modeOption(
         QStringLiteral("mode"),
-        QStringLiteral("driver, or one run: bare, window, rules, rss, large-text, large-bin, "
+        QStringLiteral("driver, or one run: bare, window, rules, rules-cbor, rss, large-text, "
+                       "large-bin, "
                        "feed, picture, server, clients, find or filter-flood."),
         QStringLiteral("mode"), QStringLiteral("driver"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Flood port."),
@@ -1562,7 +1594,8 @@ int main(int argc, char** argv)
         QStringLiteral("n"), QStringLiteral("1000"));
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
-        QStringLiteral("Only these runs, comma-separated: bare, window, rules, rss, large-text, "
+        QStringLiteral("Only these runs, comma-separated: bare, window, rules, rules-cbor, rss, "
+                       "large-text, "
                        "large-bin, accept, feed, picture, find, filter-flood, fdlimit (never run "
                        "by default)."),
         QStringLiteral("runs"));
@@ -1606,7 +1639,8 @@ int main(int argc, char** argv)
     if (o.mode == QStringLiteral("large-bin"))
         return runLarge(o, kLargeBinary);
     if (gui)
-        return runWindow(o, o.mode == QStringLiteral("rules"), o.mode == QStringLiteral("rss"));
+        return runWindow(o, o.mode.startsWith(QStringLiteral("rules")),
+                         o.mode == QStringLiteral("rss"), o.mode == QStringLiteral("rules-cbor"));
     std::fprintf(stderr, "unknown mode %s\n", qPrintable(o.mode));
     return 2;
 }

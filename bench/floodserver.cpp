@@ -4,7 +4,7 @@
 // then "PORT <port>" on stdout once it listens.
 //
 //   floodserver [--port P] [--frames N] [--payload TEXT] [--frame-size N]
-//               [--binary] [--verbose]
+//               [--binary] [--cbor] [--verbose]
 //
 // "{seq}" in the payload becomes a seven-digit sequence number, so every
 // frame has the same length and the client knows the exact byte total.
@@ -12,13 +12,22 @@
 // ASCII JSON-like text, or varied bytes with --binary. Each message goes out
 // as one frame whatever its size. A client may ask for other settings in its
 // URL: "?frames=N", "&size=N", "&binary=1" (binary=0 for text).
+// --cbor (or "&cbor=1") sends the JSON payload as CBOR in binary frames, the
+// sequence number as a CBOR integer; "CBOR_FRAME_BYTES <b>" before "PORT"
+// gives their size.
+#include <QCborValue>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
 #include <QUrlQuery>
 #include <QWebSocket>
 #include <QWebSocketServer>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstdio>
@@ -44,6 +53,9 @@ struct Payload
     bool binary = false;
     // Set for a generated binary payload: sent as it is, shared by every frame.
     QByteArray bytes;
+    // The CBOR form, its sequence number (a 32-bit integer) at `seqAt`.
+    QByteArray cbor;
+    qsizetype seqAt = -1;
 
     QString textFor(qint64 index) const
     {
@@ -53,6 +65,13 @@ struct Payload
     }
     QByteArray bytesFor(qint64 index) const
     {
+        if (!cbor.isEmpty()) {
+            if (seqAt < 0)
+                return cbor;
+            QByteArray frame = cbor;
+            qToBigEndian(quint32(kSeqBase + index % kSeqSpan), frame.data() + seqAt);
+            return frame;
+        }
         return bytes.isEmpty() ? textFor(index).toUtf8() : bytes;
     }
     qint64 frameBytes() const { return binary ? bytesFor(0).size() : textFor(0).toUtf8().size(); }
@@ -120,6 +139,30 @@ Payload makePayload(const QString& text, bool binary)
     if (p.numbered)
         p.tail = text.mid(mark + kSeqMark.size());
     return p;
+}
+
+// The payload's JSON as CBOR, encoded once: every sequence number takes the
+// same five bytes (0x1a and 32 bits), patched per frame. False when the
+// payload is no JSON or its number is not where a plain value would be.
+bool makeCbor(Payload& p)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(p.textFor(0).toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return false;
+    p.binary = true;
+    p.cbor = (doc.isObject() ? QCborValue::fromJsonValue(doc.object())
+                             : QCborValue::fromJsonValue(doc.array()))
+                 .toCbor();
+    if (!p.numbered)
+        return true;
+    char seq[5] = {char(0x1a)};
+    qToBigEndian(quint32(kSeqBase), seq + 1);
+    const qsizetype at = p.cbor.indexOf(QByteArrayView(seq, 5));
+    if (at < 0 || p.cbor.indexOf(QByteArrayView(seq, 5), at + 1) >= 0)
+        return false;
+    p.seqAt = at + 1;
+    return true;
 }
 
 // Exactly `size` bytes. Text is numbered JSON padded with ASCII letters (plain
@@ -193,10 +236,12 @@ int main(int argc, char** argv)
         QStringLiteral("bytes"));
     const QCommandLineOption binaryOption(QStringLiteral("binary"),
                                           QStringLiteral("Send binary frames."));
+    const QCommandLineOption cborOption(QStringLiteral("cbor"),
+                                        QStringLiteral("Send the JSON payload as CBOR."));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Report each client on stderr."));
-    parser.addOptions(
-        {portOption, framesOption, payloadOption, frameSizeOption, binaryOption, verboseOption});
+    parser.addOptions({portOption, framesOption, payloadOption, frameSizeOption, binaryOption,
+                       cborOption, verboseOption});
     parser.process(app);
 
     bool ok = false;
@@ -220,8 +265,18 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    const Payload payload = frameSize >= 0 ? makeSizedPayload(frameSize, binary)
-                                           : makePayload(parser.value(payloadOption), binary);
+    const bool cbor = parser.isSet(cborOption);
+    Payload payload = frameSize >= 0 ? makeSizedPayload(frameSize, binary)
+                                     : makePayload(parser.value(payloadOption), binary);
+    Payload cborPayload = makePayload(parser.value(payloadOption), true);
+    const bool cborFits = makeCbor(cborPayload);
+    if (cbor) {
+        if (frameSize >= 0 || !cborFits) {
+            std::fprintf(stderr, "floodserver: --cbor needs a JSON --payload\n");
+            return 2;
+        }
+        payload = cborPayload;
+    }
     const bool verbose = parser.isSet(verboseOption);
 
     QWebSocketServer server(QStringLiteral("floodserver"), QWebSocketServer::NonSecureMode);
@@ -235,10 +290,13 @@ int main(int argc, char** argv)
             qint64 count = frames;
             qint64 size = frameSize;
             qint64 binaryAsked = binary ? 1 : 0;
+            qint64 cborAsked = cbor ? 1 : 0;
             const bool valid = querySize(query, QStringLiteral("frames"),
                                          std::numeric_limits<qint64>::max(), count) &&
                                querySize(query, QStringLiteral("size"), kMaxFrameSize, size) &&
-                               querySize(query, QStringLiteral("binary"), 1, binaryAsked);
+                               querySize(query, QStringLiteral("binary"), 1, binaryAsked) &&
+                               querySize(query, QStringLiteral("cbor"), 1, cborAsked) &&
+                               (cborAsked == 0 || (cborFits && size < 0));
             if (!valid) {
                 // Flooding with the defaults instead would hide the mistake.
                 std::fprintf(stderr, "floodserver: bad query in %s\n",
@@ -248,8 +306,10 @@ int main(int argc, char** argv)
                 socket->deleteLater();
                 continue;
             }
-            const bool ownSettings = size != frameSize || (binaryAsked != 0) != binary;
-            const Payload own = !ownSettings ? payload
+            const bool ownSettings =
+                size != frameSize || (binaryAsked != 0) != binary || (cborAsked != 0) != cbor;
+            const Payload own = !ownSettings     ? payload
+                                : cborAsked != 0 ? cborPayload
                                 : size >= 0
                                     ? makeSizedPayload(size, binaryAsked != 0)
                                     : makePayload(parser.value(payloadOption), binaryAsked != 0);
@@ -263,9 +323,11 @@ int main(int argc, char** argv)
     });
 
     const qint64 frameBytes = payload.frameBytes();
-    std::printf("FRAMES %lld FRAME_BYTES %lld TOTAL %lld\nPORT %u\n",
-                static_cast<long long>(frames), static_cast<long long>(frameBytes),
-                static_cast<long long>(frames * frameBytes), unsigned(server.serverPort()));
+    std::printf("FRAMES %lld FRAME_BYTES %lld TOTAL %lld\n", static_cast<long long>(frames),
+                static_cast<long long>(frameBytes), static_cast<long long>(frames * frameBytes));
+    if (cborFits)
+        std::printf("CBOR_FRAME_BYTES %lld\n", static_cast<long long>(cborPayload.frameBytes()));
+    std::printf("PORT %u\n", unsigned(server.serverPort()));
     std::fflush(stdout);
     return app.exec();
 }

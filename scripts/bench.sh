@@ -4,7 +4,8 @@
 # many clients against server mode, endless downloads against the banner.
 # Extra arguments go to bench_ingest, e.g. scripts/bench.sh --frames 50000 --no-rss,
 # scripts/bench.sh --only accept, scripts/bench.sh --only fdlimit, scripts/bench.sh mock;
-# scripts/bench.sh session runs the sessions benchmark instead.
+# scripts/bench.sh session runs the sessions benchmark instead, scripts/bench.sh decode
+# the decoders' one.
 # Not part of the test suite: it takes a minute or more and prints ratios.
 set -euo pipefail
 
@@ -31,6 +32,13 @@ if [ "${1:-}" = session ]; then
     sockwise_build bench_session >&2
     export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
     exec "$SOCKWISE_BUILD_DIR/bench/bench_session" "$@"
+fi
+# scripts/bench.sh decode [--frames N]: CBOR and MessagePack frames decoded
+# beside the same readings as JSON text, as the chart rules read them.
+if [ "${1:-}" = decode ]; then
+    shift
+    sockwise_build bench_decode >&2
+    exec "$SOCKWISE_BUILD_DIR/bench/bench_decode" "$@"
 fi
 # Build messages go to stderr: stdout is the benchmark's report alone.
 sockwise_build floodserver feedserver bench_ingest >&2

@@ -3,7 +3,8 @@
 #
 #   scripts/fuzz.sh [SECONDS] [HARNESS...]
 #
-# SECONDS per har socketioness (default 10); har socketionesses: hex codec rule feed chart json saved settings replyfile template har socketio
+# SECONDS per harness (default 10); harnesses: hex codec rule feed chart json
+# saved settings replyfile template har socketio cbor msgpack protobuf compressed
 # (default all). Each starts from the committed seeds in fuzz/corpus/<name>;
 # inputs it finds go to build-fuzz/corpus/<name>, crash reproducers to
 # build-fuzz/artifacts. Prints one line per harness; exits non-zero when any
@@ -17,7 +18,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${SOCKWISE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-10}"
 shift || true
-all=(hex codec rule feed chart json saved settings replyfile template har socketio)
+all=(hex codec rule feed chart json saved settings replyfile template har socketio
+     cbor msgpack protobuf compressed)
 harnesses=("$@")
 [ "${#harnesses[@]}" -eq 0 ] && harnesses=("${all[@]}")
 

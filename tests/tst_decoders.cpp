@@ -1,6 +1,7 @@
 // Hostile frames: every decoder stops with where and why, within its limits.
 #include "decode/DecodeLimits.h"
 #include "decode/FrameDecoder.h"
+#include "decode/FrameEncoder.h"
 
 #include <QtTest>
 
@@ -88,6 +89,85 @@ private slots:
         decoded = FrameDecoder(DecoderKind::Cbor, {}, {}, small).decode(qCompress(noise).mid(4));
         QVERIFY(!decoded.ok);
         QVERIFY2(decoded.problem.contains(u"解压后超过 1 MiB"_s), qPrintable(decoded.problem));
+    }
+
+    void shouldReadIntegersAtTheEdgesOfSixtyFourBits_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<bool>("exact");
+        const int cbor = int(DecoderKind::Cbor);
+        QTest::newRow("cbor -2^64") << cbor << QByteArray::fromHex("3bffffffffffffffff")
+                                    << u"\"-18446744073709551616\""_s << false;
+        QTest::newRow("cbor -2^63") << cbor << QByteArray::fromHex("3b7fffffffffffffff")
+                                    << u"-9223372036854775808"_s << true;
+        QTest::newRow("cbor 2^64-1") << cbor << QByteArray::fromHex("1bffffffffffffffff")
+                                     << u"\"18446744073709551615\""_s << false;
+    }
+    void shouldReadIntegersAtTheEdgesOfSixtyFourBits()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, json);
+        QFETCH(bool, exact);
+        const DecodedFrame decoded = FrameDecoder(DecoderKind(kind)).decode(frame);
+        QVERIFY2(decoded.ok, qPrintable(decoded.problem));
+        QCOMPARE(decoded.compact(), json);
+        QCOMPARE(decoded.exact, exact);
+    }
+
+    void shouldEncodeEverySixtyFourBitIntegerExactly_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("decoder");
+        QTest::addColumn<QString>("json");
+        for (const QString& json : {u"9223372036854775807"_s, u"[-9223372036854775808,1]"_s}) {
+            QTest::addRow("cbor %s", qPrintable(json))
+                << int(FrameEncoder::Format::Cbor) << int(DecoderKind::Cbor) << json;
+            QTest::addRow("msgpack %s", qPrintable(json))
+                << int(FrameEncoder::Format::MessagePack) << int(DecoderKind::MessagePack) << json;
+        }
+    }
+    void shouldEncodeEverySixtyFourBitIntegerExactly()
+    {
+        QFETCH(int, format);
+        QFETCH(int, decoder);
+        QFETCH(QString, json);
+        QByteArray payload;
+        QString problem;
+        QVERIFY(FrameEncoder(FrameEncoder::Format(format)).encode(json, &payload, &problem));
+        const DecodedFrame decoded = FrameDecoder(DecoderKind(decoder)).decode(payload);
+        QCOMPARE(decoded.compact(), json);
+        QVERIFY(decoded.exact);
+    }
+
+    void shouldKeepMapsKeyedByMapsSmall()
+    {
+        // {{{…{nil: nil}…: nil}: nil}: each level escapes the key below it again.
+        const QByteArray frame = QByteArray(40, char(0x81)) + QByteArray(41, char(0xc0));
+        const DecodedFrame decoded = FrameDecoder(DecoderKind::MessagePack).decode(frame);
+        QVERIFY2(decoded.ok, qPrintable(decoded.problem));
+        QVERIFY(!decoded.exact);
+        QVERIFY2(decoded.compact().size() < 4096, qPrintable(decoded.compact().left(300)));
+    }
+
+    void shouldReadAFieldRepeatedManyTimesInOnePass()
+    {
+        // Field 1 as 40000 varints: the row's whole budget of values.
+        QByteArray frame;
+        for (int k = 0; k < 40000; ++k)
+            frame.append("\x08").append(char(k % 100));
+        QElapsedTimer clock;
+        clock.start();
+        const DecodedFrame decoded =
+            FrameDecoder(DecoderKind::Protobuf, {}, {}, DecodeLimits::forRows()).decode(frame);
+        QVERIFY2(decoded.ok, qPrintable(decoded.problem));
+        const QJsonArray values = decoded.json[QLatin1String("1")].toArray();
+        QCOMPARE(values.size(), 40000);
+        QCOMPARE(values.last()[QLatin1String("varint")].toInt(), 99);
+        // Rows decode on the window's thread; this took 15 s.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void shouldReadBase64TextFramesOnly_data()

@@ -21,9 +21,11 @@ QCborValue toCbor(const QJsonValue& value)
 {
     switch (value.type()) {
     case QJsonValue::Double: {
+        // toInteger() keeps all 64 bits of what the parser read as an integer.
         const double d = value.toDouble();
-        if (std::floor(d) == d && std::abs(d) < 9.2e18)
-            return QCborValue(value.toInteger(qint64(d)));
+        const qint64 whole = value.toInteger();
+        if (std::floor(d) == d && double(whole) == d)
+            return QCborValue(whole);
         return QCborValue(d);
     }
     case QJsonValue::Array: {

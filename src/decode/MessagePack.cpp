@@ -15,6 +15,8 @@
 namespace {
 
 const QString kName = QStringLiteral("MessagePack");
+// The text of a key that is no string is cut past this many characters.
+constexpr qsizetype kMaxKeyChars = 256;
 
 class Reader
 {
@@ -122,6 +124,10 @@ private:
                 name = QString::fromUtf8(
                     QJsonDocument(QJsonArray{key}).toJson(QJsonDocument::Compact));
                 name = name.mid(1, name.size() - 2);
+                // A key of keys is escaped again at each level, doubling its
+                // backslashes: a few nested maps as keys would fill the memory.
+                if (name.size() > kMaxKeyChars)
+                    name = name.left(kMaxKeyChars) + QChar(0x2026);
             }
             object.insert(name, read(depth + 1));
         }
@@ -374,9 +380,11 @@ void put(QByteArray& out, const QJsonValue& value)
         break;
     case QJsonValue::Double: {
         const double d = value.toDouble();
-        // Whole numbers in qint64's range go as integers, as a reader expects.
-        if (std::floor(d) == d && std::abs(d) < 9.2e18) {
-            putInteger(out, value.toInteger(qint64(d)));
+        // Whole numbers in qint64's range go as integers, as a reader expects;
+        // toInteger() keeps all 64 bits of what the parser read as an integer.
+        const qint64 whole = value.toInteger();
+        if (std::floor(d) == d && double(whole) == d) {
+            putInteger(out, whole);
         } else {
             quint64 bits;
             std::memcpy(&bits, &d, 8);

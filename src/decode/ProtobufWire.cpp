@@ -2,9 +2,9 @@
 
 #include "decode/DecodeProblem.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QSet>
 #include <QStringDecoder>
 #include <QtEndian>
 
@@ -35,6 +35,10 @@ public:
         if (depth > std::min(m_limits.maxDepth, kMaxNesting))
             return limitHit(m_at, QStringLiteral("嵌套超过 %1 层"),
                             {QString::number(std::min(m_limits.maxDepth, kMaxNesting))});
+        // A field seen again is repeated: its values in order, gathered here
+        // and set once, as rewriting the object's array per value took time
+        // growing with the square of their number.
+        QHash<QString, QJsonArray> repeated;
         while (m_at < m_size) {
             const qint64 from = m_at;
             quint64 key = 0;
@@ -93,18 +97,16 @@ public:
                             {QString::number(field), QString::number(wire)});
             }
             const QString name = QString::number(field);
-            const auto found = out->constFind(name);
-            if (found == out->constEnd()) {
-                out->insert(name, value);
+            if (const auto values = repeated.find(name); values != repeated.end()) {
+                values->append(value);
+            } else if (const auto found = out->constFind(name); found != out->constEnd()) {
+                repeated.insert(name, QJsonArray{found.value(), value});
             } else {
-                // A field seen again is repeated: its values in order.
-                QJsonArray values = m_repeated.contains(field) ? found.value().toArray()
-                                                               : QJsonArray{found.value()};
-                values.append(value);
-                m_repeated.insert(field);
-                out->insert(name, values);
+                out->insert(name, value);
             }
         }
+        for (auto it = repeated.constBegin(); it != repeated.constEnd(); ++it)
+            out->insert(it.key(), it.value());
         return true;
     }
 
@@ -232,7 +234,6 @@ private:
     qint64 m_base;
     DecodeLimits m_limits;
     qint64* m_items;
-    QSet<quint64> m_repeated;
     bool m_limitHit = false;
     QString m_problem;
 };
