@@ -170,6 +170,27 @@ private slots:
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     }
 
+    void shouldReadALargeCborMapInOnePass()
+    {
+        // 40000 entries: Qt's map insert looks each key up, and this took seconds.
+        QByteArray frame = QByteArray::fromHex("b99c40");
+        for (int k = 0; k < 40000; ++k)
+            frame += QCborValue(k).toCbor() + QCborValue(QByteArray(1, char(k))).toCbor();
+        QElapsedTimer clock;
+        clock.start();
+        const DecodedFrame decoded =
+            FrameDecoder(DecoderKind::Cbor, {}, {}, DecodeLimits::forRows()).decode(frame);
+        QVERIFY2(decoded.ok, qPrintable(decoded.problem));
+        QCOMPARE(decoded.json.toObject().size(), 40000);
+        QCOMPARE(decoded.json[QLatin1String("39999")].toString(), u"3f"_s);
+        QVERIFY(decoded.shown.contains(u"39999: h'3f'"_s));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        // The tag that marks maps inside is refused in a frame.
+        const DecodedFrame marked =
+            FrameDecoder(DecoderKind::Cbor).decode(QByteArray::fromHex("dbffffffffffffffff80"));
+        QVERIFY(!marked.ok && marked.problem.contains(u"标签 18446744073709551615 无效"_s));
+    }
+
     void shouldReadBase64TextFramesOnly_data()
     {
         QTest::addColumn<QByteArray>("text");

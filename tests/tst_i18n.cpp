@@ -130,7 +130,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(!LanguageManager::isEnglish());
-        QCOMPARE(LanguageManager::dictionarySize(), 286);
+        QCOMPARE(LanguageManager::dictionarySize(), 287);
     }
 
     void cleanup()

@@ -16,6 +16,126 @@
 namespace {
 
 const QString kName = QStringLiteral("CBOR");
+// A map as read: its keys and values in turn under a tag that no valid
+// frame carries.
+constexpr quint64 kPairsTag = std::numeric_limits<quint64>::max();
+// Keys that are no strings are named by their notation, cut to this.
+constexpr int maxKeyChars = 256;
+
+bool isPairs(const QCborValue& value)
+{
+    return value.isTag() && quint64(value.tag()) == kPairsTag;
+}
+
+QString quoted(const QString& text)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            out += QLatin1Char('\\') + c;
+        else if (c.unicode() < 0x20)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out + QLatin1Char('"');
+}
+
+QString number(double d)
+{
+    if (std::isnan(d))
+        return QStringLiteral("NaN");
+    if (std::isinf(d))
+        return d > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    QString text = QString::number(d, 'g', 17);
+    // A float stays a float to the eye: 2.0, not 2.
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+// RFC 8949's diagnostic notation, one member a line when `wrapped`.
+void diagnose(const QCborValue& value, bool wrapped, int indent, QString* out)
+{
+    const auto lineBreak = [&](int level) {
+        if (wrapped)
+            *out += QLatin1Char('\n') + QString(level * 4, QLatin1Char(' '));
+    };
+    if (isPairs(value)) {
+        const QCborArray pairs = value.taggedValue().toArray();
+        *out += QLatin1Char('{');
+        for (qsizetype k = 0; k + 1 < pairs.size(); k += 2) {
+            if (k)
+                *out += QLatin1Char(',');
+            lineBreak(indent + 1);
+            diagnose(pairs.at(k), false, 0, out);
+            *out += QStringLiteral(": ");
+            diagnose(pairs.at(k + 1), wrapped, indent + 1, out);
+        }
+        if (!pairs.isEmpty())
+            lineBreak(indent);
+        *out += QLatin1Char('}');
+        return;
+    }
+    switch (value.type()) {
+    case QCborValue::Integer:
+        *out += QString::number(value.toInteger());
+        return;
+    case QCborValue::Double:
+        *out += number(value.toDouble());
+        return;
+    case QCborValue::String:
+        *out += quoted(value.toString());
+        return;
+    case QCborValue::ByteArray:
+        *out += QStringLiteral("h'") + QString::fromLatin1(value.toByteArray().toHex()) +
+                QLatin1Char('\'');
+        return;
+    case QCborValue::False:
+        *out += QStringLiteral("false");
+        return;
+    case QCborValue::True:
+        *out += QStringLiteral("true");
+        return;
+    case QCborValue::Null:
+        *out += QStringLiteral("null");
+        return;
+    case QCborValue::Undefined:
+        *out += QStringLiteral("undefined");
+        return;
+    case QCborValue::Array: {
+        const QCborArray array = value.toArray();
+        *out += QLatin1Char('[');
+        for (qsizetype k = 0; k < array.size(); ++k) {
+            if (k)
+                *out += QLatin1Char(',');
+            lineBreak(indent + 1);
+            diagnose(array.at(k), wrapped, indent + 1, out);
+        }
+        if (!array.isEmpty())
+            lineBreak(indent);
+        *out += QLatin1Char(']');
+        return;
+    }
+    default:
+        break;
+    }
+    if (value.isSimpleType()) {
+        *out += QStringLiteral("simple(%1)").arg(int(value.toSimpleType()));
+        return;
+    }
+    // Tags, and the tagged types Qt knows (dates, URLs, UUIDs, expressions).
+    *out += QString::number(quint64(value.tag())) + QLatin1Char('(');
+    diagnose(value.taggedValue(), wrapped, indent, out);
+    *out += QLatin1Char(')');
+}
+
+QString diagnostic(const QCborValue& value, bool wrapped)
+{
+    QString out;
+    diagnose(value, wrapped, 0, &out);
+    return out;
+}
 
 QByteArray magnitudeBytes(quint64 n)
 {
@@ -146,7 +266,9 @@ private:
             // A key and a value each: two bytes at least per entry.
             if (m_reader.isLengthKnown() && !lengthFits(m_reader.length(), 2))
                 return {};
-            QCborMap map;
+            // Pairs in order: QCborMap::insert looks for the key first, which
+            // turns a large map into a quadratic stall.
+            QCborArray pairs;
             m_reader.enterContainer();
             while (m_problem.isEmpty() && m_reader.lastError() == QCborError::NoError &&
                    m_reader.hasNext()) {
@@ -157,14 +279,20 @@ private:
                     fail(QStringLiteral("映射的键缺少值"));
                     break;
                 }
-                map.insert(key, read(depth + 1));
+                pairs.append(key);
+                pairs.append(read(depth + 1));
             }
             if (m_problem.isEmpty() && !m_reader.leaveContainer())
                 fail(m_reader.lastError().toString());
-            return map;
+            return QCborValue(QCborTag(kPairsTag), pairs);
         }
         case QCborStreamReader::Tag: {
             const QCborTag tag = m_reader.toTag();
+            // These are invalid in any frame (and one marks maps here).
+            if (quint64(tag) == 65535 || quint64(tag) == 4294967295u || quint64(tag) == kPairsTag) {
+                fail(QStringLiteral("标签 %1 无效"), {QString::number(quint64(tag))});
+                return {};
+            }
             m_reader.next();
             const QCborValue inner = read(depth + 1);
             return QCborValue(tag, inner);
@@ -288,22 +416,6 @@ QJsonValue CborDecoder::toJson(const QCborValue& value, bool* exact)
             array.append(toJson(member, exact));
         return array;
     }
-    case QCborValue::Map: {
-        QJsonObject object;
-        const QCborMap map = value.toMap();
-        for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
-            const QCborValue key = it.key();
-            QString name;
-            if (key.isString()) {
-                name = key.toString();
-            } else {
-                *exact = false;
-                name = key.toDiagnosticNotation();
-            }
-            object.insert(name, toJson(it.value(), exact));
-        }
-        return object;
-    }
     case QCborValue::DateTime:
         *exact = false;
         return QJsonValue(value.toDateTime().toString(Qt::ISODateWithMs));
@@ -317,6 +429,22 @@ QJsonValue CborDecoder::toJson(const QCborValue& value, bool* exact)
         *exact = false;
         return QJsonValue(value.taggedValue().toString());
     case QCborValue::Tag: {
+        if (isPairs(value)) {
+            QJsonObject object;
+            const QCborArray pairs = value.taggedValue().toArray();
+            for (qsizetype k = 0; k + 1 < pairs.size(); k += 2) {
+                const QCborValue key = pairs.at(k);
+                QString name;
+                if (key.isString()) {
+                    name = key.toString();
+                } else {
+                    *exact = false;
+                    name = diagnostic(key, false).left(maxKeyChars);
+                }
+                object.insert(name, toJson(pairs.at(k + 1), exact));
+            }
+            return object;
+        }
         *exact = false;
         const quint64 tag = quint64(value.tag());
         const QCborValue inner = value.taggedValue();
@@ -350,7 +478,6 @@ DecodedFrame CborDecoder::decode(const QByteArray& bytes, const DecodeLimits& li
     }
     frame.ok = true;
     frame.json = toJson(value, &frame.exact);
-    frame.shown =
-        frame.exact ? frame.indented() : value.toDiagnosticNotation(QCborValue::LineWrapped);
+    frame.shown = frame.exact ? frame.indented() : diagnostic(value, true);
     return frame;
 }

@@ -301,6 +301,7 @@ QMap<QString, QString> buildDictionary()
         {u"嵌套超过 %1 层"_s, u"nesting deeper than %1 levels"_s},
         {u"值的个数超过 %1"_s, u"more than %1 values"_s},
         {u"映射的键缺少值"_s, u"a map key lacks its value"_s},
+        {u"标签 %1 无效"_s, u"invalid tag %1"_s},
         {u"不是 CBOR 数据"_s, u"not CBOR"_s},
         {u"帧是空的"_s, u"the frame is empty"_s},
         {u"字符串不是有效的 UTF-8"_s, u"a string is not valid UTF-8"_s},
