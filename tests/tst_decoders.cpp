@@ -183,7 +183,9 @@ private slots:
         QVERIFY2(decoded.ok, qPrintable(decoded.problem));
         QCOMPARE(decoded.json.toObject().size(), 40000);
         QCOMPARE(decoded.json[QLatin1String("39999")].toString(), u"3f"_s);
-        QVERIFY(decoded.shown.contains(u"39999: h'3f'"_s));
+        QVERIFY(decoded.shown.isEmpty());
+        // The pane's reading also writes the notation out.
+        QVERIFY(FrameDecoder(DecoderKind::Cbor).decode(frame).shown.contains(u"39999: h'3f'"_s));
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         // The tag that marks maps inside is refused in a frame.
         const DecodedFrame marked =

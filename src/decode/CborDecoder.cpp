@@ -478,6 +478,7 @@ DecodedFrame CborDecoder::decode(const QByteArray& bytes, const DecodeLimits& li
     }
     frame.ok = true;
     frame.json = toJson(value, &frame.exact);
-    frame.shown = frame.exact ? frame.indented() : diagnostic(value, true);
+    if (limits.withShown)
+        frame.shown = frame.exact ? frame.indented() : diagnostic(value, true);
     return frame;
 }

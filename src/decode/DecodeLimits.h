@@ -15,6 +15,8 @@ struct DecodeLimits
     qint64 maxRatio = 200;
     // Nested layers (Base64 of gzip of zlib ...).
     int maxLayers = 4;
+    // The indented text for the detail pane; rows and rules read the JSON only.
+    bool withShown = true;
 
     // What a row may spend: it decodes on the window's thread.
     static DecodeLimits forRows()
@@ -22,6 +24,7 @@ struct DecodeLimits
         DecodeLimits limits;
         limits.maxInflated = qint64(4) * 1024 * 1024;
         limits.maxItems = 100000;
+        limits.withShown = false;
         return limits;
     }
 };

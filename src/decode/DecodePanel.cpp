@@ -206,8 +206,9 @@ void DecodePanel::apply()
         if (EntryDetailPane* pane = m_targets.logView->entryDetailPane())
             pane->decodePage()->setSchema(m_schema, type);
     }
+    // Rules read on the window's thread too: bounded as the rows are.
     if (m_targets.router)
-        m_targets.router->setDecoder(decoder());
+        m_targets.router->setDecoder(FrameDecoder(kind, m_schema, type, DecodeLimits::forRows()));
     if (m_targets.sender)
         m_targets.sender->setEncoder(FrameEncoder(
             FrameEncoder::Format(m_sendEncoding->currentData().toInt()), m_schema, type));

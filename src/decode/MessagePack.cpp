@@ -436,7 +436,8 @@ DecodedFrame MessagePack::decode(const QByteArray& bytes, const DecodeLimits& li
     frame.ok = true;
     frame.json = value;
     frame.exact = reader.exact();
-    frame.shown = frame.indented();
+    if (limits.withShown)
+        frame.shown = frame.indented();
     return frame;
 }
 

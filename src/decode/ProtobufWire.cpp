@@ -258,6 +258,7 @@ DecodedFrame ProtobufWire::decode(const QByteArray& bytes, const DecodeLimits& l
     }
     frame.ok = true;
     frame.json = fields;
-    frame.shown = frame.indented();
+    if (limits.withShown)
+        frame.shown = frame.indented();
     return frame;
 }
