@@ -340,6 +340,11 @@ int runWindow(const Options& o, bool withRules, bool rssRun, bool cbor = false)
         std::fprintf(stderr, "window: chart template not found or gave no rules\n");
         return 1;
     }
+
+    const qint64 frames = rssRun ? kRssFrames : o.frames;
+    const qint64 expected = frames * o.frameBytes;
+    urlEdit->setText(floodUrl(o, frames, cbor).toString());
+    // Chosen for the address: the decoding is kept per address.
     if (cbor) {
         auto* decoder = window.findChild<QComboBox*>(QStringLiteral("rowDecoderCombo"));
         if (decoder)
@@ -349,10 +354,6 @@ int runWindow(const Options& o, bool withRules, bool rssRun, bool cbor = false)
             return 1;
         }
     }
-
-    const qint64 frames = rssRun ? kRssFrames : o.frames;
-    const qint64 expected = frames * o.frameBytes;
-    urlEdit->setText(floodUrl(o, frames, cbor).toString());
 
     qint64 entries = 0;
     QObject::connect(comm, &CommunicationBase::logEntryAdded, &window, [&] { ++entries; });
