@@ -39,6 +39,33 @@ void collectTypes(const gp::Descriptor* message, QStringList* names)
         collectTypes(message->nested_type(k), names);
 }
 
+// Bytes the type does not know, at any depth: read as this type they would
+// be left out of the JSON without a word.
+bool hasUnknownFields(const gp::Message& message, int depth = 0)
+{
+    const gp::Reflection* reflection = message.GetReflection();
+    if (!reflection->GetUnknownFields(message).empty())
+        return true;
+    // libprotobuf itself stops parsing at 100 levels.
+    if (depth > 100)
+        return false;
+    std::vector<const gp::FieldDescriptor*> fields;
+    reflection->ListFields(message, &fields);
+    for (const gp::FieldDescriptor* field : fields) {
+        if (field->cpp_type() != gp::FieldDescriptor::CPPTYPE_MESSAGE)
+            continue;
+        if (field->is_repeated()) {
+            for (int k = 0; k < reflection->FieldSize(message, field); ++k) {
+                if (hasUnknownFields(reflection->GetRepeatedMessage(message, field, k), depth + 1))
+                    return true;
+            }
+        } else if (hasUnknownFields(reflection->GetMessage(message, field), depth + 1)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 struct ProtoSchema::Parts
@@ -105,7 +132,7 @@ bool ProtoSchema::decode(const QByteArray& bytes, const QString& type, QByteArra
     }
     // Bytes the type does not know are kept as unknown fields; reading them
     // as this type would be a guess.
-    if (!message->GetReflection()->GetUnknownFields(*message).empty()) {
+    if (hasUnknownFields(*message)) {
         *error = QStringLiteral("fields %1 does not define").arg(type);
         return false;
     }
