@@ -54,6 +54,8 @@ QString number(double d)
     return text;
 }
 
+QString bigNumber(const QByteArray& magnitude, bool negative);
+
 // RFC 8949's diagnostic notation, one member a line when `wrapped`.
 void diagnose(const QCborValue& value, bool wrapped, int indent, QString* out)
 {
@@ -123,6 +125,15 @@ void diagnose(const QCborValue& value, bool wrapped, int indent, QString* out)
     if (value.isSimpleType()) {
         *out += QStringLiteral("simple(%1)").arg(int(value.toSimpleType()));
         return;
+    }
+    // Big numbers as the integers they are, where decimal reaches.
+    const quint64 tag = quint64(value.tag());
+    if ((tag == 2 || tag == 3) && value.taggedValue().isByteArray()) {
+        const QString digits = bigNumber(value.taggedValue().toByteArray(), tag == 3);
+        if (!digits.contains(QLatin1Char('x'))) {
+            *out += digits;
+            return;
+        }
     }
     // Tags, and the tagged types Qt knows (dates, URLs, UUIDs, expressions).
     *out += QString::number(quint64(value.tag())) + QLatin1Char('(');
