@@ -441,7 +441,7 @@ QJsonValue CborDecoder::toJson(const QCborValue& value, bool* exact)
         return QJsonValue(value.taggedValue().toString());
     case QCborValue::Tag: {
         if (isPairs(value)) {
-            QJsonObject object;
+            DecodedFrame::Members members;
             const QCborArray pairs = value.taggedValue().toArray();
             for (qsizetype k = 0; k + 1 < pairs.size(); k += 2) {
                 const QCborValue key = pairs.at(k);
@@ -452,9 +452,9 @@ QJsonValue CborDecoder::toJson(const QCborValue& value, bool* exact)
                     *exact = false;
                     name = diagnostic(key, false).left(maxKeyChars);
                 }
-                object.insert(name, toJson(pairs.at(k + 1), exact));
+                members.append({name, toJson(pairs.at(k + 1), exact)});
             }
-            return object;
+            return DecodedFrame::objectOf(std::move(members));
         }
         *exact = false;
         const quint64 tag = quint64(value.tag());

@@ -8,15 +8,15 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QFutureWatcher>
 #include <QPromise>
 #include <QThreadPool>
 
-#include <memory>
 #include <QVBoxLayout>
+#include <memory>
 
 DecodePage::DecodePage(QWidget* parent)
     : QWidget(parent)

@@ -1,5 +1,7 @@
 #include "decode/DecodedFrame.h"
 
+#include <algorithm>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,4 +31,18 @@ QString DecodedFrame::compact() const
 QString DecodedFrame::indented() const
 {
     return ok ? jsonText(json, QJsonDocument::Indented) : QString();
+}
+
+QJsonObject DecodedFrame::objectOf(Members members)
+{
+    std::stable_sort(members.begin(), members.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    QJsonObject object;
+    for (qsizetype k = 0; k < members.size(); ++k) {
+        // Of equal keys the last read wins, as an insert in order would have it.
+        if (k + 1 < members.size() && members.at(k + 1).first == members.at(k).first)
+            continue;
+        object.insert(members.at(k).first, members.at(k).second);
+    }
+    return object;
 }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 // What a decoder made of a frame's bytes: the value as JSON (what rows and
 // rules read), the text the detail pane shows, or where it stopped.
@@ -22,4 +26,10 @@ struct DecodedFrame
     QString compact() const;
     // The JSON indented, for the pane's copy button.
     QString indented() const;
+
+    // A map's members as one object, a later key replacing an earlier one.
+    // QJsonObject keeps its keys sorted and moves the rest for each insert
+    // out of order; sorted first, every insert is an append.
+    using Members = QList<std::pair<QString, QJsonValue>>;
+    static QJsonObject objectOf(Members members);
 };

@@ -111,7 +111,7 @@ private:
     {
         if (!have(n * 2, from))
             return {};
-        QJsonObject object;
+        DecodedFrame::Members members;
         for (quint64 k = 0; k < n && ok(); ++k) {
             const QJsonValue key = read(depth + 1);
             if (!ok())
@@ -129,9 +129,10 @@ private:
                 if (name.size() > kMaxKeyChars)
                     name = name.left(kMaxKeyChars) + QChar(0x2026);
             }
-            object.insert(name, read(depth + 1));
+            QJsonValue value = read(depth + 1);
+            members.append({name, std::move(value)});
         }
-        return object;
+        return DecodedFrame::objectOf(std::move(members));
     }
 
     QJsonValue timestamp(const quint8* p, quint64 size, qint64 from)

@@ -37,8 +37,11 @@ public:
                             {QString::number(std::min(m_limits.maxDepth, kMaxNesting))});
         // A field seen again is repeated: its values in order, gathered here
         // and set once, as rewriting the object's array per value took time
-        // growing with the square of their number.
-        QHash<QString, QJsonArray> repeated;
+        // growing with the square of their number; the object itself is made
+        // once at the end, for the same reason.
+        DecodedFrame::Members members;
+        QHash<QString, qsizetype> seen;
+        QHash<qsizetype, QJsonArray> repeated;
         while (m_at < m_size) {
             const qint64 from = m_at;
             quint64 key = 0;
@@ -97,16 +100,19 @@ public:
                             {QString::number(field), QString::number(wire)});
             }
             const QString name = QString::number(field);
-            if (const auto values = repeated.find(name); values != repeated.end()) {
-                values->append(value);
-            } else if (const auto found = out->constFind(name); found != out->constEnd()) {
-                repeated.insert(name, QJsonArray{found.value(), value});
+            if (const auto found = seen.constFind(name); found != seen.constEnd()) {
+                QJsonArray& values = repeated[found.value()];
+                if (values.isEmpty())
+                    values.append(members.at(found.value()).second);
+                values.append(value);
             } else {
-                out->insert(name, value);
+                seen.insert(name, members.size());
+                members.append({name, value});
             }
         }
         for (auto it = repeated.constBegin(); it != repeated.constEnd(); ++it)
-            out->insert(it.key(), it.value());
+            members[it.key()].second = it.value();
+        *out = DecodedFrame::objectOf(std::move(members));
         return true;
     }
 
