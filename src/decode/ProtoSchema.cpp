@@ -114,16 +114,23 @@ QStringList ProtoSchema::messageTypes() const
     return names;
 }
 
-bool ProtoSchema::decode(const QByteArray& bytes, const QString& type, QByteArray* json,
-                         QString* error) const
+std::unique_ptr<gp::Message> ProtoSchema::newMessage(const QString& type, QString* error) const
 {
     const gp::Descriptor* descriptor =
         m_parts->importer.pool()->FindMessageTypeByName(type.toStdString());
     if (!descriptor) {
         *error = QStringLiteral("no message %1").arg(type);
-        return false;
+        return nullptr;
     }
-    std::unique_ptr<gp::Message> message(m_parts->factory.GetPrototype(descriptor)->New());
+    return std::unique_ptr<gp::Message>(m_parts->factory.GetPrototype(descriptor)->New());
+}
+
+bool ProtoSchema::decode(const QByteArray& bytes, const QString& type, QByteArray* json,
+                         QString* error) const
+{
+    const std::unique_ptr<gp::Message> message = newMessage(type, error);
+    if (!message)
+        return false;
     gp::io::CodedInputStream input(reinterpret_cast<const quint8*>(bytes.constData()),
                                    int(bytes.size()));
     if (!message->ParseFromCodedStream(&input) || !input.ConsumedEntireMessage()) {
@@ -152,13 +159,9 @@ bool ProtoSchema::decode(const QByteArray& bytes, const QString& type, QByteArra
 bool ProtoSchema::encode(const QByteArray& json, const QString& type, QByteArray* bytes,
                          QString* error) const
 {
-    const gp::Descriptor* descriptor =
-        m_parts->importer.pool()->FindMessageTypeByName(type.toStdString());
-    if (!descriptor) {
-        *error = QStringLiteral("no message %1").arg(type);
+    const std::unique_ptr<gp::Message> message = newMessage(type, error);
+    if (!message)
         return false;
-    }
-    std::unique_ptr<gp::Message> message(m_parts->factory.GetPrototype(descriptor)->New());
     const auto status = gp::util::JsonStringToMessage(json.toStdString(), message.get());
     if (!status.ok()) {
         *error = QString::fromStdString(std::string(status.message()));

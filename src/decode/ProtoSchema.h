@@ -9,6 +9,10 @@
 // A .proto file read at run time with libprotobuf's importer (its imports
 // from its own folder), and its messages decoded from and encoded to JSON
 // through dynamic messages: no code generated at build time.
+namespace google::protobuf {
+class Message;
+}
+
 class ProtoSchema
 {
 public:
@@ -28,6 +32,9 @@ public:
 
 private:
     struct Parts;
+    // An empty message of `type`, or null with `error` saying there is none.
+    std::unique_ptr<google::protobuf::Message> newMessage(const QString& type,
+                                                          QString* error) const;
     explicit ProtoSchema(const QString& path);
 
     QString m_path;

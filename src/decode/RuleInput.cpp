@@ -16,3 +16,13 @@ QString RuleInput::forFrame(const QByteArray& bytes, LogEntry::FrameKind kind,
         *decoded = true;
     return frame.compact();
 }
+
+RuleInput::EntryReader RuleInput::reader(const FrameDecoder& decoder, EntryReader protocol)
+{
+    return [decoder, protocol = std::move(protocol)](const LogEntry& entry) {
+        const QString decoded = forFrame(entry.rawData(), entry.frameKind(), decoder);
+        if (!decoded.isEmpty())
+            return decoded;
+        return protocol ? protocol(entry) : entry.text();
+    };
+}

@@ -1,5 +1,7 @@
 #include "websocket/AddressOptions.h"
 
+#include "i18n/LanguageManager.h"
+
 #include <QUrl>
 
 #include <algorithm>
@@ -45,4 +47,17 @@ QString AddressOptions::keyFor(const QString& address)
     key.setPort(url.port(scheme == QLatin1String("wss") ? 443 : 80));
     key.setPath(url.path().isEmpty() ? QStringLiteral("/") : url.path());
     return key.toString();
+}
+
+QStringList AddressOptions::differenceLines(const ClientOptions& options)
+{
+    const auto differences = options.differences();
+    if (differences.isEmpty())
+        return {};
+    QStringList lines{LanguageManager::translate(QStringLiteral("连接选项")) + QLatin1Char(':')};
+    for (const auto& [label, value] : differences)
+        lines.append(LanguageManager::translate(label) +
+                     (value.isEmpty() ? QString()
+                                      : QStringLiteral(": ") + LanguageManager::translate(value)));
+    return lines;
 }

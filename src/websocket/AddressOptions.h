@@ -30,6 +30,10 @@ public:
     // the scheme's port filled in. Text that is no URL is its own key.
     static QString keyFor(const QString& address);
 
+    // "连接选项:" and a line per option that differs from its default, in the
+    // language shown; empty when none does.
+    static QStringList differenceLines(const ClientOptions& options);
+
 private:
     QList<Entry> m_entries;
 };

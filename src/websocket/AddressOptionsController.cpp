@@ -53,10 +53,6 @@ void AddressOptionsController::updateMark()
     m_mark->setVisible(!differences.isEmpty());
     const QString text = QStringLiteral("⚙ %1").arg(differences.size());
     setRuntimeText(m_mark, text, text);
-    QStringList lines{LanguageManager::translate(QStringLiteral("连接选项")) + QLatin1Char(':')};
-    for (const auto& [label, value] : differences)
-        lines.append(LanguageManager::translate(label) +
-                     (value.isEmpty() ? QString()
-                                      : QStringLiteral(": ") + LanguageManager::translate(value)));
-    m_mark->setToolTip(lines.join(QLatin1Char('\n')));
+    m_mark->setToolTip(
+        AddressOptions::differenceLines(m_connection->clientOptions()).join(QLatin1Char('\n')));
 }

@@ -48,6 +48,7 @@ QSpinBox* secondsSpin(const char* name, int value, QWidget* parent)
 
 ConnectionOptionsDialog::ConnectionOptionsDialog(const ClientOptions& options, QWidget* parent)
     : QDialog(parent)
+    , m_decode(options.decode)
 {
     setObjectName(QStringLiteral("connectionOptionsDialog"));
     setWindowTitle(QStringLiteral("连接选项"));
@@ -161,6 +162,7 @@ ClientOptions ConnectionOptionsDialog::options() const
         options.proxyPassword = m_proxyPassword->text();
     }
     options.protocol = m_protocol->options();
+    options.decode = m_decode;
     return options;
 }
 

@@ -55,4 +55,6 @@ private:
     QLineEdit* m_proxyPassword = nullptr;
     QLabel* m_problems = nullptr;
     ProtocolOptionsBox* m_protocol = nullptr;
+    // Chosen beside the log, not here: passed through as it came.
+    DecodeOptions m_decode;
 };

@@ -94,7 +94,11 @@ ServerOptionsDialog::ServerOptionsDialog(QWidget* parent)
     auto* defaults = new QPushButton(QStringLiteral("恢复默认"), this);
     defaults->setObjectName(QStringLiteral("defaultsButton"));
     defaults->setAutoDefault(false);
-    connect(defaults, &QPushButton::clicked, this, [this] { setOptions(ServerOptions()); });
+    connect(defaults, &QPushButton::clicked, this, [this] {
+        ServerOptions plain;
+        plain.decode = m_decode;
+        setOptions(plain);
+    });
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     // Enter anywhere in the dialog confirms, Esc cancels.
@@ -124,6 +128,7 @@ void ServerOptionsDialog::setOptions(const ServerOptions& options)
     m_certificate->setText(options.certificateFile);
     m_privateKey->setText(options.privateKeyFile);
     m_timeout->setValue(options.handshakeTimeoutSeconds);
+    m_decode = options.decode;
     setRuntimeText(m_problem, QString(), QString());
     updateAddressField();
 }
@@ -139,6 +144,7 @@ ServerOptions ServerOptionsDialog::options() const
     options.certificateFile = m_certificate->text().trimmed();
     options.privateKeyFile = m_privateKey->text().trimmed();
     options.handshakeTimeoutSeconds = m_timeout->value();
+    options.decode = m_decode;
     return options;
 }
 

@@ -52,4 +52,6 @@ private:
     QLineEdit* m_privateKey = nullptr;
     QSpinBox* m_timeout = nullptr;
     QLabel* m_problem = nullptr;
+    // Chosen beside the log, not here: passed through, defaults or not.
+    DecodeOptions m_decode;
 };

@@ -188,18 +188,10 @@ QWidget* WebSocketWidget::createSettingsPanel()
 
     // "智能分析" looks at what arrived lately.
     chartEngine->setAnalysisProvider([this] {
-        // A decoded binary frame reads as its value; a protocol's frame as its document.
-        const FrameDecoder decoder = decodePanel ? decodePanel->decoder() : FrameDecoder();
-        const auto protocolText = socketIo ? socketIo->textReader() : nullptr;
         return DataAnalyzer::analyze(DataAnalyzer::recentReceived(
             comm->entries(), DataAnalyzer::recentCount,
-            [decoder, protocolText](const LogEntry& entry) {
-                const QString decoded =
-                    RuleInput::forFrame(entry.rawData(), entry.frameKind(), decoder);
-                if (!decoded.isEmpty())
-                    return decoded;
-                return protocolText ? protocolText(entry) : entry.text();
-            }));
+            RuleInput::reader(decodePanel ? decodePanel->decoder() : FrameDecoder(),
+                              socketIo ? socketIo->textReader() : nullptr)));
     });
     connect(router, &ReceiveRouter::valueFound, chartEngine, &ChartEngine::addValue);
     connect(chartEngine, &ChartEngine::notice, comm, &CommunicationBase::logSystem);
@@ -333,12 +325,8 @@ void WebSocketWidget::openServerOptions()
 {
     if (!serverOptionsDialog) {
         serverOptionsDialog = new ServerOptionsDialog(this);
-        connect(serverOptionsDialog, &QDialog::accepted, this, [this] {
-            // The decoding is chosen beside the log, not in the dialog.
-            ServerOptions options = serverOptionsDialog->options();
-            options.decode = m_connection->serverOptions().decode;
-            m_connection->setServerOptions(options);
-        });
+        connect(serverOptionsDialog, &QDialog::accepted, this,
+                [this] { m_connection->setServerOptions(serverOptionsDialog->options()); });
     }
     serverOptionsDialog->setOptions(m_connection->serverOptions());
     // Window-modal without a nested loop: nothing waits on it.
@@ -414,11 +402,8 @@ void WebSocketWidget::openConnectionOptions()
     auto* dialog = new ConnectionOptionsDialog(m_connection->clientOptions(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
-    connect(dialog, &QDialog::accepted, this, [this, dialog] {
-        ClientOptions options = dialog->options();
-        options.decode = m_connection->clientOptions().decode;
-        m_connection->setClientOptions(options);
-    });
+    connect(dialog, &QDialog::accepted, this,
+            [this, dialog] { m_connection->setClientOptions(dialog->options()); });
     dialog->open();
 }
 
@@ -444,18 +429,7 @@ void WebSocketWidget::updateAddressToolTip()
         lines.append(LanguageManager::translate(problem));
     else
         lines.append(SecretMask::address(urlEdit->text().trimmed()));
-    const auto differences = m_connection->clientOptions().differences();
-    if (differences.isEmpty()) {
-        urlEdit->setToolTip(lines.join(QLatin1Char('\n')));
-        return;
-    }
-    lines.append(LanguageManager::translate(QStringLiteral("连接选项")) + QLatin1Char(':'));
-    for (const auto& [label, value] : differences) {
-        QString line = LanguageManager::translate(label);
-        if (!value.isEmpty())
-            line += QStringLiteral(": ") + LanguageManager::translate(value);
-        lines.append(line);
-    }
+    lines += AddressOptions::differenceLines(m_connection->clientOptions());
     urlEdit->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
